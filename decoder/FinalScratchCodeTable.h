@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platora {
+
+// Maps a FinalScratch frame code to the position (in samples at 44100 Hz) where it lies.
+// The rows come from a data file: little-endian 32-bit words (code, value) per row,
+// sorted by code. Read-only once loaded; safe to share between decoders.
+class FinalScratchCodeTable {
+public:
+    struct Row {
+        std::uint32_t code;
+        std::uint32_t value;
+    };
+
+    static constexpr std::size_t realRowCount = 135872;
+    static constexpr std::uint32_t realCrc32 = 0x069CEC8B;
+    static constexpr const char* defaultFileName = "finalscratch.table";
+
+    // The table every decoder uses unless told otherwise. Empty until loaded;
+    // load it before any stream starts.
+    static FinalScratchCodeTable& shared();
+
+    // Where the table is looked for, in order: the current directory, then the data directory.
+    static std::vector<std::string> defaultPaths();
+
+    // Replaces the rows with those of the file. On failure keeps the old rows and sets
+    // `error` to one line naming the file and the problem.
+    bool load(const std::string& path, std::string& error);
+
+    // Loads the first file of defaultPaths() that exists. False with `error` set when
+    // none exists or the one found is unusable; `loadedPath` names the file used.
+    bool loadDefault(std::string& loadedPath, std::string& error);
+
+    // Rows must be sorted by code; returns false (and keeps the old rows) if not.
+    bool assign(std::vector<Row> rows);
+
+    // The value of the first row carrying `code`, as a scan from row 0 would find it.
+    std::optional<std::uint32_t> lookup(std::uint32_t code) const;
+
+    bool empty() const { return rows_.empty(); }
+    std::size_t rowCount() const { return rows_.size(); }
+    const std::vector<Row>& rows() const { return rows_; }
+    // CRC-32 of the rows as little-endian words in row order.
+    std::uint32_t crc32() const { return crc_; }
+    bool isReal() const { return rows_.size() == realRowCount && crc_ == realCrc32; }
+
+    // Serialises rows in the file layout (used by the generator and tests).
+    static std::vector<unsigned char> encode(const std::vector<Row>& rows);
+    static bool save(const std::string& path, const std::vector<Row>& rows, std::string& error);
+
+private:
+    std::vector<Row> rows_;
+    std::uint32_t crc_ = 0;
+};
+
+}  // namespace platora

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "FinalScratchCodeTable.h"
+#include "Peak.h"
+#include "PeakHistory.h"
+#include "VinylType.h"
+
+#include <atomic>
+#include <cstdint>
+
+namespace platora {
+
+// Turns blocks of interleaved 16-bit stereo timecode samples into position, speed,
+// timecodes per second and level.
+//
+// Threads: processBlock runs on the audio thread, one block at a time. The getters and
+// setCalibration may be called from another thread at any time; those values are
+// relaxed atomics, so a reader may see values from different blocks. reset,
+// setVinylType and setCodeTable only while no block is being processed.
+// Nothing here allocates, locks, blocks, reports or throws.
+class TimecodeDecoder {
+public:
+    static constexpr std::int32_t hysteresis = 2000;  // sample units
+
+    TimecodeDecoder();
+
+    void reset(std::int32_t sampleRate);
+    void setVinylType(std::int32_t type);
+    void setCalibration(float value);
+    // Defaults to FinalScratchCodeTable::shared(); the table must outlive the decoder.
+    void setCodeTable(const FinalScratchCodeTable* table) { codeTable = table; }
+
+    // count = samples of both channels together; even indexes are channel 0.
+    // Returns whether the position changed during the block.
+    bool processBlock(const std::int16_t* samples, std::int32_t count);
+
+    float getSpeed() const { return speed.load(std::memory_order_relaxed); }
+    float getPosition() const { return position.load(std::memory_order_relaxed); }
+    std::int32_t getTimecodesPerSecond() const { return timecodesPerSecond.load(std::memory_order_relaxed); }
+    std::int32_t getLevel() const { return level.load(std::memory_order_relaxed); }
+
+    std::int32_t getVinylType() const { return vinylType; }
+    float getCalibration() const { return calibrationValue.load(std::memory_order_relaxed); }
+
+private:
+    void trackSample(int channel, std::int16_t s, double time);
+    void insertPeak(Peak& peak);
+    void decodeFrame();
+    void estimateSpeed();
+    bool readFrame(double& newPosition) const;
+    void stepBack();
+    void frameRead(double newPosition);
+    void setPosition(double value);
+
+    std::int32_t vinylType = FinalScratch;
+    std::atomic<float> calibrationValue{0.0f};
+    std::int32_t sampleRate = 0;
+    std::int32_t minSwing = 655;
+    std::uint16_t frameLength = 32;
+    double timeBase = 0.0;  // ms; double so time stamps keep sample resolution on long streams
+    std::atomic<std::int32_t> tpsWindowStart{0};
+    std::atomic<float> speed{1.0f};
+    std::atomic<float> position{0.0f};
+    std::atomic<std::int32_t> level{0};
+    Peak trough[2];
+    Peak crest[2];
+    std::int32_t channelState[2] = {0, 0};
+    PeakHistory history;
+    std::int32_t validBitCount = 0;
+    bool positionUpdated = false;
+    std::atomic<std::int32_t> timecodesPerSecond{0};
+    std::atomic<std::int32_t> framesInWindow{0};
+
+    double exactPosition = 0.0;  // what position rounds; steps back accumulate here without float loss
+    const FinalScratchCodeTable* codeTable;
+
+    static_assert(std::atomic<float>::is_always_lock_free);
+    static_assert(std::atomic<std::int32_t>::is_always_lock_free);
+};
+
+}  // namespace platora
