@@ -8,25 +8,22 @@
 namespace platora {
 
 // Newest-first bounded history of peaks in a fixed ring: inserting never allocates.
-// Entry 0 is the newest. Once an insertion brings the size to `bound`, the oldest
-// entry is dropped at once, so between insertions at most bound - 1 entries are held.
+// Entry 0 is the newest.
 class PeakHistory {
 public:
-    static constexpr std::size_t capacity = 2 * 91;
+    static constexpr std::size_t capacity = 2 * 91;  // twice the longest frame window
 
-    // bound is 2 x frame length, at most `capacity`; changing it empties the history.
-    void setBound(std::size_t bound) {
-        bound_ = bound < capacity ? bound : capacity;
-        clear();
-    }
     void clear() { size_ = 0; }
     std::size_t size() const { return size_; }
 
-    void insert(const Peak& peak) {
+    // Once an insertion brings the size to `bound` (at most `capacity`), the oldest entry
+    // is dropped at once, so between insertions at most bound - 1 entries are held.
+    void insert(const Peak& peak, std::size_t bound) {
         newest_ = newest_ == 0 ? capacity - 1 : newest_ - 1;
         ring_[newest_] = peak;
-        if (size_ < capacity) ++size_;
-        if (size_ >= bound_) size_ = bound_ - 1;
+        ++size_;
+        const std::size_t limit = bound < capacity ? bound : capacity;
+        if (limit > 0 && size_ >= limit) size_ = limit - 1;
     }
 
     // i < size(); entry 0 is the newest.
@@ -39,7 +36,6 @@ private:
     std::array<Peak, capacity> ring_{};
     std::size_t newest_ = 0;
     std::size_t size_ = 0;
-    std::size_t bound_ = capacity;
 };
 
 }  // namespace platora

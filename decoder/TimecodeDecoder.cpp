@@ -1,9 +1,262 @@
-// Placeholder while the engine is being written.
 #include "TimecodeDecoder.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
 namespace platora {
-TimecodeDecoder::TimecodeDecoder() : codeTable(&FinalScratchCodeTable::shared()) {}
-void TimecodeDecoder::reset(std::int32_t rate) { sampleRate = rate; }
-void TimecodeDecoder::setVinylType(std::int32_t type) { vinylType = type; }
-void TimecodeDecoder::setCalibration(float value) { calibrationValue.store(value); }
-bool TimecodeDecoder::processBlock(const std::int16_t*, std::int32_t) { return false; }
+
+namespace {
+
+constexpr double msPerSecond = 1000.0;
+constexpr std::uint16_t finalScratchFrameLength = 32;  // peaks per window
+constexpr std::uint16_t mixvibesFrameLength = 91;      // peaks per window
+constexpr std::size_t decisionEntries = 4;             // stored peaks a bit decision needs
+constexpr std::size_t stepBackMinEntries = 6;
+constexpr int speedTerms = 32;
+constexpr std::size_t speedSkippedEntries = 4;
+constexpr float finalScratchSpeedFactor = 2.4f;  // 1 / (two peak intervals in ms) at speed 1
+constexpr float mixvibesSpeedFactor = 6.0f;
+constexpr float mixvibesFrameSeconds = 0.007333333f;        // 22 carrier cycles at 3000 Hz
+constexpr float finalScratchStepSeconds = 0.00020833334f;  // one peak at 4800 peaks/s
+constexpr float mixvibesStepSeconds = 0.00008333333f;      // one peak at 12000 peaks/s
+constexpr double tpsWindowMs = 1000.0;
+constexpr std::uint32_t mixvibesFrameNumberMask = 0x1FFFF;
+constexpr int mixvibesCheckShift = 17;
+constexpr std::uint32_t mixvibesCheckMask = 0x1F;
+constexpr int mixvibesWordBits = 22;
+
+void storeRelaxed(std::atomic<float>& field, float value) { field.store(value, std::memory_order_relaxed); }
+void storeRelaxed(std::atomic<std::int32_t>& field, std::int32_t value) { field.store(value, std::memory_order_relaxed); }
+
+}  // namespace
+
+TimecodeDecoder::TimecodeDecoder() : codeTable(&FinalScratchCodeTable::shared()) {
+    for (int ch = 0; ch < 2; ++ch) {
+        trough[ch].channel = static_cast<std::int16_t>(ch);
+        crest[ch].channel = static_cast<std::int16_t>(ch);
+    }
 }
+
+void TimecodeDecoder::reset(std::int32_t rate) {
+    sampleRate = rate;
+    timeBase = 0.0;
+    channelState[0] = channelState[1] = 0;
+    history.clear();
+    validBitCount = 0;
+    setPosition(0.0);
+    storeRelaxed(speed, 1.0f);
+    for (int ch = 0; ch < 2; ++ch) {
+        for (Peak* record : {&trough[ch], &crest[ch]}) {
+            record->value = 0;
+            record->bit = Peak::noBit;
+            record->channel = static_cast<std::int16_t>(ch);
+        }
+    }
+}
+
+void TimecodeDecoder::setVinylType(std::int32_t type) {
+    vinylType = type;
+    if (type == FinalScratch) frameLength = finalScratchFrameLength;
+    if (type == Mixvibes) frameLength = mixvibesFrameLength;
+}
+
+void TimecodeDecoder::setCalibration(float value) {
+    storeRelaxed(calibrationValue, value);
+    storeRelaxed(tpsWindowStart, 0);
+    storeRelaxed(timecodesPerSecond, 0);
+    storeRelaxed(framesInWindow, 0);
+}
+
+bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t count) {
+    positionUpdated = false;
+    if (count < 0) count = 0;
+    const double framePeriodMs = sampleRate > 0 ? msPerSecond / sampleRate : 0.0;
+    std::int32_t blockLevel = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::int16_t s = samples[i];
+        trackSample(i & 1, s, framePeriodMs * (i / 2) + timeBase);
+        const std::int32_t magnitude = std::abs(static_cast<std::int32_t>(s));
+        if (magnitude > blockLevel) blockLevel = magnitude;
+    }
+    storeRelaxed(level, blockLevel);
+    timeBase += framePeriodMs * (count / 2);
+    return positionUpdated;
+}
+
+void TimecodeDecoder::trackSample(int ch, std::int16_t s, double time) {
+    Peak& lowest = trough[ch];
+    Peak& highest = crest[ch];
+    std::int32_t& state = channelState[ch];
+
+    // Hand-offs come before tracking: the switching sample is never the extremum handed on.
+    if (state == -1 && s - lowest.value > hysteresis) {
+        lowest.kind = Peak::trough;
+        insertPeak(lowest);
+        highest.value = lowest.value = s;
+        state = +1;
+    }
+    if (state == +1 && highest.value - s > hysteresis) {
+        highest.kind = Peak::crest;
+        insertPeak(highest);
+        highest.value = lowest.value = s;
+        state = -1;
+    }
+    if (state == 0) {
+        if (s < 0) state = -1;
+        if (s > 0) state = +1;
+    }
+    // Strict: on a flat extremum the earliest sample keeps the time.
+    if (s < lowest.value) {
+        lowest.value = s;
+        lowest.time = time;
+    }
+    if (s > highest.value) {
+        highest.value = s;
+        highest.time = time;
+    }
+}
+
+void TimecodeDecoder::insertPeak(Peak& peak) {
+    if (history.size() >= decisionEntries) {
+        // E2 is the previous peak of this channel, E4 the one of the same kind before it.
+        const Peak& e2 = history[1];
+        const Peak& e4 = history[3];
+        const std::int32_t previousSwing = std::abs(e2.value - e4.value);
+        const std::int32_t currentSwing = std::abs(e2.value - peak.value);
+        const double ratio = static_cast<double>(previousSwing) / currentSwing;
+        const double limit = calibrationValue.load(std::memory_order_relaxed);
+        // Zero swings give an infinite or undefined ratio, which is never steady.
+        const bool steady = ratio < limit && 1.0 / ratio < limit;
+        if (steady) {
+            if (e4.bit != Peak::noBit) {
+                peak.bit = e4.bit;
+                countValidBit();
+            }
+        } else {
+            const bool larger = e2.kind == Peak::crest ? e4.value > peak.value : e4.value <= peak.value;
+            peak.bit = larger ? 1 : 0;
+            if (peak.bit == e4.bit) {
+                peak.bit = Peak::noBit;
+                validBitCount = 0;
+            } else {
+                countValidBit();
+            }
+        }
+    }
+    history.insert(peak, 2u * frameLength);
+    decodeFrame();
+}
+
+void TimecodeDecoder::countValidBit() {
+    if (validBitCount < std::numeric_limits<std::int32_t>::max()) ++validBitCount;
+}
+
+void TimecodeDecoder::decodeFrame() {
+    if (validBitCount >= frameLength) {
+        estimateSpeed();
+        // A NaN speed compares false and decodes nothing, like zero or reverse.
+        if (speed.load(std::memory_order_relaxed) > 0.0f) {
+            if (history[0].channel != 0) return;
+            double newPosition = 0.0;
+            if (readFrame(newPosition)) {
+                frameRead(newPosition);
+                return;
+            }
+        }
+    }
+    stepBack();
+}
+
+bool TimecodeDecoder::windowBit(int position) const {
+    return history[frameLength - 1 - position].bit == 1;
+}
+
+bool TimecodeDecoder::readFrame(double& newPosition) const {
+    if (history.size() < frameLength) return false;
+    if (vinylType == Mixvibes) {
+        if (windowBit(0) || windowBit(2) || windowBit(4) || windowBit(6)) return false;
+        std::uint32_t word = 0;
+        for (int k = 0; k < mixvibesWordBits; ++k) {
+            if (windowBit(5 + 4 * k)) word |= 1u << k;
+        }
+        if ((((word >> mixvibesCheckShift) ^ word) & mixvibesCheckMask) != 0) return false;
+        newPosition = (word & mixvibesFrameNumberMask) * static_cast<double>(mixvibesFrameSeconds);
+        return true;
+    }
+    if (vinylType == FinalScratch) {
+        if (!windowBit(0) || !windowBit(2) || !windowBit(4) || windowBit(6)) return false;
+        std::uint32_t code = 0;
+        for (int j = 0; j < 16; ++j) {
+            if (windowBit(2 * j)) code |= 1u << (31 - j);
+            if (windowBit(2 * j + 1)) code |= 1u << (15 - j);
+        }
+        if (codeTable == nullptr || sampleRate == 0) return false;
+        const std::optional<std::uint32_t> value = codeTable->lookup(code);
+        if (!value) return false;
+        newPosition = static_cast<double>(*value) / sampleRate;
+        return true;
+    }
+    return false;
+}
+
+void TimecodeDecoder::frameRead(double newPosition) {
+    setPosition(newPosition);
+    const std::int32_t frames = framesInWindow.load(std::memory_order_relaxed) + 1;
+    storeRelaxed(framesInWindow, frames);
+    positionUpdated = true;
+    const double t = history[0].time;
+    if (std::fabs(t - tpsWindowStart.load(std::memory_order_relaxed)) > tpsWindowMs) {
+        storeRelaxed(timecodesPerSecond, frames);
+        storeRelaxed(tpsWindowStart, static_cast<std::int32_t>(t));
+        storeRelaxed(framesInWindow, 0);
+    }
+}
+
+void TimecodeDecoder::stepBack() {
+    if (history.size() < stepBackMinEntries) return;
+    // The peak just stored takes no part; A and B show which channel leads.
+    const Peak& a = history[1];
+    const Peak& b = history[2];
+    const bool sameKind = a.kind == b.kind;
+    float step = 0.0f;
+    if (vinylType == FinalScratch && ((a.channel == 0 && !sameKind) || (a.channel == 1 && sameKind))) {
+        step = finalScratchStepSeconds;
+    } else if (vinylType == Mixvibes && ((a.channel == 0 && sameKind) || (a.channel == 1 && !sameKind))) {
+        step = mixvibesStepSeconds;
+    } else {
+        return;
+    }
+    setPosition(exactPosition - step);
+    positionUpdated = true;
+}
+
+void TimecodeDecoder::setPosition(double value) {
+    exactPosition = value;
+    storeRelaxed(position, static_cast<float>(value));
+}
+
+void TimecodeDecoder::estimateSpeed() {
+    if (history.size() <= speedSkippedEntries) return;
+    int n = static_cast<int>(history.size() - speedSkippedEntries);
+    if (n > speedTerms) n = speedTerms;
+    const double factor = vinylType == FinalScratch ? finalScratchSpeedFactor : mixvibesSpeedFactor;
+    float sum = 0.0f;
+    for (int k = 1; k <= n; ++k) {
+        const Peak& x = history[k];
+        const Peak& y = history[k + 1];
+        const Peak& z = history[k + 2];
+        const double magnitude = (x.time - z.time) * factor;
+        // Looks at the pair whose older peak is on the type's forward-leading channel.
+        bool forward;
+        if (vinylType == FinalScratch) {
+            forward = z.channel == 1 ? y.kind == z.kind : x.kind == y.kind;
+        } else {
+            forward = z.channel == 1 ? x.kind == y.kind : y.kind == z.kind;
+        }
+        sum = static_cast<float>(forward ? sum + magnitude : sum - magnitude);
+    }
+    storeRelaxed(speed, static_cast<float>(1.0 / (static_cast<double>(sum) / n)));
+}
+
+}  // namespace platora

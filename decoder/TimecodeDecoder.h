@@ -45,8 +45,10 @@ public:
 private:
     void trackSample(int channel, std::int16_t s, double time);
     void insertPeak(Peak& peak);
+    void countValidBit();
     void decodeFrame();
     void estimateSpeed();
+    bool windowBit(int position) const;  // position 0 is the oldest peak of the frame window
     bool readFrame(double& newPosition) const;
     void stepBack();
     void frameRead(double newPosition);
