@@ -1,0 +1,56 @@
+#pragma once
+
+#include "TimecodeDecoder.h"
+
+#include <vector>
+
+namespace platora {
+
+// Reaches the decoder's stages one by one, so each can be tested on its own.
+struct TimecodeDecoderInspector {
+    TimecodeDecoder& decoder;
+
+    std::size_t historySize() const { return decoder.history.size(); }
+    const Peak& entry(std::size_t i) const { return decoder.history[i]; }
+    std::int32_t validBitCount() const { return decoder.validBitCount; }
+    void setValidBitCount(std::int32_t count) { decoder.validBitCount = count; }
+    double timeBase() const { return decoder.timeBase; }
+    void setTimeBase(double ms) { decoder.timeBase = ms; }
+    std::int32_t channelState(int ch) const { return decoder.channelState[ch]; }
+    const Peak& trough(int ch) const { return decoder.trough[ch]; }
+    const Peak& crest(int ch) const { return decoder.crest[ch]; }
+    std::int32_t tpsWindowStart() const { return decoder.tpsWindowStart.load(); }
+    std::int32_t framesInWindow() const { return decoder.framesInWindow.load(); }
+    void setPosition(double seconds) { decoder.setPosition(seconds); }
+    void setSpeed(float value) { decoder.speed.store(value); }
+
+    void insertPeak(Peak peak) { decoder.insertPeak(peak); }
+    // Stores a peak as it is, without a bit decision or frame decoding.
+    void store(const Peak& peak) { decoder.history.insert(peak, 2u * decoder.frameLength); }
+    void estimateSpeed() { decoder.estimateSpeed(); }
+    void decodeFrame() { decoder.decodeFrame(); }
+};
+
+inline Peak makePeak(std::int32_t kind, std::int16_t value, std::int16_t channel, double time = 0.0,
+                     std::int32_t bit = Peak::noBit) {
+    Peak p;
+    p.kind = kind;
+    p.value = value;
+    p.channel = channel;
+    p.time = time;
+    p.bit = bit;
+    return p;
+}
+
+// Interleaves two channels into one block.
+inline std::vector<std::int16_t> interleave(const std::vector<std::int16_t>& left,
+                                            const std::vector<std::int16_t>& right) {
+    std::vector<std::int16_t> block;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        block.push_back(left[i]);
+        block.push_back(right[i]);
+    }
+    return block;
+}
+
+}  // namespace platora

@@ -1,0 +1,146 @@
+#include "DecoderInspector.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace platora {
+namespace {
+
+class Intake : public ::testing::Test {
+protected:
+    void SetUp() override {
+        decoder.setVinylType(Mixvibes);
+        decoder.setCalibration(1.07f);
+        decoder.reset(44100);
+    }
+    bool feed(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right) {
+        const auto block = interleave(left, right);
+        return decoder.processBlock(block.data(), static_cast<std::int32_t>(block.size()));
+    }
+    TimecodeDecoder decoder;
+    TimecodeDecoderInspector inspect{decoder};
+};
+
+TEST_F(Intake, silenceLeavesChannelsUnknownAndHandsOnNothing) {
+    EXPECT_FALSE(feed(std::vector<std::int16_t>(512, 0), std::vector<std::int16_t>(512, 0)));
+    EXPECT_EQ(inspect.channelState(0), 0);
+    EXPECT_EQ(inspect.channelState(1), 0);
+    EXPECT_EQ(inspect.historySize(), 0u);
+    EXPECT_EQ(decoder.getLevel(), 0);
+}
+
+TEST_F(Intake, firstNonzeroSampleSetsTheDirection) {
+    feed({0, -5, -600}, {0, 0, 7});
+    EXPECT_EQ(inspect.channelState(0), -1);
+    EXPECT_EQ(inspect.trough(0).value, -600);
+    EXPECT_EQ(inspect.channelState(1), +1);
+}
+
+TEST_F(Intake, troughIsHandedOnOnlyWhenTheSignalReturnsByMoreThanTheHysteresis) {
+    feed({-3000, -1000}, {0, 0});  // exactly 2000 back: not yet
+    EXPECT_EQ(inspect.historySize(), 0u);
+    feed({-999}, {0});
+    ASSERT_EQ(inspect.historySize(), 1u);
+    EXPECT_EQ(inspect.entry(0).kind, Peak::trough);
+    EXPECT_EQ(inspect.entry(0).value, -3000);
+    EXPECT_EQ(inspect.channelState(0), +1);
+}
+
+TEST_F(Intake, peakKeepsTheTimeOfItsFirstExtremeSampleNotOfItsDetection) {
+    // Flat crest at frames 1 to 3; detection at frame 5.
+    feed({100, 5000, 5000, 5000, 4000, 2999}, {0, 0, 0, 0, 0, 0});
+    ASSERT_EQ(inspect.historySize(), 1u);
+    EXPECT_EQ(inspect.entry(0).kind, Peak::crest);
+    EXPECT_NEAR(inspect.entry(0).time, 1000.0 / 44100, 1e-12);
+}
+
+TEST_F(Intake, troughAfterASwitchWithoutLowerSampleKeepsTheOlderTroughTime) {
+    // Trough at frame 1, crest at frame 3 handed on at 500, then a rise with no sample below 500.
+    feed({-100, -3000, 0, 3000, 500, 1000, 2600}, {0, 0, 0, 0, 0, 0, 0});
+    ASSERT_EQ(inspect.historySize(), 3u);
+    EXPECT_EQ(inspect.entry(0).kind, Peak::trough);
+    EXPECT_EQ(inspect.entry(0).value, 500);
+    EXPECT_NEAR(inspect.entry(0).time, 1 * 1000.0 / 44100, 1e-12);
+}
+
+TEST_F(Intake, channelsShareOneHistoryInSampleOrder) {
+    feed({-3000, 0, 0}, {0, -3000, 0});
+    ASSERT_EQ(inspect.historySize(), 2u);
+    EXPECT_EQ(inspect.entry(0).channel, 1);
+    EXPECT_EQ(inspect.entry(1).channel, 0);
+}
+
+TEST_F(Intake, levelIsTheLargestMagnitudeOfTheLastBlockOnly) {
+    feed({-32768, 10}, {3, 4});
+    EXPECT_EQ(decoder.getLevel(), 32768);
+    feed({100}, {-200});
+    EXPECT_EQ(decoder.getLevel(), 200);
+    EXPECT_FALSE(decoder.processBlock(nullptr, 0));
+    EXPECT_EQ(decoder.getLevel(), 0);
+}
+
+TEST_F(Intake, timeBaseAdvancesByWholeFramesOnly) {
+    const std::vector<std::int16_t> samples(2049, 0);
+    decoder.processBlock(samples.data(), 2048);
+    decoder.processBlock(samples.data(), 2048);
+    EXPECT_NEAR(inspect.timeBase(), 2 * 1024 * 1000.0 / 44100, 1e-9);
+    const double before = inspect.timeBase();
+    decoder.processBlock(samples.data(), 7);  // the odd last sample is channel 0's
+    EXPECT_NEAR(inspect.timeBase() - before, 3 * 1000.0 / 44100, 1e-9);
+    decoder.processBlock(samples.data(), 0);
+    EXPECT_NEAR(inspect.timeBase() - before, 3 * 1000.0 / 44100, 1e-9);
+}
+
+TEST_F(Intake, resetForgetsTheStreamButKeepsTheTimecodeWindow) {
+    feed({-3000, 0, 3000, 0}, {0, 0, 0, 0});
+    decoder.reset(44100);
+    EXPECT_EQ(inspect.historySize(), 0u);
+    EXPECT_EQ(inspect.timeBase(), 0.0);
+    EXPECT_EQ(inspect.channelState(0), 0);
+    EXPECT_EQ(inspect.trough(0).bit, Peak::noBit);
+    EXPECT_EQ(inspect.crest(1).channel, 1);
+    EXPECT_EQ(decoder.getSpeed(), 1.0f);
+    EXPECT_EQ(decoder.getPosition(), 0.0f);
+}
+
+// A plain quadrature carrier: peaks without bits, so only the step-back test runs.
+std::vector<std::int16_t> quadrature(double cyclesPerSecond, double seconds, bool channel0Leads,
+                                     int sampleRate = 44100) {
+    const int frames = static_cast<int>(seconds * sampleRate);
+    std::vector<std::int16_t> block;
+    for (int f = 0; f < frames; ++f) {
+        const double phase = 2 * M_PI * cyclesPerSecond * f / sampleRate;
+        const auto leading = static_cast<std::int16_t>(20000 * std::cos(phase));
+        const auto lagging = static_cast<std::int16_t>(20000 * std::sin(phase));
+        block.push_back(channel0Leads ? leading : lagging);
+        block.push_back(channel0Leads ? lagging : leading);
+    }
+    return block;
+}
+
+TEST_F(Intake, speedKeepsSampleResolutionAfterSixHoursOfStream) {
+    // At 48000 Hz every Mixvibes peak falls on a whole sample, so the estimate is exact.
+    decoder.reset(48000);
+    inspect.setTimeBase(6 * 3600 * 1000.0);
+    const auto block = quadrature(3000, 0.05, true, 48000);
+    decoder.processBlock(block.data(), static_cast<std::int32_t>(block.size()));
+    inspect.estimateSpeed();
+    EXPECT_NEAR(decoder.getSpeed(), 1.0f, 0.001f);
+}
+
+TEST_F(Intake, backwardRunFarIntoTheRecordStepsBackWithoutRoundingDrift) {
+    inspect.setPosition(880.0);
+    // Mixvibes backwards (channel 1 leading), one frame at a time: peaks of the two channels
+    // are 3.7 frames apart, so each frame that moves the position is one step.
+    const auto block = quadrature(3000, 1.01, false);
+    int steps = 0;
+    for (std::size_t i = 0; i < block.size() && steps < 12000; i += 2) {
+        if (decoder.processBlock(&block[i], 2)) ++steps;
+    }
+    ASSERT_EQ(steps, 12000);
+    EXPECT_NEAR(880.0 - decoder.getPosition(), 1.0, 0.001);
+}
+
+}  // namespace
+}  // namespace platora
