@@ -43,6 +43,8 @@ public:
     float getCalibration() const { return calibrationValue.load(std::memory_order_relaxed); }
 
 private:
+    friend struct TimecodeDecoderInspector;  // tests reach the stages one by one
+
     void trackSample(int channel, std::int16_t s, double time);
     void insertPeak(Peak& peak);
     void countValidBit();
