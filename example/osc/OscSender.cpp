@@ -1,0 +1,89 @@
+#include "OscSender.h"
+
+#include <ip/IpEndpointName.h>
+#include <ip/UdpSocket.h>
+#include <osc/OscOutboundPacketStream.h>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+
+namespace platora {
+
+namespace {
+
+constexpr std::size_t sendBufferBytes = 80;
+
+// Shared by every send: a message is built and sent before the next one starts.
+char sendBuffer[sendBufferBytes];
+
+// oscpack reads 255.255.255.255 as "any address" and would send to this host instead.
+constexpr std::uint32_t limitedBroadcastAddress = 0xFFFFFFFFu;
+
+bool resolveIpv4(const char* host, std::uint32_t& address, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    const int result = getaddrinfo(host, nullptr, &hints, &found);
+    if (result != 0) {
+        error = std::string("Unable to resolve host \"") + host + "\": " + gai_strerror(result);
+        return false;
+    }
+    address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    freeaddrinfo(found);
+    return true;
+}
+
+std::string withoutTrailingLineEnd(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+std::unique_ptr<OscSender> OscSender::create(const char* host, int port, std::string& error) {
+    if (port < lowestPort || port > highestPort) {
+        error = "Port " + std::to_string(port) + " is out of range (" + std::to_string(lowestPort) +
+                " to " + std::to_string(highestPort) + ")";
+        return nullptr;
+    }
+    std::uint32_t address = 0;
+    if (!resolveIpv4(host, address, error)) {
+        return nullptr;
+    }
+    if (address == limitedBroadcastAddress) {
+        error = std::string("Unable to send to ") + host + ": broadcast is not supported";
+        return nullptr;
+    }
+    try {
+        const IpEndpointName destination(static_cast<unsigned long>(address), port);
+        return std::unique_ptr<OscSender>(new OscSender(std::make_unique<UdpTransmitSocket>(destination)));
+    } catch (const std::runtime_error& socketError) {
+        error = std::string("Unable to send to ") + host + ":" + std::to_string(port) + ": " +
+                withoutTrailingLineEnd(socketError.what());
+        return nullptr;
+    }
+}
+
+OscSender::OscSender(std::unique_ptr<UdpTransmitSocket> connectedSocket) : socket(std::move(connectedSocket)) {}
+
+OscSender::~OscSender() = default;
+
+void OscSender::sendFloat(const char* address, float value) {
+    try {
+        osc::OutboundPacketStream stream(sendBuffer, sendBufferBytes);
+        stream << osc::BeginMessage(address) << value << osc::EndMessage;
+        socket->Send(stream.Data(), stream.Size());
+    } catch (const osc::OutOfBufferMemoryException&) {
+        // Only an address too long for the buffer gets here; the message is dropped like a failed send.
+    }
+}
+
+}  // namespace platora
