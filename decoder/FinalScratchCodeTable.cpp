@@ -29,11 +29,6 @@ std::uint32_t getWord(const unsigned char* in) {
     return word;
 }
 
-bool sortedByCode(const std::vector<FinalScratchCodeTable::Row>& rows) {
-    return std::is_sorted(rows.begin(), rows.end(),
-                          [](const auto& a, const auto& b) { return a.code < b.code; });
-}
-
 std::uint32_t checksum(const std::vector<unsigned char>& bytes) {
     uLong crc = ::crc32(0L, Z_NULL, 0);
     crc = ::crc32_z(crc, bytes.data(), bytes.size());
@@ -56,7 +51,25 @@ std::vector<std::string> FinalScratchCodeTable::defaultPaths() {
     return {defaultFileName, std::string(PLATORA_DATA_DIR) + "/" + defaultFileName};
 }
 
+std::uint32_t FinalScratchCodeTable::checksumOf(const std::vector<Row>& rows) { return checksum(encode(rows)); }
+
+bool FinalScratchCodeTable::sortedByCode(const std::vector<Row>& rows) {
+    return std::is_sorted(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.code < b.code; });
+}
+
 bool FinalScratchCodeTable::load(const std::string& path, std::string& error) {
+    std::vector<Row> rows;
+    if (!readRows(path, rows, error)) return false;
+    if (!sortedByCode(rows)) {
+        error = path + ": the code table's rows are not sorted by code";
+        return false;
+    }
+    crc_ = checksumOf(rows);
+    rows_ = std::move(rows);
+    return true;
+}
+
+bool FinalScratchCodeTable::readRows(const std::string& path, std::vector<Row>& rows, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": cannot open the code table (" + std::strerror(errno) + ")";
@@ -76,17 +89,11 @@ bool FinalScratchCodeTable::load(const std::string& path, std::string& error) {
                 " bytes) is not a whole number of 8-byte rows";
         return false;
     }
-    std::vector<Row> rows(bytes.size() / bytesPerRow);
+    rows.resize(bytes.size() / bytesPerRow);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         rows[i].code = getWord(&bytes[i * bytesPerRow]);
         rows[i].value = getWord(&bytes[i * bytesPerRow + bytesPerWord]);
     }
-    if (!sortedByCode(rows)) {
-        error = path + ": the code table's rows are not sorted by code";
-        return false;
-    }
-    rows_ = std::move(rows);
-    crc_ = checksum(bytes);
     return true;
 }
 
@@ -103,7 +110,7 @@ bool FinalScratchCodeTable::loadDefault(std::string& loadedPath, std::string& er
 
 bool FinalScratchCodeTable::assign(std::vector<Row> rows) {
     if (!sortedByCode(rows)) return false;
-    crc_ = checksum(encode(rows));
+    crc_ = checksumOf(rows);
     rows_ = std::move(rows);
     return true;
 }

@@ -33,6 +33,13 @@ public:
     // `error` to one line naming the file and the problem.
     bool load(const std::string& path, std::string& error);
 
+    // Reads a file's rows without judging their order: false for a file that is missing,
+    // unreadable, empty or not a whole number of rows.
+    static bool readRows(const std::string& path, std::vector<Row>& rows, std::string& error);
+    static bool sortedByCode(const std::vector<Row>& rows);
+    // CRC-32 of rows as little-endian words in row order.
+    static std::uint32_t checksumOf(const std::vector<Row>& rows);
+
     // Loads the first file of defaultPaths() that exists. False with `error` set when
     // none exists or the one found is unusable; `loadedPath` names the file used.
     bool loadDefault(std::string& loadedPath, std::string& error);
