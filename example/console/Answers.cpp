@@ -1,0 +1,52 @@
+#include "Answers.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace platora {
+
+namespace {
+constexpr int lowestPort = 1;
+constexpr int highestPort = 65535;
+}  // namespace
+
+std::string readAnswer(std::size_t limit, std::FILE* in) {
+    std::fflush(stdout);
+    std::string answer;
+    while (answer.size() < limit) {
+        const int c = std::fgetc(in);
+        if (c == EOF || c == '\n') break;
+        answer.push_back(static_cast<char>(c));
+    }
+    return answer;
+}
+
+void pauseForKey(std::FILE* in) {
+    std::fflush(stdout);
+    std::fgetc(in);
+}
+
+int parseMenuAnswer(const std::string& answer) { return std::atoi(answer.c_str()); }
+
+int parseChoice(const std::string& answer) {
+    const double value = std::atof(answer.c_str());
+    // Truncation toward zero: -0.5 and 0.7 both pick the first line.
+    return value > -1.0 && value < 1.0 ? 0 : 1;
+}
+
+bool parsePort(const std::string& answer, int defaultPort, int& port) {
+    if (answer.empty()) {
+        port = defaultPort;
+        return true;
+    }
+    long value = 0;
+    for (char c : answer) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        value = value * 10 + (c - '0');
+    }
+    if (value < lowestPort || value > highestPort) return false;
+    port = static_cast<int>(value);
+    return true;
+}
+
+}  // namespace platora

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "CaptureController.h"
+#include "OscSender.h"
+#include "VinylType.h"
+
+#include <memory>
+#include <string>
+
+namespace platora {
+
+// The program's whole user interface: a fixed sequence of screens from the device list
+// to the streaming loop. Main thread only; run() returns the program's exit status, 0 on
+// every path.
+class Dialogue {
+public:
+    int run();
+
+private:
+    bool chooseDevice();
+    void chooseChannels();
+    void chooseVinyl();
+    void chooseRiaa();
+    bool choosePreamp();
+    bool chooseCalibration();
+    void setUpOsc();
+    bool startStreamAfterSetup();
+    void stream();
+
+    bool openStream();
+    void redraw();
+    void printStatus();
+    void loadCodeTable();
+
+    std::unique_ptr<CaptureController> controller;
+    std::string description;
+    int deviceIndex = -1;
+    int channelCount = 0;  // 2n + 2 for channel pair n
+    int vinylChoice = -1;
+    bool riaaEnabled = false;
+    bool preampEnabled = false;
+    bool preampReachedTarget = true;
+    bool calibrationRan = false;
+    float calibrationSetting = 0.0f;
+    std::string codeTableProblem;  // empty unless FinalScratch positions cannot be decoded
+    int port = 0;
+    std::string host;
+    std::unique_ptr<OscSender> sender;
+};
+
+}  // namespace platora

@@ -1,0 +1,107 @@
+#include "GainAndCalibration.h"
+
+#include "Answers.h"
+#include "ConsoleControl.h"
+#include "SettingsFile.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace platora {
+
+namespace {
+
+constexpr float firstGain = 1.0f;
+constexpr double gainStep = 0.5;
+// Well inside 16 bits, and reached after about 15 s of 10 ms steps.
+constexpr float gainCeiling = 750.0f;
+constexpr std::chrono::milliseconds gainSettle{10};
+constexpr std::int32_t targetLevel = 16360;  // the loop ends above this, about half of full scale
+
+constexpr int sweepMs = 60000;
+constexpr int cycleMs = 50;
+constexpr float firstCalibration = 0.1f;
+constexpr double calibrationStep = 0.1;
+constexpr int cyclesPerValue = 30;  // the value changes in the cycle in which tick reaches this
+constexpr float msToSeconds = 0.001f;
+
+constexpr std::int16_t gainRow = 13;
+constexpr std::int16_t calibrationRow = 14;
+
+void sleepFor(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
+std::int32_t levelAfterGain(CaptureController& controller, float gain) {
+    controller.setPreampGain(gain);
+    sleepFor(gainSettle);
+    return controller.getLevel();
+}
+
+}  // namespace
+
+bool autoAdjustGain(CaptureController& controller) {
+    std::printf("\nStart playback and press <enter> to auto-adjust the volume.\n");
+    pauseForKey();
+    float gain = firstGain;
+    setCursorPosition(0, gainRow);
+    std::printf("calculate needed amplification...                                     \n");
+    std::int32_t level = levelAfterGain(controller, gain);
+    while (level <= targetLevel) {
+        if (gain >= gainCeiling) {
+            controller.setPreampGain(firstGain);
+            std::printf("No signal reached the target level; the software preamp stays at gain 1.\n");
+            return false;
+        }
+        gain = static_cast<float>(gain + gainStep);
+        level = levelAfterGain(controller, gain);
+    }
+    return true;
+}
+
+float runCalibration(CaptureController& controller, float valueInForce) {
+    std::printf("\nStart playback and press <enter> to run calibration.\n");
+    pauseForKey();
+    int timeLeft = sweepMs;
+    float current = firstCalibration;
+    float best = firstCalibration;
+    std::int32_t bestTps = 0;
+    int tick = 0;
+    controller.setCalibration(current);
+    for (;;) {
+        sleepFor(std::chrono::milliseconds(cycleMs));
+        const std::int32_t tps = controller.getTimecodesPerSecond();
+        // Strict: on a tie the earlier, smaller value stays.
+        if (tps > bestTps) {
+            bestTps = tps;
+            best = current;
+        }
+        setCursorPosition(0, calibrationRow);
+        std::printf("time left:  %4.2fs  current value: %5.2f  timecodes/s:      %7i\n",
+                    static_cast<double>(timeLeft * msToSeconds), static_cast<double>(current), tps);
+        std::printf("                    best value:    %5.2f  best timecodes/s: %7i\n", static_cast<double>(best),
+                    bestTps);
+        std::fflush(stdout);
+        if (tick == cyclesPerValue) {
+            tick = 0;
+            current = static_cast<float>(current + calibrationStep);
+            controller.setCalibration(current);
+        } else {
+            ++tick;
+        }
+        if (timeLeft == 0) break;
+        timeLeft -= cycleMs;
+    }
+    if (bestTps == 0) {
+        best = valueInForce;
+        std::printf("No timecode was decoded during the calibration; the calibration value stays %.2f.\n",
+                    static_cast<double>(best));
+    } else if (!saveCalibrationValue(best)) {
+        std::printf("Warning: could not write %s; this value will not be offered at the next start.\n",
+                    settingsFileName);
+    }
+    std::printf("\n Calibration done. Press any key to start the detection.\n");
+    pauseForKey();
+    return best;
+}
+
+}  // namespace platora

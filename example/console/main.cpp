@@ -1,0 +1,6 @@
+#include "Dialogue.h"
+
+int main() {
+    platora::Dialogue dialogue;
+    return dialogue.run();
+}
