@@ -1,0 +1,137 @@
+#include "JackPlayer.h"
+
+#include <algorithm>
+
+namespace platora {
+
+namespace {
+
+constexpr float floatFullScale = 32768.0f;
+
+}  // namespace
+
+JackPlayer::~JackPlayer() {
+    stop();
+    if (client_) jack_client_close(client_);
+    if (rows_) jack_ringbuffer_free(rows_);
+}
+
+bool JackPlayer::open(const std::string& clientName, std::int32_t channels, std::string& error) {
+    jack_status_t status{};
+    client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
+    if (!client_) {
+        error = "cannot connect to the JACK server as '" + clientName + "' (is jackd running?)";
+        return false;
+    }
+    if (status & JackNameNotUnique) {
+        error = "JACK client name '" + clientName + "' is taken";
+        return false;
+    }
+    channels_ = std::clamp(channels, 1, maxChannels);
+    for (std::int32_t i = 0; i < channels_; ++i) {
+        std::string name = "out_" + std::to_string(i + 1);
+        ports_[i] = jack_port_register(client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        if (!ports_[i]) {
+            error = "cannot register JACK port " + name;
+            return false;
+        }
+    }
+    rows_ = jack_ringbuffer_create(manifestRingRows * sizeof(ManifestRow));
+    if (!rows_ || jack_set_process_callback(client_, &JackPlayer::process, this) != 0 ||
+        jack_set_port_connect_callback(client_, &JackPlayer::portConnect, this) != 0) {
+        error = "cannot set up the JACK client";
+        return false;
+    }
+    jack_on_shutdown(client_, &JackPlayer::shutdown, this);
+    return true;
+}
+
+std::int32_t JackPlayer::sampleRate() const { return static_cast<std::int32_t>(jack_get_sample_rate(client_)); }
+
+std::int32_t JackPlayer::bufferFrames() const { return static_cast<std::int32_t>(jack_get_buffer_size(client_)); }
+
+bool JackPlayer::start(TimecodeGenerator& generator, std::int64_t lengthFrames, std::string& error) {
+    generator_ = &generator;
+    lengthFrames_ = lengthFrames;
+    if (jack_activate(client_) != 0) {
+        error = "cannot activate the JACK client";
+        return false;
+    }
+    active_ = true;
+    return true;
+}
+
+void JackPlayer::stop() {
+    if (active_) jack_deactivate(client_);
+    active_ = false;
+}
+
+void JackPlayer::drainManifest(ManifestWriter* manifest) {
+    ManifestRow row{};
+    while (jack_ringbuffer_read_space(rows_) >= sizeof row) {
+        jack_ringbuffer_read(rows_, reinterpret_cast<char*>(&row), sizeof row);
+        if (manifest) manifest->write(row);
+    }
+}
+
+int JackPlayer::process(jack_nframes_t frames, void* self) {
+    return static_cast<JackPlayer*>(self)->processBlock(frames);
+}
+
+void JackPlayer::portConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self) {
+    auto* player = static_cast<JackPlayer*>(self);
+    jack_port_t* first = jack_port_by_id(player->client_, a);
+    jack_port_t* second = jack_port_by_id(player->client_, b);
+    for (std::int32_t i = 0; i < player->channels_; ++i) {
+        if (player->ports_[i] != first && player->ports_[i] != second) continue;
+        std::int32_t count = player->connections_[i].load(std::memory_order_relaxed);
+        player->connections_[i].store(count + (connect ? 1 : -1), std::memory_order_relaxed);
+    }
+}
+
+void JackPlayer::shutdown(void* self) { static_cast<JackPlayer*>(self)->serverGone_.store(true, std::memory_order_relaxed); }
+
+bool JackPlayer::timecodeConnected() const {
+    return connections_[channels_ - 2].load(std::memory_order_relaxed) > 0 &&
+           connections_[channels_ - 1].load(std::memory_order_relaxed) > 0;
+}
+
+int JackPlayer::processBlock(jack_nframes_t frames) {
+    std::array<float*, maxChannels> out{};
+    for (std::int32_t c = 0; c < channels_; ++c) out[c] = static_cast<float*>(jack_port_get_buffer(ports_[c], frames));
+
+    bool finished = finished_.load(std::memory_order_relaxed);
+    bool play = playing_.load(std::memory_order_relaxed);
+    if (!play && !finished && timecodeConnected()) {
+        play = true;
+        playing_.store(true, std::memory_order_relaxed);
+    }
+    auto pushRow = [this](const ManifestRow& row) {
+        if (jack_ringbuffer_write_space(rows_) >= sizeof row)
+            jack_ringbuffer_write(rows_, reinterpret_cast<const char*>(&row), sizeof row);
+        else
+            droppedRows_.store(droppedRows_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    };
+
+    std::size_t done = 0;
+    while (play && !finished && done < frames) {
+        std::size_t piece = std::min<std::size_t>(frames - done, chunkFrames);
+        if (lengthFrames_ > 0)
+            piece = std::min<std::size_t>(piece, static_cast<std::size_t>(lengthFrames_ - generator_->framesRendered()));
+        renderWithManifest(*generator_, scratch_.data(), piece, pushRow);
+        for (std::size_t i = 0; i < piece; ++i)
+            for (std::int32_t c = 0; c < channels_; ++c)
+                out[c][done + i] = static_cast<float>(scratch_[i * static_cast<std::size_t>(channels_) + c]) / floatFullScale;
+        done += piece;
+        if (lengthFrames_ > 0 && generator_->framesRendered() >= lengthFrames_) {
+            pushRow(generator_->state());
+            finished = true;
+            finished_.store(true, std::memory_order_relaxed);
+        }
+    }
+    // Before the connections and after the end: silence.
+    for (std::int32_t c = 0; c < channels_; ++c) std::fill(out[c] + done, out[c] + frames, 0.0f);
+    return 0;
+}
+
+}  // namespace platora

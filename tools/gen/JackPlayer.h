@@ -1,0 +1,81 @@
+#pragma once
+
+#include "SignalFiles.h"
+#include "TimecodeGenerator.h"
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace platora {
+
+// Plays a generator live into a JACK server, one output port per channel (out_1 ..).
+// It stays silent, without advancing the signal, until every timecode port (the last
+// two) has a connection; from then on it plays, so a capture sees the signal from its
+// first sample. The process callback renders into a fixed buffer and hands manifest
+// rows to the main thread through a lock-free ring; it allocates nothing and locks nothing.
+// All operations except the callbacks belong to one (main) thread.
+class JackPlayer {
+public:
+    static constexpr std::int32_t maxChannels = 4;
+
+    JackPlayer() = default;
+    JackPlayer(const JackPlayer&) = delete;
+    JackPlayer& operator=(const JackPlayer&) = delete;
+    ~JackPlayer();
+
+    // Connects to the running server (never starts one) and registers `channels` ports.
+    bool open(const std::string& clientName, std::int32_t channels, std::string& error);
+    std::int32_t sampleRate() const;
+    std::int32_t bufferFrames() const;
+
+    // Activates the client. lengthFrames 0 plays until stop(). The generator must use
+    // sampleRate() and outlive the player's activity.
+    bool start(TimecodeGenerator& generator, std::int64_t lengthFrames, std::string& error);
+
+    bool playing() const { return playing_.load(std::memory_order_relaxed); }
+    bool finished() const { return finished_.load(std::memory_order_relaxed); }
+    bool serverGone() const { return serverGone_.load(std::memory_order_relaxed); }
+    std::int64_t droppedRows() const { return droppedRows_.load(std::memory_order_relaxed); }
+
+    // Writes the rows gathered so far.
+    void drainManifest(ManifestWriter* manifest);
+
+    // Deactivates the client; afterwards the generator may be read again from this thread.
+    void stop();
+
+private:
+    static constexpr std::size_t chunkFrames = 256;
+    static constexpr std::size_t manifestRingRows = 1 << 16;  // over a minute of rows
+
+    static int process(jack_nframes_t frames, void* self);
+    static void portConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self);
+    static void shutdown(void* self);
+
+    int processBlock(jack_nframes_t frames);
+    bool timecodeConnected() const;
+
+    jack_client_t* client_ = nullptr;
+    jack_ringbuffer_t* rows_ = nullptr;
+    std::array<jack_port_t*, maxChannels> ports_{};
+    std::array<std::atomic<std::int32_t>, maxChannels> connections_{};
+    std::int32_t channels_ = 0;
+    TimecodeGenerator* generator_ = nullptr;
+    std::int64_t lengthFrames_ = 0;
+    bool active_ = false;
+    std::array<std::int16_t, chunkFrames * maxChannels> scratch_{};
+    std::atomic<bool> playing_{false};
+    std::atomic<bool> finished_{false};
+    std::atomic<bool> serverGone_{false};
+    std::atomic<std::int64_t> droppedRows_{0};
+
+    static_assert(std::atomic<bool>::is_always_lock_free);
+    static_assert(std::atomic<std::int32_t>::is_always_lock_free);
+    static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+};
+
+}  // namespace platora

@@ -1,0 +1,95 @@
+// platora-gen: writes or plays a timecode signal for the Platora decoder.
+#include "CommandLine.h"
+#include "JackPlayer.h"
+#include "SignalFiles.h"
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+using namespace platora;
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void onStopSignal(int) { stopSignal = 1; }
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "platora-gen: %s\n", message.c_str());
+    return 1;
+}
+
+std::int64_t framesFor(double seconds, std::int32_t sampleRate) { return std::llround(seconds * sampleRate); }
+
+int writeFiles(GenCommand& command) {
+    TimecodeGenerator generator(command.settings);
+    std::string error;
+    SignalPaths paths = SignalPaths::forOutput(command.output);
+    if (!writeSignalFiles(generator, framesFor(command.lengthSeconds, command.settings.sampleRate), paths, error))
+        return fail(error);
+    return 0;
+}
+
+int playLive(GenCommand& command) {
+    constexpr auto pollInterval = std::chrono::milliseconds(10);
+    std::string error;
+    JackPlayer player;
+    if (!player.open(command.jackClient, command.settings.channels, error)) return fail(error);
+    if (command.rateGiven && command.settings.sampleRate != player.sampleRate())
+        return fail("--rate " + std::to_string(command.settings.sampleRate) + " differs from the JACK server's " +
+                    std::to_string(player.sampleRate()) + " Hz");
+    command.settings.sampleRate = player.sampleRate();
+    if (error = TimecodeGenerator::validate(command.settings); !error.empty()) return fail(error);
+
+    TimecodeGenerator generator(command.settings);
+    ManifestWriter manifest;
+    ManifestWriter* manifestOut = nullptr;
+    if (!command.output.empty()) {
+        SignalPaths paths = SignalPaths::forOutput(command.output);
+        if (command.settings.vinylType == FinalScratch &&
+            !writeFinalScratchTable(command.settings.finalScratchRows, paths.table, error))
+            return fail(error);
+        if (!manifest.open(paths.manifest, error)) return fail(error);
+        manifestOut = &manifest;
+    }
+
+    struct sigaction action{};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    if (!player.start(generator, framesFor(command.lengthSeconds, player.sampleRate()), error)) return fail(error);
+    while (!stopSignal && !player.finished() && !player.serverGone()) {
+        std::this_thread::sleep_for(pollInterval);
+        player.drainManifest(manifestOut);
+    }
+    if (player.finished()) {
+        // Let the last period reach the clients that read it before we go away.
+        std::this_thread::sleep_for(std::chrono::duration<double>(2.0 * player.bufferFrames() / player.sampleRate()));
+    }
+    player.stop();
+    player.drainManifest(manifestOut);
+    if (manifestOut && player.playing() && !player.finished()) manifest.write(generator.state());
+    if (!manifest.close(error)) return fail(error);
+    if (player.serverGone()) return fail("the JACK server went away");
+    if (player.droppedRows() > 0)
+        return fail(std::to_string(player.droppedRows()) + " manifest rows were lost (disk too slow)");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    GenCommand command;
+    std::string error;
+    if (!parseGenCommand(argc, argv, command, error)) return fail(error);
+    if (command.help) {
+        std::fputs(genUsage, stdout);
+        return 0;
+    }
+    return command.jackClient.empty() ? writeFiles(command) : playLive(command);
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "FrameLayout.h"
+#include "SpeedProfile.h"
+#include "VinylType.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+
+namespace platora {
+
+enum class AuxSignal { tone, silence };
+
+struct GeneratorSettings {
+    std::int32_t vinylType = Mixvibes;
+    std::int32_t sampleRate = 44100;
+    std::int32_t channels = 2;       // 2, or 4 with the timecode on the last two
+    AuxSignal aux = AuxSignal::tone;  // what the first two of four channels carry
+    double level = 0.8;              // high level as a fraction of full scale; the low one is half
+    double startPosition = 0.0;      // record seconds at time 0
+    SpeedProfile profile;
+    double loopSeconds = 0.0;        // > 0: start over from startPosition after this long
+    std::optional<double> snrDb;     // white noise against a sine at the high level
+    std::uint64_t seed = 1;
+    std::uint32_t finalScratchRows = FinalScratchFrames::defaultRowCount;
+};
+
+// One point of the ground truth: the state at the frame about to be rendered.
+struct ManifestRow {
+    std::int64_t frame;  // frames rendered before this point
+    double time;         // s since the start
+    double position;     // record seconds
+    double speed;
+};
+
+// Renders a timecode signal block by block. The record position is the start position
+// plus the exact integral of the speed profile, evaluated per frame, so blocks of any
+// size give the same samples. The carrier phase is position x carrier in cycles; the
+// leading channel is cos, the lagging one sin, and each half cycle's amplitude is the
+// level of the bit its peak carries.
+// render allocates nothing, takes no lock and may run on a real-time thread.
+class TimecodeGenerator {
+public:
+    static constexpr double finalScratchCarrierHz = 1200.0;
+    static constexpr double mixvibesCarrierHz = 3000.0;
+    static constexpr double fullScale = 32767.0;
+    static constexpr double auxToneHz = 440.0;
+    static constexpr double auxToneLevel = 0.25;  // of the high level
+
+    // Settings are taken as given; check them first with validate.
+    explicit TimecodeGenerator(GeneratorSettings settings);
+
+    // Empty when the settings are usable, else one line saying what is wrong.
+    static std::string validate(const GeneratorSettings& settings);
+
+    // Writes `frames` frames of settings.channels interleaved samples.
+    void render(std::int16_t* out, std::size_t frames);
+
+    ManifestRow state() const;
+    std::int64_t framesRendered() const { return framesRendered_; }
+    const GeneratorSettings& settings() const { return settings_; }
+    double carrierHz() const { return carrierHz_; }
+    double highAmplitude() const { return highAmplitude_; }
+    // The bit peak j carries for this generator's type.
+    int bitOfPeak(std::int64_t peak) const;
+
+private:
+    struct Channel {
+        std::int64_t peak;   // the peak whose half cycle we are in
+        double amplitude;    // its level
+    };
+
+    double positionAt(std::int64_t loopFrame) const;
+    double amplitudeOf(Channel& channel, std::int64_t peak);
+    std::int16_t quantize(double value);
+
+    GeneratorSettings settings_;
+    FinalScratchFrames finalScratch_;
+    double carrierHz_;
+    double highAmplitude_;
+    double noiseSigma_ = 0.0;
+    std::int32_t leadingChannel_;
+    std::int64_t framesRendered_ = 0;
+    std::int64_t loopFrame_ = 0;   // frames since the last (re)start of the profile
+    std::int64_t loopFrames_ = 0;  // 0 = never start over
+    mutable std::size_t segmentHint_ = 0;
+    Channel lead_{0, 0.0};
+    Channel lag_{1, 0.0};
+    std::mt19937_64 noiseEngine_;
+    std::normal_distribution<double> noise_;
+};
+
+}  // namespace platora
