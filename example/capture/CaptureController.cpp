@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <iostream>
 #include <set>
 
@@ -17,19 +16,20 @@ namespace {
 
 constexpr std::int16_t minChannelCount = 2;  // the callback always hands two channels on
 
-void ignoreAlsaMessage(const char*, int, const char*, int, const char*, va_list) {}
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 
 // alsa-lib prints "ALSA lib ..." lines on stderr while it probes, e.g. when there is no
-// card at all; a device scan stays silent. Thread-local, so other threads keep theirs.
+// card at all; a device scan stays silent. (Its thread-local handler cannot be used from
+// C++: the header declares it outside extern "C".) Scans run on the main thread only.
 class QuietAlsaDiagnostics {
 public:
-    QuietAlsaDiagnostics() : previous(snd_lib_error_set_local(&ignoreAlsaMessage)) {}
-    ~QuietAlsaDiagnostics() { snd_lib_error_set_local(previous); }
+    QuietAlsaDiagnostics() : previous(snd_lib_error) { snd_lib_error_set_handler(&ignoreAlsaMessage); }
+    ~QuietAlsaDiagnostics() { snd_lib_error_set_handler(previous); }
     QuietAlsaDiagnostics(const QuietAlsaDiagnostics&) = delete;
     QuietAlsaDiagnostics& operator=(const QuietAlsaDiagnostics&) = delete;
 
 private:
-    snd_local_error_handler_t previous;
+    snd_lib_error_handler_t previous;
 };
 
 bool isCompiled(RtAudio::Api api)
