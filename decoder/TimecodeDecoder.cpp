@@ -75,7 +75,7 @@ bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t cou
     std::int32_t blockLevel = 0;
     for (std::int32_t i = 0; i < count; ++i) {
         const std::int16_t s = samples[i];
-        trackSample(i & 1, s, framePeriodMs * (i / 2) + timeBase);
+        trackSample(i & 1, s, i / 2, framePeriodMs);
         const std::int32_t magnitude = std::abs(static_cast<std::int32_t>(s));
         if (magnitude > blockLevel) blockLevel = magnitude;
     }
@@ -84,7 +84,7 @@ bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t cou
     return positionUpdated;
 }
 
-void TimecodeDecoder::trackSample(int ch, std::int16_t s, double time) {
+void TimecodeDecoder::trackSample(int ch, std::int16_t s, std::int32_t frame, double framePeriodMs) {
     Peak& lowest = trough[ch];
     Peak& highest = crest[ch];
     std::int32_t& state = channelState[ch];
@@ -109,11 +109,11 @@ void TimecodeDecoder::trackSample(int ch, std::int16_t s, double time) {
     // Strict: on a flat extremum the earliest sample keeps the time.
     if (s < lowest.value) {
         lowest.value = s;
-        lowest.time = time;
+        lowest.time = framePeriodMs * frame + timeBase;
     }
     if (s > highest.value) {
         highest.value = s;
-        highest.time = time;
+        highest.time = framePeriodMs * frame + timeBase;
     }
 }
 

@@ -45,7 +45,7 @@ public:
 private:
     friend struct TimecodeDecoderInspector;  // tests reach the stages one by one
 
-    void trackSample(int channel, std::int16_t s, double time);
+    void trackSample(int channel, std::int16_t s, std::int32_t frame, double framePeriodMs);
     void insertPeak(Peak& peak);
     void countValidBit();
     void decodeFrame();

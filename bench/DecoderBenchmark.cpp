@@ -1,0 +1,101 @@
+// Decoder throughput as a multiple of real time: seconds of stereo 44100 Hz audio
+// decoded per second, reported as the rate counter "realtime".
+#include "FinalScratchCodeTable.h"
+#include "FrameLayout.h"
+#include "TimecodeDecoder.h"
+#include "TimecodeGenerator.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace platora;
+
+constexpr int sampleRate = 44100;
+constexpr std::size_t framesPerBlock = 1024;  // as the audio callback delivers them
+constexpr double signalSeconds = 10.0;
+constexpr double secondsPerBlock = static_cast<double>(framesPerBlock) / sampleRate;
+// At nominal speed a FinalScratch decoder looks a code up at most once per channel-0 peak.
+constexpr double lookupsPerAudioSecond = 2400.0;
+
+std::vector<std::int16_t> nominalSignal(VinylType type) {
+    GeneratorSettings settings;
+    settings.vinylType = type;
+    settings.startPosition = 60.0;
+    TimecodeGenerator generator(settings);
+    const auto frames = static_cast<std::size_t>(signalSeconds * sampleRate) / framesPerBlock * framesPerBlock;
+    std::vector<std::int16_t> samples(2 * frames);
+    generator.render(samples.data(), frames);
+    return samples;
+}
+
+const FinalScratchCodeTable& fullSizeTable() {
+    static const FinalScratchCodeTable table = [] {
+        FinalScratchCodeTable t;
+        t.assign(syntheticFinalScratchTable());
+        return t;
+    }();
+    return table;
+}
+
+void decodeBlocks(benchmark::State& state, VinylType type, float calibration) {
+    const std::vector<std::int16_t> samples = nominalSignal(type);
+    TimecodeDecoder decoder;
+    decoder.setVinylType(type);
+    decoder.setCodeTable(&fullSizeTable());
+    decoder.reset(sampleRate);
+    decoder.setCalibration(calibration);
+
+    // Check the work is real before timing it: the signal must decode.
+    for (std::size_t i = 0; i < samples.size(); i += 2 * framesPerBlock) {
+        decoder.processBlock(&samples[i], 2 * framesPerBlock);
+    }
+    if (decoder.getTimecodesPerSecond() == 0) {
+        state.SkipWithError("the benchmark signal does not decode");
+        return;
+    }
+
+    std::size_t offset = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(decoder.processBlock(&samples[offset], 2 * framesPerBlock));
+        offset += 2 * framesPerBlock;
+        if (offset == samples.size()) offset = 0;
+    }
+    benchmark::DoNotOptimize(decoder.getPosition());
+    state.counters["realtime"] = benchmark::Counter(secondsPerBlock, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["tps"] = decoder.getTimecodesPerSecond();
+}
+
+void BM_ProcessBlock_Mixvibes(benchmark::State& state) { decodeBlocks(state, Mixvibes, 1.07f); }
+void BM_ProcessBlock_FinalScratch(benchmark::State& state) { decodeBlocks(state, FinalScratch, 1.2f); }
+
+// Lookups of codes that are in the table and of codes that are not, in random order.
+void BM_TableLookup_FinalScratch(benchmark::State& state) {
+    const FinalScratchCodeTable& table = fullSizeTable();
+    std::mt19937 random(7);
+    std::vector<std::uint32_t> codes;
+    for (int i = 0; i < 4096; ++i) {
+        const auto& row = table.rows()[random() % table.rowCount()];
+        codes.push_back(i % 2 == 0 ? row.code : row.code + 1);
+    }
+    std::size_t i = 0;
+    std::uint64_t found = 0;
+    for (auto _ : state) {
+        found += table.lookup(codes[i]).has_value();
+        i = (i + 1) % codes.size();
+    }
+    benchmark::DoNotOptimize(found);
+    state.counters["realtime"] =
+        benchmark::Counter(1.0 / lookupsPerAudioSecond, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+}  // namespace
+
+BENCHMARK(BM_ProcessBlock_Mixvibes);
+BENCHMARK(BM_ProcessBlock_FinalScratch);
+BENCHMARK(BM_TableLookup_FinalScratch);
+BENCHMARK_MAIN();
