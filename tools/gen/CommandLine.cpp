@@ -21,7 +21,7 @@ table that decodes it; the decoder looks for "finalscratch.table").
                            FROM->TO:SECONDS  linear ramp
                            SPEED             as the last segment: held to the end
                          after the last timed segment its end speed holds.
-                         Example: 1:5,1->-1:2,0:1,-0.5:2
+                         Example (quoted for the shell): '1:5,1->-1:2,0:1,-0.5:2'
   -w, --wow DEPTH:HZ     slow speed modulation: speed x (1 + DEPTH sin(2 pi HZ t)),
                          e.g. 0.01:0.5 (1 % at half a hertz)
   -n, --snr DB           add white noise DB below a sine at the high level

@@ -8,6 +8,8 @@ namespace {
 
 constexpr float floatFullScale = 32768.0f;
 
+void quiet(const char*) {}
+
 }  // namespace
 
 JackPlayer::~JackPlayer() {
@@ -17,6 +19,9 @@ JackPlayer::~JackPlayer() {
 }
 
 bool JackPlayer::open(const std::string& clientName, std::int32_t channels, std::string& error) {
+    // libjack's own complaints would add lines to our one-line failure.
+    jack_set_error_function(quiet);
+    jack_set_info_function(quiet);
     jack_status_t status{};
     client_ = jack_client_open(clientName.c_str(), JackNoStartServer, &status);
     if (!client_) {

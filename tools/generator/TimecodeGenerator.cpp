@@ -26,8 +26,6 @@ TimecodeGenerator::TimecodeGenerator(GeneratorSettings settings)
         noiseSigma_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, -*settings_.snrDb / 20.0);
     if (settings_.loopSeconds > 0.0)
         loopFrames_ = std::max<std::int64_t>(1, std::llround(settings_.loopSeconds * settings_.sampleRate));
-    lead_.amplitude = highAmplitude_ * (bitOfPeak(lead_.peak) ? 1.0 : 0.5);
-    lag_.amplitude = highAmplitude_ * (bitOfPeak(lag_.peak) ? 1.0 : 0.5);
 }
 
 std::string TimecodeGenerator::validate(const GeneratorSettings& s) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <random>
 #include <string>
@@ -87,8 +88,9 @@ private:
     std::int64_t loopFrame_ = 0;   // frames since the last (re)start of the profile
     std::int64_t loopFrames_ = 0;  // 0 = never start over
     mutable std::size_t segmentHint_ = 0;
-    Channel lead_{0, 0.0};
-    Channel lag_{1, 0.0};
+    static constexpr std::int64_t noPeak = std::numeric_limits<std::int64_t>::min();
+    Channel lead_{noPeak, 0.0};
+    Channel lag_{noPeak, 0.0};
     std::mt19937_64 noiseEngine_;
     std::normal_distribution<double> noise_;
 };
