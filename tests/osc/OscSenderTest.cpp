@@ -230,13 +230,23 @@ TEST(OscSenderDestination, ASocketThatCannotConnectIsAnErrorInsteadOfAnException
 
 // Uses up every file descriptor, then asks for a sender: run in a child process only.
 [[noreturn]] void createSenderWithoutFileDescriptors() {
+    // A failed connect first takes the same path while descriptors are left: UndefinedBehavior
+    // Sanitizer needs a pipe the first time it checks the caught exception's type.
+    std::string warmUp;
+    (void)OscSender::create("127.255.255.255", 44444, warmUp);
     constexpr rlim_t fewDescriptors = 64;
     const rlimit limit{fewDescriptors, fewDescriptors};
     ::setrlimit(RLIMIT_NOFILE, &limit);
-    while (::dup(STDERR_FILENO) >= 0) {
+    std::vector<int> taken;
+    taken.reserve(fewDescriptors);
+    for (int descriptor = ::dup(STDERR_FILENO); descriptor >= 0; descriptor = ::dup(STDERR_FILENO)) {
+        taken.push_back(descriptor);
     }
     std::string error;
     const auto sender = OscSender::create("127.0.0.1", 44444, error);
+    for (const int descriptor : taken) {
+        ::close(descriptor);
+    }
     std::fprintf(stderr, "%s", error.c_str());
     std::exit(sender == nullptr ? 0 : 1);
 }
