@@ -15,7 +15,6 @@ void quiet(const char*) {}
 JackPlayer::~JackPlayer() {
     stop();
     if (client_) jack_client_close(client_);
-    if (rows_) jack_ringbuffer_free(rows_);
 }
 
 bool JackPlayer::open(const std::string& clientName, std::int32_t channels, std::string& error) {
@@ -41,9 +40,8 @@ bool JackPlayer::open(const std::string& clientName, std::int32_t channels, std:
             return false;
         }
     }
-    rows_ = jack_ringbuffer_create(manifestRingRows * sizeof(ManifestRow));
-    if (!rows_ || jack_set_process_callback(client_, &JackPlayer::process, this) != 0 ||
-        jack_set_port_connect_callback(client_, &JackPlayer::portConnect, this) != 0) {
+    rows_.resize(manifestRingRows);
+    if (jack_set_process_callback(client_, &JackPlayer::process, this) != 0) {
         error = "cannot set up the JACK client";
         return false;
     }
@@ -72,33 +70,33 @@ void JackPlayer::stop() {
 }
 
 void JackPlayer::drainManifest(ManifestWriter* manifest) {
-    ManifestRow row{};
-    while (jack_ringbuffer_read_space(rows_) >= sizeof row) {
-        jack_ringbuffer_read(rows_, reinterpret_cast<char*>(&row), sizeof row);
-        if (manifest) manifest->write(row);
+    std::size_t read = rowsRead_.load(std::memory_order_relaxed);
+    const std::size_t written = rowsWritten_.load(std::memory_order_acquire);
+    for (; read != written; ++read)
+        if (manifest) manifest->write(rows_[read % rows_.size()]);
+    rowsRead_.store(read, std::memory_order_release);
+}
+
+void JackPlayer::pushRow(const ManifestRow& row) {
+    const std::size_t written = rowsWritten_.load(std::memory_order_relaxed);
+    if (written - rowsRead_.load(std::memory_order_acquire) == rows_.size()) {
+        droppedRows_.store(droppedRows_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+        return;
     }
+    rows_[written % rows_.size()] = row;
+    rowsWritten_.store(written + 1, std::memory_order_release);
 }
 
 int JackPlayer::process(jack_nframes_t frames, void* self) {
     return static_cast<JackPlayer*>(self)->processBlock(frames);
 }
 
-void JackPlayer::portConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self) {
-    auto* player = static_cast<JackPlayer*>(self);
-    jack_port_t* first = jack_port_by_id(player->client_, a);
-    jack_port_t* second = jack_port_by_id(player->client_, b);
-    for (std::int32_t i = 0; i < player->channels_; ++i) {
-        if (player->ports_[i] != first && player->ports_[i] != second) continue;
-        std::int32_t count = player->connections_[i].load(std::memory_order_relaxed);
-        player->connections_[i].store(count + (connect ? 1 : -1), std::memory_order_relaxed);
-    }
-}
-
 void JackPlayer::shutdown(void* self) { static_cast<JackPlayer*>(self)->serverGone_.store(true, std::memory_order_relaxed); }
 
 bool JackPlayer::timecodeConnected() const {
-    return connections_[channels_ - 2].load(std::memory_order_relaxed) > 0 &&
-           connections_[channels_ - 1].load(std::memory_order_relaxed) > 0;
+    // jack_port_connected reads the current graph without waiting when called from the
+    // process thread.
+    return jack_port_connected(ports_[channels_ - 2]) > 0 && jack_port_connected(ports_[channels_ - 1]) > 0;
 }
 
 int JackPlayer::processBlock(jack_nframes_t frames) {
@@ -106,28 +104,20 @@ int JackPlayer::processBlock(jack_nframes_t frames) {
     for (std::int32_t c = 0; c < channels_; ++c) out[c] = static_cast<float*>(jack_port_get_buffer(ports_[c], frames));
 
     bool finished = finished_.load(std::memory_order_relaxed);
-    bool play = playing_.load(std::memory_order_relaxed);
-    if (!play && !finished && timecodeConnected()) {
-        play = true;
-        playing_.store(true, std::memory_order_relaxed);
-    }
-    auto pushRow = [this](const ManifestRow& row) {
-        if (jack_ringbuffer_write_space(rows_) >= sizeof row)
-            jack_ringbuffer_write(rows_, reinterpret_cast<const char*>(&row), sizeof row);
-        else
-            droppedRows_.store(droppedRows_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    };
+    if (!playing_ && !finished && timecodeConnected()) playing_ = true;
+    auto push = [this](const ManifestRow& row) { pushRow(row); };
 
     std::size_t done = 0;
-    while (play && !finished && done < frames) {
+    while (playing_ && !finished && done < frames) {
         std::size_t piece = std::min<std::size_t>(frames - done, chunkFrames);
         if (lengthFrames_ > 0)
             piece = std::min<std::size_t>(piece, static_cast<std::size_t>(lengthFrames_ - generator_->framesRendered()));
-        renderWithManifest(*generator_, scratch_.data(), piece, pushRow);
+        renderWithManifest(*generator_, scratch_.data(), piece, push);
         for (std::size_t i = 0; i < piece; ++i)
             for (std::int32_t c = 0; c < channels_; ++c)
                 out[c][done + i] = static_cast<float>(scratch_[i * static_cast<std::size_t>(channels_) + c]) / floatFullScale;
         done += piece;
+        framesPlayed_.store(generator_->framesRendered(), std::memory_order_relaxed);
         if (lengthFrames_ > 0 && generator_->framesRendered() >= lengthFrames_) {
             pushRow(generator_->state());
             finished = true;

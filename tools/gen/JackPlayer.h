@@ -4,12 +4,12 @@
 #include "TimecodeGenerator.h"
 
 #include <jack/jack.h>
-#include <jack/ringbuffer.h>
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platora {
 
@@ -17,7 +17,8 @@ namespace platora {
 // It stays silent, without advancing the signal, until every timecode port (the last
 // two) has a connection; from then on it plays, so a capture sees the signal from its
 // first sample. The process callback renders into a fixed buffer and hands manifest
-// rows to the main thread through a lock-free ring; it allocates nothing and locks nothing.
+// rows to the main thread through a single-producer ring of atomics; it allocates
+// nothing and locks nothing.
 // All operations except the callbacks belong to one (main) thread.
 class JackPlayer {
 public:
@@ -37,15 +38,16 @@ public:
     // sampleRate() and outlive the player's activity.
     bool start(TimecodeGenerator& generator, std::int64_t lengthFrames, std::string& error);
 
-    bool playing() const { return playing_.load(std::memory_order_relaxed); }
+    bool playing() const { return framesPlayed() > 0; }
     bool finished() const { return finished_.load(std::memory_order_relaxed); }
+    std::int64_t framesPlayed() const { return framesPlayed_.load(std::memory_order_relaxed); }
     bool serverGone() const { return serverGone_.load(std::memory_order_relaxed); }
     std::int64_t droppedRows() const { return droppedRows_.load(std::memory_order_relaxed); }
 
     // Writes the rows gathered so far.
     void drainManifest(ManifestWriter* manifest);
 
-    // Deactivates the client; afterwards the generator may be read again from this thread.
+    // Deactivates the client.
     void stop();
 
 private:
@@ -53,27 +55,30 @@ private:
     static constexpr std::size_t manifestRingRows = 1 << 16;  // over a minute of rows
 
     static int process(jack_nframes_t frames, void* self);
-    static void portConnect(jack_port_id_t a, jack_port_id_t b, int connect, void* self);
     static void shutdown(void* self);
 
     int processBlock(jack_nframes_t frames);
     bool timecodeConnected() const;
+    void pushRow(const ManifestRow& row);
 
     jack_client_t* client_ = nullptr;
-    jack_ringbuffer_t* rows_ = nullptr;
     std::array<jack_port_t*, maxChannels> ports_{};
-    std::array<std::atomic<std::int32_t>, maxChannels> connections_{};
     std::int32_t channels_ = 0;
     TimecodeGenerator* generator_ = nullptr;
     std::int64_t lengthFrames_ = 0;
     bool active_ = false;
     std::array<std::int16_t, chunkFrames * maxChannels> scratch_{};
-    std::atomic<bool> playing_{false};
+    bool playing_ = false;  // process thread only
+    std::vector<ManifestRow> rows_;  // the ring; sized before activation
+    std::atomic<std::size_t> rowsWritten_{0};  // written by the process thread, release
+    std::atomic<std::size_t> rowsRead_{0};     // written by the main thread, release
+    std::atomic<std::int64_t> framesPlayed_{0};
     std::atomic<bool> finished_{false};
     std::atomic<bool> serverGone_{false};
     std::atomic<std::int64_t> droppedRows_{0};
 
     static_assert(std::atomic<bool>::is_always_lock_free);
+    static_assert(std::atomic<std::size_t>::is_always_lock_free);
     static_assert(std::atomic<std::int32_t>::is_always_lock_free);
     static_assert(std::atomic<std::int64_t>::is_always_lock_free);
 };

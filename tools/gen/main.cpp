@@ -3,6 +3,7 @@
 #include "JackPlayer.h"
 #include "SignalFiles.h"
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -13,9 +14,10 @@ namespace {
 
 using namespace platora;
 
-volatile std::sig_atomic_t stopSignal = 0;
+std::atomic<bool> stopSignal{false};  // lock-free, so a signal handler may set it
+static_assert(std::atomic<bool>::is_always_lock_free);
 
-void onStopSignal(int) { stopSignal = 1; }
+void onStopSignal(int) { stopSignal.store(true, std::memory_order_relaxed); }
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "platora-gen: %s\n", message.c_str());
@@ -63,7 +65,7 @@ int playLive(GenCommand& command) {
     sigaction(SIGTERM, &action, nullptr);
 
     if (!player.start(generator, framesFor(command.lengthSeconds, player.sampleRate()), error)) return fail(error);
-    while (!stopSignal && !player.finished() && !player.serverGone()) {
+    while (!stopSignal.load(std::memory_order_relaxed) && !player.finished() && !player.serverGone()) {
         std::this_thread::sleep_for(pollInterval);
         player.drainManifest(manifestOut);
     }
@@ -73,7 +75,7 @@ int playLive(GenCommand& command) {
     }
     player.stop();
     player.drainManifest(manifestOut);
-    if (manifestOut && player.playing() && !player.finished()) manifest.write(generator.state());
+    if (manifestOut && player.playing() && !player.finished()) manifest.write(generator.stateAt(player.framesPlayed()));
     if (!manifest.close(error)) return fail(error);
     if (player.serverGone()) return fail("the JACK server went away");
     if (player.droppedRows() > 0)

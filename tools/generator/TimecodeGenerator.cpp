@@ -47,9 +47,9 @@ int TimecodeGenerator::bitOfPeak(std::int64_t peak) const {
     return settings_.vinylType == FinalScratch ? finalScratch_.bitOfPeak(peak) : MixvibesFrames::bitOfPeak(peak);
 }
 
-double TimecodeGenerator::positionAt(std::int64_t loopFrame) const {
+double TimecodeGenerator::positionAt(std::int64_t loopFrame, std::size_t& segmentHint) const {
     double t = static_cast<double>(loopFrame) / settings_.sampleRate;
-    return settings_.startPosition + settings_.profile.distanceAt(t, segmentHint_);
+    return settings_.startPosition + settings_.profile.distanceAt(t, segmentHint);
 }
 
 double TimecodeGenerator::amplitudeOf(Channel& channel, std::int64_t peak) {
@@ -71,7 +71,7 @@ void TimecodeGenerator::render(std::int16_t* out, std::size_t frames) {
     const std::int32_t timecodeBase = channels - 2;
     const double auxAmplitude = settings_.aux == AuxSignal::tone ? auxToneLevel * highAmplitude_ : 0.0;
     for (std::size_t f = 0; f < frames; ++f, out += channels) {
-        double phase = positionAt(loopFrame_) * carrierHz_;  // cycles
+        double phase = positionAt(loopFrame_, segmentHint_) * carrierHz_;  // cycles
         double fraction = phase - std::floor(phase);          // keeps the angle small on long records
         // Each channel's amplitude belongs to the peak whose half cycle holds the phase:
         // it changes only at that channel's zero crossings.
@@ -95,9 +95,11 @@ void TimecodeGenerator::render(std::int16_t* out, std::size_t frames) {
     }
 }
 
-ManifestRow TimecodeGenerator::state() const {
-    double profileTime = static_cast<double>(loopFrame_) / settings_.sampleRate;
-    return {framesRendered_, static_cast<double>(framesRendered_) / settings_.sampleRate, positionAt(loopFrame_),
+ManifestRow TimecodeGenerator::stateAt(std::int64_t frame) const {
+    std::int64_t loopFrame = loopFrames_ > 0 ? frame % loopFrames_ : frame;
+    std::size_t hint = 0;
+    double profileTime = static_cast<double>(loopFrame) / settings_.sampleRate;
+    return {frame, static_cast<double>(frame) / settings_.sampleRate, positionAt(loopFrame, hint),
             settings_.profile.speedAt(profileTime)};
 }
 

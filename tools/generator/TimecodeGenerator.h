@@ -60,7 +60,11 @@ public:
     // Writes `frames` frames of settings.channels interleaved samples.
     void render(std::int16_t* out, std::size_t frames);
 
-    ManifestRow state() const;
+    // The state after `frame` frames; reads only the settings, so any thread may ask
+    // while another renders.
+    ManifestRow stateAt(std::int64_t frame) const;
+    // The state at the frame about to be rendered; same thread as render.
+    ManifestRow state() const { return stateAt(framesRendered_); }
     std::int64_t framesRendered() const { return framesRendered_; }
     const GeneratorSettings& settings() const { return settings_; }
     double carrierHz() const { return carrierHz_; }
@@ -74,7 +78,7 @@ private:
         double amplitude;    // its level
     };
 
-    double positionAt(std::int64_t loopFrame) const;
+    double positionAt(std::int64_t loopFrame, std::size_t& segmentHint) const;
     double amplitudeOf(Channel& channel, std::int64_t peak);
     std::int16_t quantize(double value);
 
@@ -87,7 +91,7 @@ private:
     std::int64_t framesRendered_ = 0;
     std::int64_t loopFrame_ = 0;   // frames since the last (re)start of the profile
     std::int64_t loopFrames_ = 0;  // 0 = never start over
-    mutable std::size_t segmentHint_ = 0;
+    std::size_t segmentHint_ = 0;
     static constexpr std::int64_t noPeak = std::numeric_limits<std::int64_t>::min();
     Channel lead_{noPeak, 0.0};
     Channel lag_{noPeak, 0.0};
