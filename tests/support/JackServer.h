@@ -11,6 +11,10 @@ namespace platora::test {
 // A jackd with the dummy back end (44100 Hz, 1024-frame periods), private to this test
 // process. start() points JACK_DEFAULT_SERVER at it, so every JACK client the process
 // opens afterwards (RtAudio's included) talks to this server and not to another test's.
+// Servers still share one thing: libjack names a client's socket in /dev/shm after the
+// client name alone, so two clients of one name (RtAudio always uses "RtApiJackCount",
+// "RtApiJackInfo", "RtApiJack") on two servers at once make connections fail at random.
+// Register tests that run a server with the ctest property RESOURCE_LOCK jackd.
 class JackServer {
 public:
     static constexpr unsigned int sampleRateHz = 44100;
