@@ -27,7 +27,8 @@ table that decodes it; the decoder looks for "finalscratch.table").
   -n, --snr DB           add white noise DB below a sine at the high level
       --seed N           noise seed (default 1); the same seed gives the same file
   -L, --level L          high level as a fraction of full scale, 0 < L <= 1 (default 0.8);
-                         the low level is half of it
+                         the low level is half of it. Below about 0.07 the weakest swings
+                         fall under the decoder's hysteresis of 2000
   -l, --length SECONDS   length (default: the profile's, else 10); with --jack, 0 plays
                          until SIGINT or SIGTERM
       --loop             start over from the start position whenever the profile ends
