@@ -1,0 +1,285 @@
+"""Starts and stops the parts around the console program: a JACK server with the dummy
+back end, platora-gen playing a timecode record into it, and oscdump receiving OSC.
+
+Every part is a child process in its own session, so a Ctrl-C typed at the terminal reaches
+only the foreground program and the parts can be stopped in order. stop() is safe to call
+more than once and on a part that never started.
+"""
+
+import csv
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import time
+
+SAMPLE_RATE_HZ = 44100
+PERIOD_FRAMES = 1024
+NTP_TO_UNIX_SECONDS = 2208988800  # 1900-01-01 to 1970-01-01
+
+_STOP_GRACE_SECONDS = 2.0
+_POLL_SECONDS = 0.01
+
+
+class ChainError(RuntimeError):
+    """A part could not be started; the message says which and why."""
+
+
+def jackd_path():
+    return shutil.which("jackd")
+
+
+def free_udp_port():
+    """A UDP port no one listens on right now (the kernel's pick)."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def _tail(path, lines=5):
+    try:
+        with open(path, errors="replace") as log:
+            return " | ".join(log.read().strip().splitlines()[-lines:])
+    except OSError:
+        return ""
+
+
+class _Part:
+    """One child process with its output in a log file."""
+
+    name = "part"
+
+    def __init__(self, log_path):
+        self.log_path = log_path
+        self.process = None
+
+    def _spawn(self, argv, env=None):
+        with open(self.log_path, "wb") as log:
+            self.process = subprocess.Popen(
+                argv, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
+                env=env, start_new_session=True)
+
+    def running(self):
+        return self.process is not None and self.process.poll() is None
+
+    def _fail(self, why):
+        tail = _tail(self.log_path)
+        self.stop()
+        raise ChainError(f"{self.name}: {why}" + (f" ({tail})" if tail else ""))
+
+    def stop(self, sig=signal.SIGTERM):
+        """Asks the process to end, kills it after a grace period; returns its status."""
+        if self.process is None:
+            return None
+        if self.process.poll() is None:
+            try:
+                self.process.send_signal(sig)
+                self.process.wait(_STOP_GRACE_SECONDS)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        return self.process.returncode
+
+
+class JackServer(_Part):
+    """jackd -d dummy under a name of its own, so servers of parallel runs never meet."""
+
+    name = "jackd"
+
+    def __init__(self, workdir, capture_channels=2, server_name=None):
+        super().__init__(os.path.join(workdir, "jackd.log"))
+        self.server_name = server_name or f"platora-{os.getpid()}-{time.monotonic_ns()}"
+        self.capture_channels = capture_channels
+
+    def client_env(self, base=None):
+        """The environment for any JACK client of this server."""
+        env = dict(os.environ if base is None else base)
+        env["JACK_DEFAULT_SERVER"] = self.server_name
+        env["JACK_NO_START_SERVER"] = "1"
+        # Without it jackd asks D-Bus for the sound card, even with the dummy back end.
+        env["JACK_NO_AUDIO_RESERVATION"] = "1"
+        return env
+
+    def start(self, timeout=10.0):
+        jackd = jackd_path()
+        if jackd is None:
+            raise ChainError("jackd: not found on PATH (Debian package jackd2)")
+        self._spawn([jackd, "-n", self.server_name, "-d", "dummy", "-r", str(SAMPLE_RATE_HZ),
+                     "-p", str(PERIOD_FRAMES), "-C", str(self.capture_channels), "-P", "2"],
+                    env=self.client_env())
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if not self.running():
+                self._fail("ended at start")
+            if self.ports() is not None:
+                return self
+            time.sleep(_POLL_SECONDS)
+        self._fail(f"did not accept clients within {timeout:g} s")
+
+    def ports(self):
+        """The server's port names, or None while it does not answer."""
+        listed = subprocess.run(["jack_lsp"], env=self.client_env(), stdin=subprocess.DEVNULL,
+                                capture_output=True, text=True)
+        return listed.stdout.split() if listed.returncode == 0 else None
+
+    def wait_for_ports(self, prefix, count, part, timeout=10.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if not part.running():
+                part._fail("ended at start")
+            if len([p for p in self.ports() or [] if p.startswith(prefix)]) >= count:
+                return
+            time.sleep(_POLL_SECONDS)
+        part._fail(f"its ports did not appear within {timeout:g} s")
+
+
+class Generator(_Part):
+    """platora-gen as a live JACK client; silent until its timecode ports are connected.
+
+    manifest_base: where the ground truth goes (BASE.manifest.csv), or None for none.
+    """
+
+    name = "platora-gen"
+
+    def __init__(self, gen_path, server, workdir, client="platora-turntable", vinyl=1,
+                 profile=None, loop=False, level=None, channels=2, manifest_base=None):
+        super().__init__(os.path.join(workdir, client + ".log"))
+        self.gen_path = gen_path
+        self.server = server
+        self.client = client
+        self.channels = channels
+        self.manifest_base = manifest_base
+        self.argv = [gen_path, "--type", str(vinyl), "--jack", client, "--channels", str(channels)]
+        if profile:
+            self.argv += ["--profile", profile]
+        if loop:
+            self.argv.append("--loop")
+        if level is not None:
+            self.argv += ["--level", repr(level)]
+        if manifest_base:
+            self.argv.append(manifest_base)
+
+    @property
+    def manifest_path(self):
+        return self.manifest_base + ".manifest.csv" if self.manifest_base else None
+
+    def timecode_ports(self):
+        return [f"{self.client}:out_{self.channels - 1}", f"{self.client}:out_{self.channels}"]
+
+    def start(self):
+        self._spawn(self.argv, env=self.server.client_env())
+        self.server.wait_for_ports(self.client + ":out_", self.channels, self)
+        return self
+
+    def stop(self, sig=signal.SIGINT):
+        # SIGINT lets it write the manifest's last rows before it ends.
+        return super().stop(sig)
+
+    def read_manifest(self):
+        """The ground truth rows as (time_s, position_s, speed); read after stop()."""
+        with open(self.manifest_path, newline="") as manifest:
+            return [(float(r["time_s"]), float(r["position_s"]), float(r["speed"]))
+                    for r in csv.DictReader(manifest)]
+
+
+def osc_message(address, value):
+    """One OSC message with one float32 argument, as bytes."""
+    def padded(text):
+        raw = text.encode() + b"\0"
+        return raw + b"\0" * (-len(raw) % 4)
+    return padded(address) + padded(",f") + struct.pack(">f", value)
+
+
+class OscDump(_Part):
+    """oscdump listening on a UDP port; its lines are read back with messages()."""
+
+    name = "oscdump"
+    _READY_ADDRESS = "/chain/ready"
+
+    def __init__(self, workdir, port=None):
+        super().__init__(os.path.join(workdir, "oscdump.txt"))
+        self.port = port
+
+    def start(self, timeout=5.0):
+        oscdump = shutil.which("oscdump")
+        if oscdump is None:
+            raise ChainError("oscdump: not found on PATH (Debian package liblo-tools)")
+        self.port = self.port or free_udp_port()
+        # -L: line-buffered, so every line is in the file before oscdump is stopped.
+        self._spawn([oscdump, "-L", str(self.port)])
+        # Listening for sure only once a message of ours has come through.
+        deadline = time.monotonic() + timeout
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+            while time.monotonic() < deadline:
+                if not self.running():
+                    self._fail(f"cannot listen on port {self.port}")
+                sender.sendto(osc_message(self._READY_ADDRESS, 0.0), ("127.0.0.1", self.port))
+                time.sleep(0.05)
+                if any(a == self._READY_ADDRESS for _, a, _ in self.messages()):
+                    return self
+        self._fail(f"received nothing on port {self.port} within {timeout:g} s")
+
+    def messages(self):
+        """(arrival in Unix seconds, address, value) for every float message so far."""
+        found = []
+        try:
+            with open(self.log_path, errors="replace") as dump:
+                for line in dump:
+                    fields = line.split()
+                    # e.g. "eec048ca.73517a45 /scratch/pos f 0.183333"
+                    if len(fields) != 4 or fields[2] != "f" or "." not in fields[0]:
+                        continue
+                    seconds, fraction = fields[0].split(".")
+                    try:
+                        arrival = int(seconds, 16) - NTP_TO_UNIX_SECONDS + int(fraction, 16) / 2**32
+                        found.append((arrival, fields[1], float(fields[3])))
+                    except ValueError:
+                        continue
+        except FileNotFoundError:
+            pass
+        return found
+
+
+class OnsetProbe(_Part):
+    """Connects to ports (which starts a player) and reports when their signal began."""
+
+    name = "platora-onset-probe"
+
+    def __init__(self, probe_path, server, workdir, ports, client="platora-onset-probe"):
+        super().__init__(os.path.join(workdir, client + ".log"))
+        self.argv = [probe_path, client] + list(ports)
+        self.server = server
+
+    def start(self, timeout=5.0):
+        """Returns the wall-clock time (Unix seconds) of the first sample of signal."""
+        self._spawn(self.argv, env=self.server.client_env())
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            with open(self.log_path, errors="replace") as log:
+                for line in log:
+                    if line.startswith("onset "):
+                        return float(line.split()[1])
+            if not self.running():
+                self._fail("ended before the signal began")
+            time.sleep(_POLL_SECONDS)
+        self._fail(f"no signal within {timeout:g} s")
+
+
+class Chain:
+    """The parts in the order they start; stop() ends them in reverse order."""
+
+    def __init__(self):
+        self.parts = []
+
+    def add(self, part):
+        self.parts.append(part)
+        return part
+
+    def stop(self):
+        statuses = {}
+        while self.parts:
+            part = self.parts.pop()
+            statuses[part.name] = part.stop()
+        return statuses

@@ -1,0 +1,111 @@
+#!/usr/bin/env python3
+"""Platora without a turntable.
+
+Starts a JACK server with the dummy back end, platora-gen playing a Mixvibes record into it
+(forward, a slow-down, a short reverse, over and over), the console program answered
+automatically through a pseudo-terminal, and platora-monitor in the foreground showing the
+OSC values as they arrive. Ctrl-C stops everything: the monitor, then the console program
+(Ctrl-C ends its streaming), then the generator and the server.
+
+usage: tools/demo.py BUILD_DIR [--port PORT]
+"""
+
+import argparse
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "chain"))
+import platora_chain as chain  # noqa: E402
+
+# 6 s forward, slowing to half speed, 1.5 s backwards, back to forward; then from the start.
+PROFILE = "1:6,1->0.5:1,0.5:1,0.5->-1:0.5,-1:1.5,-1->1:0.5,1:1.5"
+PLAYER = "platora-turntable"  # no other JACK port name contains it
+LEVEL = 0.5
+
+
+def binaries(build_dir):
+    paths = {
+        "platora": os.path.join(build_dir, "example", "console", "platora"),
+        "platora-gen": os.path.join(build_dir, "tools", "gen", "platora-gen"),
+        "platora-monitor": os.path.join(build_dir, "tools", "monitor", "platora-monitor"),
+    }
+    missing = [name for name, path in paths.items() if not os.access(path, os.X_OK)]
+    if missing:
+        sys.exit(f"demo: {', '.join(missing)} not found in {build_dir}; build first (./platora.sh demo does)")
+    return paths
+
+
+def run(paths, port, workdir):
+    try:
+        import platora_console as console
+    except ImportError:
+        sys.exit("demo: needs pexpect (Debian package python3-pexpect; tools/install-deps.sh)")
+    if chain.jackd_path() is None:
+        sys.exit("demo: needs jackd (Debian package jackd2; tools/install-deps.sh)")
+
+    parts = chain.Chain()
+    program = None
+    status = 1
+    try:
+        server = parts.add(chain.JackServer(workdir)).start()
+        print(f"JACK server '{server.server_name}' (dummy back end, 44100 Hz) is running.")
+        parts.add(chain.Generator(paths["platora-gen"], server, workdir, client=PLAYER, vinyl=1,
+                                  profile=PROFILE, loop=True, level=LEVEL)).start()
+        print(f"platora-gen plays a Mixvibes record as JACK client '{PLAYER}': {PROFILE}, looped.")
+        log_path = os.path.join(workdir, "console.log")
+        print(f"The console program's screen goes to {log_path}")
+        program = console.Console(paths["platora"], server.client_env(), workdir, log_path)
+        console.dialogue_to_streaming(program, PLAYER, vinyl=console.MIXVIBES,
+                                      port=None if port == 44444 else port)
+        print(f"platora streams OSC to 127.0.0.1:{port}. Ctrl-C stops the demonstration.\n")
+        sys.stdout.flush()
+        monitor = subprocess.Popen([paths["platora-monitor"], str(port)])
+        try:
+            status = monitor.wait()
+        except KeyboardInterrupt:
+            status = 0
+        finally:
+            # Only the monitor and this script share the terminal's Ctrl-C.
+            signal.signal(signal.SIGINT, signal.SIG_IGN)
+            if monitor.poll() is None:
+                monitor.send_signal(signal.SIGINT)
+            monitor.wait()
+    except KeyboardInterrupt:
+        status = 0
+    except (chain.ChainError, console.pexpect.ExceptionPexpect) as error:
+        print(f"\ndemo: {error}", file=sys.stderr)
+    finally:
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        print()
+        if program is not None:
+            if program.child.isalive():
+                program.interrupt()
+                try:
+                    code, killed = program.wait_for_exit(timeout=5)
+                    print(f"platora ended with status {code if killed is None else 'signal ' + str(killed)}.")
+                    if code != 0:
+                        status = 1
+                except console.pexpect.ExceptionPexpect:
+                    print("platora did not end after Ctrl-C; killed.")
+                    status = 1
+            program.close()
+        parts.stop()
+        print("Generator and JACK server stopped.")
+    return status
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Platora without a turntable.")
+    parser.add_argument("build_dir")
+    parser.add_argument("--port", type=int, default=44444, help="OSC port (default 44444)")
+    args = parser.parse_args()
+    paths = binaries(os.path.abspath(args.build_dir))
+    workdir = tempfile.mkdtemp(prefix="platora-demo-")
+    return run(paths, args.port, workdir)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
