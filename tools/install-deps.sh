@@ -6,7 +6,7 @@ set -eu
 packages="build-essential cmake pkg-config git ca-certificates
   libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev zlib1g-dev
-  librtaudio-dev libjack-jackd2-dev jackd2 jack-tools
+  librtaudio-dev libjack-jackd2-dev libasound2-dev jackd2
   liboscpack-dev liblo-tools
   python3 python3-pexpect procps"
 
