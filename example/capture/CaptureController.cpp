@@ -34,7 +34,7 @@ private:
 
 bool isCompiled(RtAudio::Api api)
 {
-    // Asked for an API it lacks, RtAudio silently picks another one.
+    // Asked for an API it lacks, RtAudio falls back to another one.
     std::vector<RtAudio::Api> compiled;
     RtAudio::getCompiledApi(compiled);
     return std::find(compiled.begin(), compiled.end(), api) != compiled.end();
