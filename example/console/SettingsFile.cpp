@@ -1,0 +1,39 @@
+#include "SettingsFile.h"
+
+#include <cmath>
+#include <fstream>
+#include <locale>
+
+namespace platora {
+
+// The file reads "1.9" whatever locale the program may have made global: no comma as the
+// decimal point, no digit grouping.
+
+bool loadCalibrationValue(float& value, const std::filesystem::path& path) {
+    std::ifstream file(path);
+    if (!file) {
+        return false;
+    }
+    file.imbue(std::locale::classic());
+    float stored = 0.0f;
+    // A failed extraction stores 0, which decodes nothing; such a file counts as missing.
+    if (!(file >> stored) || !std::isfinite(stored)) {
+        return false;
+    }
+    value = stored;
+    return true;
+}
+
+bool saveCalibrationValue(float value, const std::filesystem::path& path) {
+    std::ofstream file(path, std::ios::out | std::ios::trunc);
+    if (!file) {
+        return false;
+    }
+    file.imbue(std::locale::classic());
+    file << value << '\n';
+    // Closing flushes; a full disk shows up only here.
+    file.close();
+    return !file.fail();
+}
+
+}  // namespace platora

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <filesystem>
+
+namespace platora {
+
+// In the current working directory: one calibration value as text and a line end.
+inline constexpr const char* settingsFileName = "PlatoraExample.ini";
+
+// Reads the first number of the file into value. Returns false, leaving value untouched,
+// when the file cannot be opened or does not start with a finite number.
+bool loadCalibrationValue(float& value, const std::filesystem::path& path = settingsFileName);
+
+// Replaces the file's content with value in its shortest form (six significant digits:
+// 1.9, 2.3, 0.1) and a line end. Returns whether all of it was written.
+bool saveCalibrationValue(float value, const std::filesystem::path& path = settingsFileName);
+
+}  // namespace platora
