@@ -25,11 +25,24 @@ constexpr float firstCalibration = 0.1f;
 constexpr double calibrationStep = 0.1;
 constexpr int cyclesPerValue = 30;  // the value changes in the cycle in which tick reaches this
 constexpr float msToSeconds = 0.001f;
+// How far the record may travel in one cycle while it plays for the sweep: a quarter to four
+// times its nominal speed.
+constexpr double cycleSeconds = cycleMs * static_cast<double>(msToSeconds);
+constexpr double slowestTravelSeconds = 0.25 * cycleSeconds;
+constexpr double fastestTravelSeconds = 4.0 * cycleSeconds;
 
 constexpr std::int16_t gainRow = 13;
 constexpr std::int16_t calibrationRow = 14;
 
 void sleepFor(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
+// A value so high that every amplitude looks steady freezes the bits, and the frozen pattern
+// passes as a frame at nearly every peak: thousands a second, all at one position. Frames
+// count only while the position moves the way a playing record does.
+bool recordPlays(float positionBefore, float positionNow) {
+    const double travel = static_cast<double>(positionNow) - static_cast<double>(positionBefore);
+    return travel >= slowestTravelSeconds && travel <= fastestTravelSeconds;
+}
 
 std::int32_t levelAfterGain(CaptureController& controller, float gain) {
     controller.setPreampGain(gain);
@@ -67,11 +80,14 @@ float runCalibration(CaptureController& controller, float valueInForce) {
     std::int32_t bestTps = 0;
     int tick = 0;
     controller.setCalibration(current);
+    float position = controller.getPosition();
     for (;;) {
         sleepFor(std::chrono::milliseconds(cycleMs));
         const std::int32_t tps = controller.getTimecodesPerSecond();
+        const float positionBefore = position;
+        position = controller.getPosition();
         // Strict: on a tie the earlier, smaller value stays.
-        if (tps > bestTps) {
+        if (tps > bestTps && recordPlays(positionBefore, position)) {
             bestTps = tps;
             best = current;
         }

@@ -12,7 +12,8 @@ namespace platora {
 bool autoAdjustGain(CaptureController& controller);
 
 // Sweeps the calibration value for a minute and returns the one that decoded the most
-// timecodes per second, after saving it to the settings file. When nothing was decoded,
+// timecodes per second while the position moved as a playing record's does, after saving
+// it to the settings file. When nothing was decoded,
 // nothing is saved and valueInForce is returned.
 float runCalibration(CaptureController& controller, float valueInForce);
 
