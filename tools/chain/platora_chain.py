@@ -122,7 +122,7 @@ class JackServer(_Part):
         """The server's port names, or None while it does not answer."""
         listed = subprocess.run(["jack_lsp"], env=self.client_env(), stdin=subprocess.DEVNULL,
                                 capture_output=True, text=True)
-        return listed.stdout.split() if listed.returncode == 0 else None
+        return listed.stdout.splitlines() if listed.returncode == 0 else None
 
     def wait_for_ports(self, prefix, count, part, timeout=10.0):
         deadline = time.monotonic() + timeout
@@ -138,20 +138,23 @@ class JackServer(_Part):
 class Generator(_Part):
     """platora-gen as a live JACK client; silent until its timecode ports are connected.
 
-    manifest_base: where the ground truth goes (BASE.manifest.csv), or None for none.
+    length: seconds of play, 0 for until stopped (without it platora-gen stops after the
+    profile, or after 10 s). manifest_base: where the ground truth goes (BASE.manifest.csv),
+    or None for none.
     """
 
     name = "platora-gen"
 
     def __init__(self, gen_path, server, workdir, client="platora-turntable", vinyl=1,
-                 profile=None, loop=False, level=None, channels=2, manifest_base=None):
+                 profile=None, loop=False, level=None, channels=2, length=0, manifest_base=None):
         super().__init__(os.path.join(workdir, client + ".log"))
         self.gen_path = gen_path
         self.server = server
         self.client = client
         self.channels = channels
         self.manifest_base = manifest_base
-        self.argv = [gen_path, "--type", str(vinyl), "--jack", client, "--channels", str(channels)]
+        self.argv = [gen_path, "--type", str(vinyl), "--jack", client, "--channels", str(channels),
+                     "--length", repr(length)]
         if profile:
             self.argv += ["--profile", profile]
         if loop:
