@@ -72,19 +72,28 @@ bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t cou
     positionUpdated = false;
     if (count < 0) count = 0;
     const double framePeriodMs = sampleRate > 0 ? msPerSecond / sampleRate : 0.0;
-    std::int32_t blockLevel = 0;
-    for (std::int32_t i = 0; i < count; ++i) {
-        const std::int16_t s = samples[i];
-        trackSample(i & 1, s, i / 2, framePeriodMs);
-        const std::int32_t magnitude = std::abs(static_cast<std::int32_t>(s));
-        if (magnitude > blockLevel) blockLevel = magnitude;
+    const std::int32_t frames = count / 2;
+    // Channel 0 then channel 1 of each frame: peaks reach the history in sample order.
+    for (std::int32_t f = 0; f < frames; ++f) {
+        trackSample(0, samples[2 * f], f, framePeriodMs);
+        trackSample(1, samples[2 * f + 1], f, framePeriodMs);
     }
-    storeRelaxed(level, blockLevel);
-    timeBase += framePeriodMs * (count / 2);
+    if (count % 2 == 1) trackSample(0, samples[count - 1], frames, framePeriodMs);
+    storeRelaxed(level, largestMagnitude(samples, count));
+    timeBase += framePeriodMs * frames;
     return positionUpdated;
 }
 
-void TimecodeDecoder::trackSample(int ch, std::int16_t s, std::int32_t frame, double framePeriodMs) {
+std::int32_t TimecodeDecoder::largestMagnitude(const std::int16_t* samples, std::int32_t count) {
+    std::int32_t largest = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::int32_t magnitude = std::abs(static_cast<std::int32_t>(samples[i]));
+        largest = magnitude > largest ? magnitude : largest;
+    }
+    return largest;
+}
+
+inline void TimecodeDecoder::trackSample(int ch, std::int16_t s, std::int32_t frame, double framePeriodMs) {
     Peak& lowest = trough[ch];
     Peak& highest = crest[ch];
     std::int32_t& state = channelState[ch];

@@ -46,6 +46,7 @@ private:
     friend struct TimecodeDecoderInspector;  // tests reach the stages one by one
 
     void trackSample(int channel, std::int16_t s, std::int32_t frame, double framePeriodMs);
+    static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);
     void countValidBit();
     void decodeFrame();
