@@ -2,6 +2,7 @@
 the chain of real parts with cleanup, and the comparison with the generator's ground truth."""
 
 import bisect
+import contextlib
 import os
 import shutil
 import sys
@@ -26,6 +27,18 @@ PERIOD_SECONDS = chain.PERIOD_FRAMES / chain.SAMPLE_RATE_HZ
 FULL_SCALE = 32767
 GAIN_TARGET_LEVEL = 16360  # auto-gain stops above this level
 PLAYER = "platora-turntable"  # no other JACK port name contains it
+
+
+@contextlib.contextmanager
+def step(description):
+    """Names a step of a dialogue in its failure; unlike subTest, a failed step ends the test,
+    since every later answer would go to the wrong prompt."""
+    try:
+        yield
+    except AssertionError as error:
+        raise AssertionError(f"{description}: {error}") from error
+    except Exception as error:  # pexpect's timeout and end of file
+        raise AssertionError(f"{description}: {type(error).__name__}: {str(error)[:2000]}") from error
 
 
 def measured(text):

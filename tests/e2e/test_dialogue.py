@@ -5,7 +5,7 @@ import os
 import re
 import time
 
-from e2e_support import E2ETest, chain, console, measured
+from e2e_support import E2ETest, chain, console, measured, step
 
 BANNER = "\r\n=========== Platora Example 0.4 + OSC ===========\r\n\r\n"
 NO_TABLE = re.compile(r"> [^\r\n]*FinalScratch positions cannot be decoded\r\n")
@@ -41,7 +41,7 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
         self.start(receiver)
         program = self.console(server.client_env())
 
-        with self.subTest("device: only the listed indexes"):
+        with step("device: only the listed indexes"):
             devices = program.read_device_list()
             system = next(i for i, line in devices.items() if line.startswith("system "))
             for wrong in (str(len(devices)), "-1"):
@@ -54,7 +54,7 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
             program.expect(console.DEVICE_INVALID)
             program.answer(str(system))
 
-        with self.subTest("channel pair: only whole pairs of the device"):
+        with step("channel pair: only whole pairs of the device"):
             program.expect(console.CHANNEL_PROMPT)
             listing = program.screen_before()
             self.assertIn("\t0. Channel 1/2\r\n", listing)
@@ -64,19 +64,19 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
                 program.expect(console.CHANNELS_INVALID)
             program.answer("0")
 
-        with self.subTest("vinyl type: 0 or 1"):
+        with step("vinyl type: 0 or 1"):
             program.expect(console.VINYL_PROMPT)
             for wrong in ("2", "-1"):
                 program.answer(wrong)
                 program.expect(console.VINYL_INVALID)
             program.answer(str(console.FINAL_SCRATCH))
 
-        with self.subTest("FinalScratch without a code table: one status line says so"):
+        with step("FinalScratch without a code table: one status line says so"):
             program.expect(console.RIAA_MENU)
             self.assertEqual(len(NO_TABLE.findall(program.screen_before())), 1)
             program.answer(console.CONTINUE)
 
-        with self.subTest("auto-gain without a signal: the ceiling line, then the dialogue goes on"):
+        with step("auto-gain without a signal: the ceiling line, then the dialogue goes on"):
             program.expect(console.PREAMP_MENU)
             program.answer(console.CHOOSE)
             program.expect(console.GAIN_PROMPT)
@@ -89,7 +89,7 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
             self.assertEqual(offered, "1.20")
             program.answer(console.CONTINUE)
 
-        with self.subTest("port: a whole number from 1 to 65535"):
+        with step("port: a whole number from 1 to 65535"):
             program.expect(console.PORT_PROMPT)
             for wrong in ("0", "65536", "abc", "12.5", "-1"):
                 program.answer(wrong)
@@ -97,7 +97,7 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
                 program.expect(console.PORT_PROMPT)
             program.answer(str(receiver.port))
 
-        with self.subTest("host: a name that resolves and a socket that connects"):
+        with step("host: a name that resolves and a socket that connects"):
             program.expect(console.HOST_PROMPT)
             program.answer("no-such-host.invalid")
             program.expect(re.compile(r'Unable to resolve host "no-such-host\.invalid"[^\r\n]*\. Please try again\.\r\n'))
@@ -111,7 +111,7 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
             program.expect(console.STREAMING)
             self.assertIn(f"> Streaming OSC data to 127.000.000.001:{receiver.port}\r\n", program.screen_before())
 
-        with self.subTest("streaming sends what the silent input gives"):
+        with step("streaming sends what the silent input gives"):
             deadline = time.monotonic() + 5
             while time.monotonic() < deadline and len(self.volumes(receiver)) < 20:
                 time.sleep(0.05)
