@@ -22,7 +22,6 @@ except ImportError:  # the runner reports it as a skip
 BINARIES = {}
 
 FRAME_SECONDS = 0.007333333  # one Mixvibes frame
-MIXVIBES_FRAMES_PER_SECOND = 1 / FRAME_SECONDS  # about 136
 PERIOD_SECONDS = chain.PERIOD_FRAMES / chain.SAMPLE_RATE_HZ
 FULL_SCALE = 32767
 GAIN_TARGET_LEVEL = 16360  # auto-gain stops above this level

@@ -7,6 +7,7 @@ more than once and on a part that never started.
 """
 
 import csv
+import ctypes
 import os
 import shutil
 import signal
@@ -21,6 +22,13 @@ NTP_TO_UNIX_SECONDS = 2208988800  # 1900-01-01 to 1970-01-01
 
 _STOP_GRACE_SECONDS = 2.0
 _POLL_SECONDS = 0.01
+_PR_SET_PDEATHSIG = 1
+
+
+def _end_with_parent():
+    """Runs in the child before exec: if the parent dies (a test killed at its timeout), the
+    part gets SIGTERM instead of living on in its own session."""
+    ctypes.CDLL(None, use_errno=True).prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
 class ChainError(RuntimeError):
@@ -59,7 +67,7 @@ class _Part:
         with open(self.log_path, "wb") as log:
             self.process = subprocess.Popen(
                 argv, stdin=subprocess.DEVNULL, stdout=log, stderr=subprocess.STDOUT,
-                env=env, start_new_session=True)
+                env=env, start_new_session=True, preexec_fn=_end_with_parent)
 
     def running(self):
         return self.process is not None and self.process.poll() is None
