@@ -12,6 +12,8 @@ import os
 import sys
 import unittest
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+
 SKIPPED = 77
 
 

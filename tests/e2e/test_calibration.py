@@ -76,15 +76,18 @@ class CalibrationSweep(E2ETest):
             self.assertTrue(os.path.isdir(os.path.join(unwritable, SETTINGS_FILE)))
 
         in_force = {"stored": best, "nothing-decoded": "0.70", "unwritable": unwritable_best}
+        # An empty answer keeps the default port; nothing listens for the silent program.
+        ports = {"stored": str(receiver.port), "nothing-decoded": "", "unwritable": str(chain.free_udp_port())}
         for name, program in programs.items():
             program.answer("")  # the key after the sweep
             program.expect(console.PORT_PROMPT)
-            program.answer(str(receiver.port if name == "stored" else chain.free_udp_port()))
+            program.answer(ports[name])
             program.expect(console.HOST_PROMPT)
             program.answer("")
             program.expect(console.STREAMING)
-            with self.subTest(f"{name}: streaming uses the value in force"):
+            with self.subTest(f"{name}: streaming uses the value in force and the port given"):
                 self.assertIn(f"> with a calibration value of: {in_force[name]}\r\n", program.screen_before())
+                self.assertIn(f"> Streaming OSC data to 127.0.0.1:{ports[name] or 44444}\r\n", program.screen_before())
 
         with self.subTest("stored: the record decodes with the value found"):
             time.sleep(2.5)  # the count of timecodes per second restarts with the value
