@@ -32,6 +32,23 @@ private:
     snd_lib_error_handler_t previous;
 };
 
+// The device's number now: JACK clients that came or went since the scan renumber the
+// devices after them. Throws RtAudioError when no input device of that name is left.
+unsigned int currentDeviceNumber(RtAudio& audio, const DeviceEntry& entry)
+{
+    const unsigned int count = audio.getDeviceCount();
+    const auto hasName = [&](unsigned int device) {
+        const RtAudio::DeviceInfo info = audio.getDeviceInfo(device);
+        return info.probed && info.name == entry.name;
+    };
+    const auto listed = static_cast<unsigned int>(entry.device);
+    if (listed < count && hasName(listed)) return listed;
+    for (unsigned int device = 0; device < count; ++device)
+        if (hasName(device)) return device;
+    throw RtAudioError("CaptureController::open: the device \"" + entry.name + "\" is no longer available.",
+                       RtAudioError::INVALID_DEVICE);
+}
+
 bool isCompiled(RtAudio::Api api)
 {
     // Asked for an API it lacks, RtAudio falls back to another one.
@@ -108,7 +125,7 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int16_t chann
         decoder.reset(sampleRateHz);
 
         RtAudio::StreamParameters input;
-        input.deviceId = static_cast<unsigned int>(entry.device);
+        input.deviceId = currentDeviceNumber(*audio, entry);
         input.nChannels = static_cast<unsigned int>(channelCount);
         input.firstChannel = 0;
         RtAudio::StreamOptions options;
@@ -117,7 +134,7 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int16_t chann
         // No error callback: with one, RtAudio 5 would report failures there instead of throwing.
         audio->openStream(nullptr, &input, RTAUDIO_SINT16, sampleRateHz, &frames, &inputCallback,
                           &decoder, &options);
-        streamDevice = static_cast<std::int16_t>(entry.device);
+        streamDevice = static_cast<std::int16_t>(input.deviceId);
         audio->startStream();
         if (audio->isStreamRunning()) return true;
     } catch (const RtAudioError& error) {
@@ -161,7 +178,7 @@ void CaptureController::scanDevices(RtAudio::Api api)
             // Only a listed device hides later ones of the same name.
             if (!namesListed.insert(info.name).second) continue;
             entries.push_back({static_cast<std::int32_t>(api), static_cast<std::int32_t>(device),
-                               static_cast<std::int32_t>(info.inputChannels)});
+                               static_cast<std::int32_t>(info.inputChannels), info.name});
             descriptions.push_back(describeDevice(info, apiIdentifier(api)));
         }
     } catch (const RtAudioError&) {

@@ -179,6 +179,34 @@ TEST_F(CaptureWithJack, MoreChannelsThanTheDeviceHasAreRefusedWithRtAudiosMessag
     EXPECT_TRUE(levelBecomes(7000));
 }
 
+TEST_F(CaptureWithJack, OpenFindsTheListedDeviceAfterAnEarlierOneHasGone)
+{
+    play("earliergen", 2, squareWave({4000, 4000}, 4410));
+    play("latergen", 2, squareWave({8000, 8000}, 4410));
+    scan();
+    const std::int16_t later = indexOf("latergen");
+    const std::int16_t earlier = indexOf("earliergen");
+    ASSERT_GE(later, 0);
+    ASSERT_LT(earlier, later);
+    players.front().reset();  // the devices after it move up by one
+    ASSERT_TRUE(controller->open(later, 2));
+    EXPECT_TRUE(levelBecomes(8000)) << "level " << controller->getLevel();
+}
+
+TEST_F(CaptureWithJack, OpenOfADeviceThatHasGoneFailsWithAMessage)
+{
+    play("goinggen", 2, squareWave({4000, 4000}, 4410));
+    scan();
+    const std::int16_t index = indexOf("goinggen");
+    ASSERT_GE(index, 0);
+    players.clear();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(controller->open(index, 2));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("\"goinggen\" is no longer available"), std::string::npos) << err;
+    EXPECT_EQ(streamPortCount(), 0);
+}
+
 TEST_F(CaptureWithJack, ASecondOpenReplacesTheFirstStream)
 {
     play("tonegen", 2, squareWave({6000, 6000}, 4410));
