@@ -43,7 +43,7 @@ public:
     float getCalibration() const { return calibrationValue.load(std::memory_order_relaxed); }
 
 private:
-    friend struct TimecodeDecoderInspector;  // tests reach the stages one by one
+    friend struct TimecodeDecoderProbe;  // tests reach the stages one by one
 
     void trackSample(int channel, std::int16_t s, std::int32_t frame, double framePeriodMs);
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);

@@ -1,4 +1,4 @@
-#include "DecoderInspector.h"
+#include "DecoderProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -15,24 +15,24 @@ protected:
     }
     void storeFour(Peak e4, Peak e2, std::int32_t e2Kind) {
         e2.kind = e2Kind;
-        inspect.store(e4);
-        inspect.store(makePeak(Peak::trough, -5000, 1));
-        inspect.store(e2);
-        inspect.store(makePeak(Peak::crest, 5000, 1));
+        probe.store(e4);
+        probe.store(makePeak(Peak::trough, -5000, 1));
+        probe.store(e2);
+        probe.store(makePeak(Peak::crest, 5000, 1));
     }
     std::int32_t decide(Peak p) {
-        inspect.insertPeak(p);
-        return inspect.entry(0).bit;
+        probe.insertPeak(p);
+        return probe.entry(0).bit;
     }
     TimecodeDecoder decoder;
-    TimecodeDecoderInspector inspect{decoder};
+    TimecodeDecoderProbe probe{decoder};
 };
 
 TEST_F(BitDecision, noDecisionUntilFourPeaksAreStored) {
     decoder.setCalibration(1.2f);
-    for (int i = 0; i < 3; ++i) inspect.insertPeak(makePeak(Peak::crest, 8000, 0, 0.0, 1));
+    for (int i = 0; i < 3; ++i) probe.insertPeak(makePeak(Peak::crest, 8000, 0, 0.0, 1));
     EXPECT_EQ(decide(makePeak(Peak::crest, 8000, 0, 0.0, 1)), 1);  // its own bit, undecided
-    EXPECT_EQ(inspect.validBitCount(), 0);
+    EXPECT_EQ(probe.validBitCount(), 0);
 }
 
 TEST_F(BitDecision, ratioEqualToTheCalibrationValueIsAStep) {
@@ -40,14 +40,14 @@ TEST_F(BitDecision, ratioEqualToTheCalibrationValueIsAStep) {
     decoder.setCalibration(2.0f);
     storeFour(makePeak(Peak::trough, 0, 0, 0.0, 0), makePeak(0, 1000, 0), Peak::crest);
     EXPECT_EQ(decide(makePeak(Peak::trough, -1000, 0)), 1);  // deeper trough: the larger level
-    EXPECT_EQ(inspect.validBitCount(), 1);
+    EXPECT_EQ(probe.validBitCount(), 1);
 }
 
 TEST_F(BitDecision, ratioJustInsideTheCalibrationValueIsSteadyAndKeepsTheLevel) {
     decoder.setCalibration(2.001f);
     storeFour(makePeak(Peak::trough, 0, 0, 0.0, 0), makePeak(0, 1000, 0), Peak::crest);
     EXPECT_EQ(decide(makePeak(Peak::trough, -1000, 0)), 0);
-    EXPECT_EQ(inspect.validBitCount(), 1);
+    EXPECT_EQ(probe.validBitCount(), 1);
 }
 
 TEST_F(BitDecision, equalValuesDecideByTheKindOfThePreviousPeak) {
@@ -62,26 +62,26 @@ TEST_F(BitDecision, equalValuesDecideByTheKindOfThePreviousPeak) {
 
 TEST_F(BitDecision, aSecondGrowthInARowIsInconsistentAndRestartsTheCount) {
     decoder.setCalibration(1.2f);
-    inspect.setValidBitCount(50);
+    probe.setValidBitCount(50);
     storeFour(makePeak(Peak::crest, 10000, 0, 0.0, 1), makePeak(0, -10000, 0), Peak::trough);
     EXPECT_EQ(decide(makePeak(Peak::crest, 20000, 0)), Peak::noBit);
-    EXPECT_EQ(inspect.validBitCount(), 0);
+    EXPECT_EQ(probe.validBitCount(), 0);
 }
 
 TEST_F(BitDecision, aShrinkAfterAGrowthIsConsistent) {
     decoder.setCalibration(1.2f);
-    inspect.setValidBitCount(50);
+    probe.setValidBitCount(50);
     storeFour(makePeak(Peak::crest, 20000, 0, 0.0, 1), makePeak(0, -10000, 0), Peak::trough);
     EXPECT_EQ(decide(makePeak(Peak::crest, 10000, 0)), 0);
-    EXPECT_EQ(inspect.validBitCount(), 51);
+    EXPECT_EQ(probe.validBitCount(), 51);
 }
 
 TEST_F(BitDecision, steadySwingAfterAnUndecidedPeakLeavesBitAndCountAlone) {
     decoder.setCalibration(1.2f);
-    inspect.setValidBitCount(7);
+    probe.setValidBitCount(7);
     storeFour(makePeak(Peak::crest, 10000, 0, 0.0, Peak::noBit), makePeak(0, -10000, 0), Peak::trough);
     EXPECT_EQ(decide(makePeak(Peak::crest, 10000, 0, 0.0, 1)), 1);
-    EXPECT_EQ(inspect.validBitCount(), 7);
+    EXPECT_EQ(probe.validBitCount(), 7);
 }
 
 TEST_F(BitDecision, zeroSwingsAreSteps) {
@@ -97,17 +97,17 @@ TEST_F(BitDecision, zeroSwingsAreSteps) {
 
 TEST_F(BitDecision, historyHoldsOneLessThanTwoFrames) {
     decoder.setCalibration(1.2f);
-    for (int i = 0; i < 64; ++i) inspect.insertPeak(makePeak(i % 2, 1000, 0));
-    EXPECT_EQ(inspect.historySize(), 63u);
-    inspect.insertPeak(makePeak(Peak::crest, 1000, 0));
-    EXPECT_EQ(inspect.historySize(), 63u);
+    for (int i = 0; i < 64; ++i) probe.insertPeak(makePeak(i % 2, 1000, 0));
+    EXPECT_EQ(probe.historySize(), 63u);
+    probe.insertPeak(makePeak(Peak::crest, 1000, 0));
+    EXPECT_EQ(probe.historySize(), 63u);
 
     decoder.setVinylType(Mixvibes);
     decoder.reset(44100);
-    for (int i = 0; i < 200; ++i) inspect.insertPeak(makePeak(Peak::crest, static_cast<std::int16_t>(i), 0));
-    EXPECT_EQ(inspect.historySize(), 181u);
-    EXPECT_EQ(inspect.entry(0).value, 199);
-    EXPECT_EQ(inspect.entry(180).value, 19);
+    for (int i = 0; i < 200; ++i) probe.insertPeak(makePeak(Peak::crest, static_cast<std::int16_t>(i), 0));
+    EXPECT_EQ(probe.historySize(), 181u);
+    EXPECT_EQ(probe.entry(0).value, 199);
+    EXPECT_EQ(probe.entry(180).value, 19);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "DecoderInspector.h"
+#include "DecoderProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@ constexpr double finalScratchPeakMs = 1000.0 / 4800;
 
 // Stores a regular forward run of peaks whose bits are `bits` (oldest first), ending with
 // entry 0 on channel 0 at endMs. Kinds and channels follow the type's forward lead.
-void storeForwardWindow(TimecodeDecoderInspector& inspect, VinylType type, const std::vector<int>& bits,
+void storeForwardWindow(TimecodeDecoderProbe& probe, VinylType type, const std::vector<int>& bits,
                         double endMs) {
     const double peakMs = type == Mixvibes ? mixvibesPeakMs : finalScratchPeakMs;
     const int leading = type == Mixvibes ? 0 : 1;
@@ -23,7 +23,7 @@ void storeForwardWindow(TimecodeDecoderInspector& inspect, VinylType type, const
         const std::size_t phase = (i + offset) % 4;  // leading crest, lagging crest, leading trough, lagging trough
         const int channel = phase % 2 == 0 ? leading : 1 - leading;
         const std::int32_t kind = phase < 2 ? Peak::crest : Peak::trough;
-        inspect.store(makePeak(kind, kind == Peak::crest ? 10000 : -10000, static_cast<std::int16_t>(channel),
+        probe.store(makePeak(kind, kind == Peak::crest ? 10000 : -10000, static_cast<std::int16_t>(channel),
                                endMs - static_cast<double>(n - 1 - i) * peakMs, bits[i]));
     }
 }
@@ -55,13 +55,13 @@ protected:
         decoder.setCodeTable(&table);
     }
     void attempt(const std::vector<int>& window, double endMs = 0.0) {
-        storeForwardWindow(inspect, static_cast<VinylType>(decoder.getVinylType()), window, endMs);
-        inspect.setValidBitCount(1000);
-        inspect.decodeFrame();
+        storeForwardWindow(probe, static_cast<VinylType>(decoder.getVinylType()), window, endMs);
+        probe.setValidBitCount(1000);
+        probe.decodeFrame();
     }
     FinalScratchCodeTable table;
     TimecodeDecoder decoder;
-    TimecodeDecoderInspector inspect{decoder};
+    TimecodeDecoderProbe probe{decoder};
 };
 
 TEST_F(FrameDecoding, mixvibesFrameNumberGivesSecondsAtTwentyTwoCyclesPerFrame) {
@@ -69,14 +69,14 @@ TEST_F(FrameDecoding, mixvibesFrameNumberGivesSecondsAtTwentyTwoCyclesPerFrame) 
     attempt(mixvibesWindow(mixvibesWord(1000)));
     EXPECT_EQ(decoder.getPosition(), static_cast<float>(1000 * static_cast<double>(0.007333333f)));
     EXPECT_NEAR(decoder.getSpeed(), 1.0f, 1e-5f);
-    EXPECT_EQ(inspect.framesInWindow(), 1);
+    EXPECT_EQ(probe.framesInWindow(), 1);
 }
 
 TEST_F(FrameDecoding, mixvibesCheckMismatchReadsNoFrame) {
     start(Mixvibes);
     attempt(mixvibesWindow(mixvibesWord(1000) ^ (1u << 18)));
     EXPECT_EQ(decoder.getPosition(), 0.0f);
-    EXPECT_EQ(inspect.framesInWindow(), 0);
+    EXPECT_EQ(probe.framesInWindow(), 0);
 }
 
 TEST_F(FrameDecoding, mixvibesSyncNeedsFourZerosOnChannelZero) {
@@ -89,10 +89,10 @@ TEST_F(FrameDecoding, mixvibesSyncNeedsFourZerosOnChannelZero) {
 
 TEST_F(FrameDecoding, tooFewValidBitsNeitherEstimatesNorDecodes) {
     start(Mixvibes);
-    storeForwardWindow(inspect, Mixvibes, mixvibesWindow(mixvibesWord(1000)), 0.0);
-    inspect.setSpeed(0.5f);
-    inspect.setValidBitCount(90);
-    inspect.decodeFrame();
+    storeForwardWindow(probe, Mixvibes, mixvibesWindow(mixvibesWord(1000)), 0.0);
+    probe.setSpeed(0.5f);
+    probe.setValidBitCount(90);
+    probe.decodeFrame();
     EXPECT_EQ(decoder.getSpeed(), 0.5f);
     EXPECT_EQ(decoder.getPosition(), 0.0f);
 }
@@ -101,10 +101,10 @@ TEST_F(FrameDecoding, newestPeakOnChannelOneDoesNothing) {
     start(Mixvibes);
     attempt(mixvibesWindow(mixvibesWord(1000)));
     const float before = decoder.getPosition();
-    inspect.store(makePeak(Peak::crest, 10000, 1, 100.0, 0));
-    inspect.decodeFrame();
+    probe.store(makePeak(Peak::crest, 10000, 1, 100.0, 0));
+    probe.decodeFrame();
     EXPECT_EQ(decoder.getPosition(), before);
-    EXPECT_EQ(inspect.framesInWindow(), 1);
+    EXPECT_EQ(probe.framesInWindow(), 1);
 }
 
 TEST_F(FrameDecoding, finalScratchCodeFindsTheFirstRowOfItsCode) {
@@ -120,7 +120,7 @@ TEST_F(FrameDecoding, finalScratchCodeMissingFromTheTableReadsNoFrame) {
     ASSERT_TRUE(table.assign({{0xE00001E4, 24706}}));
     attempt(finalScratchWindow(0xE00001E5));
     EXPECT_EQ(decoder.getPosition(), 0.0f);
-    EXPECT_EQ(inspect.framesInWindow(), 0);
+    EXPECT_EQ(probe.framesInWindow(), 0);
 }
 
 TEST_F(FrameDecoding, timecodeWindowClosesOnlyMoreThanASecondAfterItOpened) {
@@ -128,11 +128,11 @@ TEST_F(FrameDecoding, timecodeWindowClosesOnlyMoreThanASecondAfterItOpened) {
     const auto window = mixvibesWindow(mixvibesWord(5));
     attempt(window, 1000.0);  // newest peak exactly 1000 ms after the window opened
     EXPECT_EQ(decoder.getTimecodesPerSecond(), 0);
-    EXPECT_EQ(inspect.framesInWindow(), 1);
+    EXPECT_EQ(probe.framesInWindow(), 1);
     attempt(window, 1000.5);
     EXPECT_EQ(decoder.getTimecodesPerSecond(), 2);
-    EXPECT_EQ(inspect.tpsWindowStart(), 1000);
-    EXPECT_EQ(inspect.framesInWindow(), 0);
+    EXPECT_EQ(probe.tpsWindowStart(), 1000);
+    EXPECT_EQ(probe.framesInWindow(), 0);
 }
 
 TEST_F(FrameDecoding, calibrationChangeRestartsTheTimecodeCount) {
@@ -148,42 +148,42 @@ TEST_F(FrameDecoding, calibrationChangeRestartsTheTimecodeCount) {
 }
 
 // Backward run: for Mixvibes, channel 1 leading.
-void storeBackward(TimecodeDecoderInspector& inspect, int count) {
+void storeBackward(TimecodeDecoderProbe& probe, int count) {
     for (int j = 0; j < count; ++j) {
         const int phase = j % 4;
         const std::int16_t channel = phase % 2 == 0 ? 1 : 0;
         const std::int32_t kind = phase < 2 ? Peak::crest : Peak::trough;
-        inspect.store(makePeak(kind, kind == Peak::crest ? 10000 : -10000, channel, j * mixvibesPeakMs));
+        probe.store(makePeak(kind, kind == Peak::crest ? 10000 : -10000, channel, j * mixvibesPeakMs));
     }
 }
 
 TEST_F(FrameDecoding, stepBackNeedsSixStoredPeaks) {
     start(Mixvibes);
-    storeBackward(inspect, 5);
-    inspect.decodeFrame();
+    storeBackward(probe, 5);
+    probe.decodeFrame();
     EXPECT_EQ(decoder.getPosition(), 0.0f);
-    inspect.store(makePeak(Peak::trough, -10000, 1, 1.0));
-    inspect.decodeFrame();
+    probe.store(makePeak(Peak::trough, -10000, 1, 1.0));
+    probe.decodeFrame();
     EXPECT_EQ(decoder.getPosition(), -0.00008333333f);
 }
 
 TEST_F(FrameDecoding, stepBackGoesBelowZeroAndForwardPlayNeverStepsBack) {
     start(Mixvibes);
-    storeBackward(inspect, 8);
-    for (int i = 0; i < 3; ++i) inspect.decodeFrame();
+    storeBackward(probe, 8);
+    for (int i = 0; i < 3; ++i) probe.decodeFrame();
     EXPECT_NEAR(decoder.getPosition(), -3 * 0.00008333333, 1e-9);
 
     start(Mixvibes);
-    storeForwardWindow(inspect, Mixvibes, std::vector<int>(40, -1), 0.0);
-    for (int i = 0; i < 3; ++i) inspect.decodeFrame();
+    storeForwardWindow(probe, Mixvibes, std::vector<int>(40, -1), 0.0);
+    for (int i = 0; i < 3; ++i) probe.decodeFrame();
     EXPECT_EQ(decoder.getPosition(), 0.0f);
 }
 
 TEST_F(FrameDecoding, unknownVinylTypeNeitherDecodesNorStepsBack) {
     start(Mixvibes);
     decoder.setVinylType(7);
-    storeBackward(inspect, 20);
-    inspect.decodeFrame();
+    storeBackward(probe, 20);
+    probe.decodeFrame();
     EXPECT_EQ(decoder.getPosition(), 0.0f);
 }
 

@@ -1,4 +1,4 @@
-#include "DecoderInspector.h"
+#include "DecoderProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -19,56 +19,56 @@ protected:
         return decoder.processBlock(block.data(), static_cast<std::int32_t>(block.size()));
     }
     TimecodeDecoder decoder;
-    TimecodeDecoderInspector inspect{decoder};
+    TimecodeDecoderProbe probe{decoder};
 };
 
 TEST_F(Intake, silenceLeavesChannelsUnknownAndHandsOnNothing) {
     EXPECT_FALSE(feed(std::vector<std::int16_t>(512, 0), std::vector<std::int16_t>(512, 0)));
-    EXPECT_EQ(inspect.channelState(0), 0);
-    EXPECT_EQ(inspect.channelState(1), 0);
-    EXPECT_EQ(inspect.historySize(), 0u);
+    EXPECT_EQ(probe.channelState(0), 0);
+    EXPECT_EQ(probe.channelState(1), 0);
+    EXPECT_EQ(probe.historySize(), 0u);
     EXPECT_EQ(decoder.getLevel(), 0);
 }
 
 TEST_F(Intake, firstNonzeroSampleSetsTheDirection) {
     feed({0, -5, -600}, {0, 0, 7});
-    EXPECT_EQ(inspect.channelState(0), -1);
-    EXPECT_EQ(inspect.trough(0).value, -600);
-    EXPECT_EQ(inspect.channelState(1), +1);
+    EXPECT_EQ(probe.channelState(0), -1);
+    EXPECT_EQ(probe.trough(0).value, -600);
+    EXPECT_EQ(probe.channelState(1), +1);
 }
 
 TEST_F(Intake, troughIsHandedOnOnlyWhenTheSignalReturnsByMoreThanTheHysteresis) {
     feed({-3000, -1000}, {0, 0});  // exactly 2000 back: not yet
-    EXPECT_EQ(inspect.historySize(), 0u);
+    EXPECT_EQ(probe.historySize(), 0u);
     feed({-999}, {0});
-    ASSERT_EQ(inspect.historySize(), 1u);
-    EXPECT_EQ(inspect.entry(0).kind, Peak::trough);
-    EXPECT_EQ(inspect.entry(0).value, -3000);
-    EXPECT_EQ(inspect.channelState(0), +1);
+    ASSERT_EQ(probe.historySize(), 1u);
+    EXPECT_EQ(probe.entry(0).kind, Peak::trough);
+    EXPECT_EQ(probe.entry(0).value, -3000);
+    EXPECT_EQ(probe.channelState(0), +1);
 }
 
 TEST_F(Intake, peakKeepsTheTimeOfItsFirstExtremeSampleNotOfItsDetection) {
     // Flat crest at frames 1 to 3; detection at frame 5.
     feed({100, 5000, 5000, 5000, 4000, 2999}, {0, 0, 0, 0, 0, 0});
-    ASSERT_EQ(inspect.historySize(), 1u);
-    EXPECT_EQ(inspect.entry(0).kind, Peak::crest);
-    EXPECT_NEAR(inspect.entry(0).time, 1000.0 / 44100, 1e-12);
+    ASSERT_EQ(probe.historySize(), 1u);
+    EXPECT_EQ(probe.entry(0).kind, Peak::crest);
+    EXPECT_NEAR(probe.entry(0).time, 1000.0 / 44100, 1e-12);
 }
 
 TEST_F(Intake, troughAfterASwitchWithoutLowerSampleKeepsTheOlderTroughTime) {
     // Trough at frame 1, crest at frame 3 handed on at 500, then a rise with no sample below 500.
     feed({-100, -3000, 0, 3000, 500, 1000, 2600}, {0, 0, 0, 0, 0, 0, 0});
-    ASSERT_EQ(inspect.historySize(), 3u);
-    EXPECT_EQ(inspect.entry(0).kind, Peak::trough);
-    EXPECT_EQ(inspect.entry(0).value, 500);
-    EXPECT_NEAR(inspect.entry(0).time, 1 * 1000.0 / 44100, 1e-12);
+    ASSERT_EQ(probe.historySize(), 3u);
+    EXPECT_EQ(probe.entry(0).kind, Peak::trough);
+    EXPECT_EQ(probe.entry(0).value, 500);
+    EXPECT_NEAR(probe.entry(0).time, 1 * 1000.0 / 44100, 1e-12);
 }
 
 TEST_F(Intake, channelsShareOneHistoryInSampleOrder) {
     feed({-3000, 0, 0}, {0, -3000, 0});
-    ASSERT_EQ(inspect.historySize(), 2u);
-    EXPECT_EQ(inspect.entry(0).channel, 1);
-    EXPECT_EQ(inspect.entry(1).channel, 0);
+    ASSERT_EQ(probe.historySize(), 2u);
+    EXPECT_EQ(probe.entry(0).channel, 1);
+    EXPECT_EQ(probe.entry(1).channel, 0);
 }
 
 TEST_F(Intake, levelIsTheLargestMagnitudeOfTheLastBlockOnly) {
@@ -84,22 +84,22 @@ TEST_F(Intake, timeBaseAdvancesByWholeFramesOnly) {
     const std::vector<std::int16_t> samples(2049, 0);
     decoder.processBlock(samples.data(), 2048);
     decoder.processBlock(samples.data(), 2048);
-    EXPECT_NEAR(inspect.timeBase(), 2 * 1024 * 1000.0 / 44100, 1e-9);
-    const double before = inspect.timeBase();
+    EXPECT_NEAR(probe.timeBase(), 2 * 1024 * 1000.0 / 44100, 1e-9);
+    const double before = probe.timeBase();
     decoder.processBlock(samples.data(), 7);  // the odd last sample is channel 0's
-    EXPECT_NEAR(inspect.timeBase() - before, 3 * 1000.0 / 44100, 1e-9);
+    EXPECT_NEAR(probe.timeBase() - before, 3 * 1000.0 / 44100, 1e-9);
     decoder.processBlock(samples.data(), 0);
-    EXPECT_NEAR(inspect.timeBase() - before, 3 * 1000.0 / 44100, 1e-9);
+    EXPECT_NEAR(probe.timeBase() - before, 3 * 1000.0 / 44100, 1e-9);
 }
 
 TEST_F(Intake, resetForgetsTheStreamButKeepsTheTimecodeWindow) {
     feed({-3000, 0, 3000, 0}, {0, 0, 0, 0});
     decoder.reset(44100);
-    EXPECT_EQ(inspect.historySize(), 0u);
-    EXPECT_EQ(inspect.timeBase(), 0.0);
-    EXPECT_EQ(inspect.channelState(0), 0);
-    EXPECT_EQ(inspect.trough(0).bit, Peak::noBit);
-    EXPECT_EQ(inspect.crest(1).channel, 1);
+    EXPECT_EQ(probe.historySize(), 0u);
+    EXPECT_EQ(probe.timeBase(), 0.0);
+    EXPECT_EQ(probe.channelState(0), 0);
+    EXPECT_EQ(probe.trough(0).bit, Peak::noBit);
+    EXPECT_EQ(probe.crest(1).channel, 1);
     EXPECT_EQ(decoder.getSpeed(), 1.0f);
     EXPECT_EQ(decoder.getPosition(), 0.0f);
 }
@@ -122,15 +122,15 @@ std::vector<std::int16_t> quadrature(double cyclesPerSecond, double seconds, boo
 TEST_F(Intake, speedKeepsSampleResolutionAfterSixHoursOfStream) {
     // At 48000 Hz every Mixvibes peak falls on a whole sample, so the estimate is exact.
     decoder.reset(48000);
-    inspect.setTimeBase(6 * 3600 * 1000.0);
+    probe.setTimeBase(6 * 3600 * 1000.0);
     const auto block = quadrature(3000, 0.05, true, 48000);
     decoder.processBlock(block.data(), static_cast<std::int32_t>(block.size()));
-    inspect.estimateSpeed();
+    probe.estimateSpeed();
     EXPECT_NEAR(decoder.getSpeed(), 1.0f, 0.001f);
 }
 
 TEST_F(Intake, backwardRunFarIntoTheRecordStepsBackWithoutRoundingDrift) {
-    inspect.setPosition(880.0);
+    probe.setPosition(880.0);
     // Mixvibes backwards (channel 1 leading), one frame at a time: peaks of the two channels
     // are 3.7 frames apart, so each frame that moves the position is one step.
     const auto block = quadrature(3000, 1.01, false);

@@ -7,7 +7,7 @@
 namespace platora {
 
 // Reaches the decoder's stages one by one, so each can be tested on its own.
-struct TimecodeDecoderInspector {
+struct TimecodeDecoderProbe {
     TimecodeDecoder& decoder;
 
     std::size_t historySize() const { return decoder.history.size(); }
