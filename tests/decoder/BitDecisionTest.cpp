@@ -5,24 +5,14 @@
 namespace platora {
 namespace {
 
-// Four stored peaks E4 (oldest) .. E1 (newest), then a decision on a new peak p.
-// E2 is p's channel's previous peak, E4 the one of p's kind before it.
+Peak crest(std::int16_t value, std::int32_t bit = Peak::noBit) { return makePeak(Peak::crest, value, 0, 0.0, bit); }
+Peak trough(std::int16_t value, std::int32_t bit = Peak::noBit) { return makePeak(Peak::trough, value, 0, 0.0, bit); }
+
 class BitDecision : public ::testing::Test {
 protected:
     void SetUp() override {
         decoder.setVinylType(FinalScratch);
         decoder.reset(44100);
-    }
-    void storeFour(Peak e4, Peak e2, std::int32_t e2Kind) {
-        e2.kind = e2Kind;
-        probe.store(e4);
-        probe.store(makePeak(Peak::trough, -5000, 1));
-        probe.store(e2);
-        probe.store(makePeak(Peak::crest, 5000, 1));
-    }
-    std::int32_t decide(Peak p) {
-        probe.insertPeak(p);
-        return probe.entry(0).bit;
     }
     TimecodeDecoder decoder;
     TimecodeDecoderProbe probe{decoder};
@@ -30,81 +20,53 @@ protected:
 
 TEST_F(BitDecision, noDecisionUntilFourPeaksAreStored) {
     decoder.setCalibration(1.2f);
-    for (int i = 0; i < 3; ++i) probe.insertPeak(makePeak(Peak::crest, 8000, 0, 0.0, 1));
-    EXPECT_EQ(decide(makePeak(Peak::crest, 8000, 0, 0.0, 1)), 1);  // its own bit, undecided
+    for (int i = 0; i < 4; ++i) probe.insertPeak(crest(8000, 1));
+    EXPECT_EQ(probe.entry(0).bit, 1);  // its own bit, undecided
     EXPECT_EQ(probe.validBitCount(), 0);
 }
 
-TEST_F(BitDecision, ratioEqualToTheCalibrationValueIsAStep) {
-    // Previous swing 1000, current swing 2000: ratio 0.5, inverse 2.
-    decoder.setCalibration(2.0f);
-    storeFour(makePeak(Peak::trough, 0, 0, 0.0, 0), makePeak(0, 1000, 0), Peak::crest);
-    EXPECT_EQ(decide(makePeak(Peak::trough, -1000, 0)), 1);  // deeper trough: the larger level
-    EXPECT_EQ(probe.validBitCount(), 1);
-}
-
-TEST_F(BitDecision, ratioJustInsideTheCalibrationValueIsSteadyAndKeepsTheLevel) {
-    decoder.setCalibration(2.001f);
-    storeFour(makePeak(Peak::trough, 0, 0, 0.0, 0), makePeak(0, 1000, 0), Peak::crest);
-    EXPECT_EQ(decide(makePeak(Peak::trough, -1000, 0)), 0);
-    EXPECT_EQ(probe.validBitCount(), 1);
-}
-
-TEST_F(BitDecision, equalValuesDecideByTheKindOfThePreviousPeak) {
-    decoder.setCalibration(1.0f);  // no ratio is steady at 1 or less
-    storeFour(makePeak(Peak::trough, -3000, 0, 0.0, 1), makePeak(0, 3000, 0), Peak::crest);
-    EXPECT_EQ(decide(makePeak(Peak::trough, -3000, 0)), 0);
-
-    decoder.reset(44100);
-    storeFour(makePeak(Peak::crest, 3000, 0, 0.0, 0), makePeak(0, -3000, 0), Peak::trough);
-    EXPECT_EQ(decide(makePeak(Peak::crest, 3000, 0)), 1);
-}
-
-TEST_F(BitDecision, aSecondGrowthInARowIsInconsistentAndRestartsTheCount) {
-    decoder.setCalibration(1.2f);
-    probe.setValidBitCount(50);
-    storeFour(makePeak(Peak::crest, 10000, 0, 0.0, 1), makePeak(0, -10000, 0), Peak::trough);
-    EXPECT_EQ(decide(makePeak(Peak::crest, 20000, 0)), Peak::noBit);
-    EXPECT_EQ(probe.validBitCount(), 0);
-}
-
-TEST_F(BitDecision, aShrinkAfterAGrowthIsConsistent) {
-    decoder.setCalibration(1.2f);
-    probe.setValidBitCount(50);
-    storeFour(makePeak(Peak::crest, 20000, 0, 0.0, 1), makePeak(0, -10000, 0), Peak::trough);
-    EXPECT_EQ(decide(makePeak(Peak::crest, 10000, 0)), 0);
-    EXPECT_EQ(probe.validBitCount(), 51);
-}
-
-TEST_F(BitDecision, steadySwingAfterAnUndecidedPeakLeavesBitAndCountAlone) {
-    decoder.setCalibration(1.2f);
-    probe.setValidBitCount(7);
-    storeFour(makePeak(Peak::crest, 10000, 0, 0.0, Peak::noBit), makePeak(0, -10000, 0), Peak::trough);
-    EXPECT_EQ(decide(makePeak(Peak::crest, 10000, 0, 0.0, 1)), 1);
-    EXPECT_EQ(probe.validBitCount(), 7);
-}
-
-TEST_F(BitDecision, zeroSwingsAreSteps) {
-    decoder.setCalibration(3.9f);
-    // Current swing 0: infinite ratio.
-    storeFour(makePeak(Peak::crest, 10000, 0, 0.0, 1), makePeak(0, -10000, 0), Peak::trough);
-    EXPECT_EQ(decide(makePeak(Peak::crest, -10000, 0)), 0);
-    // Both swings 0: undefined ratio.
-    decoder.reset(44100);
-    storeFour(makePeak(Peak::crest, 0, 0, 0.0, 1), makePeak(0, 0, 0), Peak::trough);
-    EXPECT_EQ(decide(makePeak(Peak::crest, 0, 0)), Peak::noBit);  // same bit as E4: inconsistent
+// Stored peaks E4 (oldest) .. E1, then a new peak P on E2's and E4's channel. E2 is P's
+// channel's previous peak, E4 the one of P's kind before it; E3 and E1 are on channel 1.
+TEST_F(BitDecision, bitFollowsTheSwingRatioAgainstTheCalibrationValueAndTheBitBefore) {
+    struct Case {
+        const char* what;
+        float calibration;
+        Peak e4, e2, p;
+        std::int32_t countBefore, bit, countAfter;
+    };
+    // Swing ratios below: previous |E2 - E4| against current |E2 - P|.
+    const Case cases[] = {
+        {"ratio 1:2 equal to the calibration value is a step", 2.0f, trough(0, 0), crest(1000), trough(-1000), 0, 1, 1},
+        {"ratio 1:2 just inside it is steady", 2.001f, trough(0, 0), crest(1000), trough(-1000), 0, 0, 1},
+        {"equal values after a crest: the low level", 1.0f, trough(-3000, 1), crest(3000), trough(-3000), 0, 0, 1},
+        {"equal values after a trough: the high level", 1.0f, crest(3000, 0), trough(-3000), crest(3000), 0, 1, 1},
+        {"growth after growth: inconsistent", 1.2f, crest(10000, 1), trough(-10000), crest(20000), 50, Peak::noBit, 0},
+        {"shrink after growth: consistent", 1.2f, crest(20000, 1), trough(-10000), crest(10000), 50, 0, 51},
+        {"steady after an undecided peak", 1.2f, crest(10000), trough(-10000), crest(10000, 1), 7, 1, 7},
+        {"a zero current swing is a step", 3.9f, crest(10000, 1), trough(-10000), crest(-10000), 0, 0, 1},
+        {"two zero swings are a step", 3.9f, crest(0, 1), trough(0), crest(0), 0, Peak::noBit, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        decoder.reset(44100);
+        decoder.setCalibration(c.calibration);
+        probe.setValidBitCount(c.countBefore);
+        for (const Peak& stored : {c.e4, makePeak(Peak::trough, -5000, 1), c.e2, makePeak(Peak::crest, 5000, 1)})
+            probe.store(stored);
+        probe.insertPeak(c.p);
+        EXPECT_EQ(probe.entry(0).bit, c.bit);
+        EXPECT_EQ(probe.validBitCount(), c.countAfter);
+    }
 }
 
 TEST_F(BitDecision, historyHoldsOneLessThanTwoFrames) {
     decoder.setCalibration(1.2f);
-    for (int i = 0; i < 64; ++i) probe.insertPeak(makePeak(i % 2, 1000, 0));
-    EXPECT_EQ(probe.historySize(), 63u);
-    probe.insertPeak(makePeak(Peak::crest, 1000, 0));
+    for (int i = 0; i < 65; ++i) probe.insertPeak(makePeak(i % 2, 1000, 0));
     EXPECT_EQ(probe.historySize(), 63u);
 
     decoder.setVinylType(Mixvibes);
     decoder.reset(44100);
-    for (int i = 0; i < 200; ++i) probe.insertPeak(makePeak(Peak::crest, static_cast<std::int16_t>(i), 0));
+    for (int i = 0; i < 200; ++i) probe.insertPeak(crest(static_cast<std::int16_t>(i)));
     EXPECT_EQ(probe.historySize(), 181u);
     EXPECT_EQ(probe.entry(0).value, 199);
     EXPECT_EQ(probe.entry(180).value, 19);

@@ -18,7 +18,6 @@ struct TimecodeDecoderProbe {
     void setTimeBase(double ms) { decoder.timeBase = ms; }
     std::int32_t channelState(int ch) const { return decoder.channelState[ch]; }
     const Peak& trough(int ch) const { return decoder.trough[ch]; }
-    const Peak& crest(int ch) const { return decoder.crest[ch]; }
     std::int32_t tpsWindowStart() const { return decoder.tpsWindowStart.load(); }
     std::int32_t framesInWindow() const { return decoder.framesInWindow.load(); }
     void setPosition(double seconds) { decoder.setPosition(seconds); }
@@ -42,15 +41,18 @@ inline Peak makePeak(std::int32_t kind, std::int16_t value, std::int16_t channel
     return p;
 }
 
-// Interleaves two channels into one block.
-inline std::vector<std::int16_t> interleave(const std::vector<std::int16_t>& left,
-                                            const std::vector<std::int16_t>& right) {
-    std::vector<std::int16_t> block;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        block.push_back(left[i]);
-        block.push_back(right[i]);
+// Stores `count` peaks of a regular run, `intervalMs` apart from startMs on, carrying
+// `bits` (oldest first) if given. Phases: 0 leading crest, 1 lagging crest, 2 leading
+// trough, 3 lagging trough.
+inline void storeRun(TimecodeDecoderProbe& probe, int leadingChannel, std::size_t count, double intervalMs,
+                     double startMs = 0.0, std::size_t firstPhase = 0, const std::vector<int>& bits = {}) {
+    for (std::size_t j = 0; j < count; ++j) {
+        const std::size_t phase = (j + firstPhase) % 4;
+        const auto channel = static_cast<std::int16_t>(phase % 2 == 0 ? leadingChannel : 1 - leadingChannel);
+        const std::int32_t kind = phase < 2 ? Peak::crest : Peak::trough;
+        probe.store(makePeak(kind, kind == Peak::crest ? 10000 : -10000, channel,
+                             startMs + static_cast<double>(j) * intervalMs, bits.empty() ? Peak::noBit : bits[j]));
     }
-    return block;
 }
 
 }  // namespace platora

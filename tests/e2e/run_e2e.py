@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""Runs end-to-end tests against the built binaries.
-
-usage: run_e2e.py --platora P --gen G --probe R --monitor M --demo D TEST...
-TEST: a unittest name such as test_streaming.MixvibesStreaming. The exit status is 0 when
-everything passed, 1 on a failure, and 77 (ctest's SKIP_RETURN_CODE) when every test was
-skipped, e.g. without jackd.
-"""
+"""usage: run_e2e.py --platora P --gen G --probe R --monitor M --demo D TEST...
+TEST names a unittest case such as test_streaming.MixvibesStreaming. Exit status 0 when all
+passed, 1 on a failure, 77 (ctest's SKIP_RETURN_CODE) when every test skipped."""
 
 import argparse
 import os
@@ -14,8 +10,6 @@ import unittest
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
 
-SKIPPED = 77
-
 
 def main():
     parser = argparse.ArgumentParser()
@@ -23,18 +17,14 @@ def main():
         parser.add_argument("--" + name, required=True)
     parser.add_argument("tests", nargs="+")
     args = parser.parse_args()
-
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     import e2e_support
-    e2e_support.BINARIES.update({
-        "platora": args.platora, "platora-gen": args.gen, "platora-onset-probe": args.probe,
-        "platora-monitor": args.monitor, "demo": args.demo})
-
-    suite = unittest.defaultTestLoader.loadTestsFromNames(args.tests)
-    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    e2e_support.BINARIES.update({"platora": args.platora, "platora-gen": args.gen, "platora-onset-probe": args.probe,
+                                 "platora-monitor": args.monitor, "demo": args.demo})
+    result = unittest.TextTestRunner(verbosity=2).run(unittest.defaultTestLoader.loadTestsFromNames(args.tests))
     if not result.wasSuccessful():
         return 1
-    return SKIPPED if result.testsRun > 0 and len(result.skipped) == result.testsRun else 0
+    return 77 if result.testsRun > 0 and len(result.skipped) == result.testsRun else 0
 
 
 if __name__ == "__main__":

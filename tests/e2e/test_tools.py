@@ -15,35 +15,29 @@ from e2e_support import BINARIES, E2ETest, chain
 LINE = re.compile(r"\rpos +(-?\d+\.\d{4}) s \| speed +(-?\d+\.\d\d) % \| TPS +(\d+) \| vol +(\d+\.\d{4}) \| +(\d+) msgs")
 
 
-def oscsend(port, address, kind, value):
-    subprocess.run(["oscsend", "127.0.0.1", str(port), address, kind, str(value)], check=True)
-
-
 class Monitor(E2ETest):
     def setUp(self):
         super().setUp()
         if shutil.which("oscsend") is None:
             self.skipTest("oscsend not found (Debian package liblo-tools)")
 
-    def spawn(self, *args):
-        monitor = pexpect.spawn(BINARIES["platora-monitor"], list(args), encoding="utf-8", timeout=5)
+    def run_monitor(self, port):
+        monitor = pexpect.spawn(BINARIES["platora-monitor"], [str(port)], encoding="utf-8", timeout=5)
         self.addCleanup(monitor.close, force=True)
         return monitor
 
     def test_it_shows_the_latest_of_each_value_counts_what_it_ignores_and_ends_on_ctrl_c_with_status_0(self):
         port = chain.free_udp_port()
-        monitor = self.spawn(str(port))
+        monitor = self.run_monitor(port)
         monitor.expect_exact(f"Listening for OSC on UDP port {port}; Ctrl-C to stop.")
-        oscsend(port, "/scratch/pos", "f", 12.5)
-        oscsend(port, "/scratch/speed", "f", -99.5)
-        oscsend(port, "/scratch/TPS", "f", 136)
-        oscsend(port, "/scratch/vol", "f", 0.6)
-        oscsend(port, "/scratch/pos", "i", 3)       # not a float
-        oscsend(port, "/something/else", "f", 1.0)  # not ours
+        for address, kind, value in (("/scratch/pos", "f", 12.5), ("/scratch/speed", "f", -99.5),
+                                     ("/scratch/TPS", "f", 136), ("/scratch/vol", "f", 0.6),
+                                     ("/scratch/pos", "i", 3), ("/something/else", "f", 1.0)):  # the last two ignored
+            subprocess.run(["oscsend", "127.0.0.1", str(port), address, kind, str(value)], check=True)
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
             sender.sendto(b"not OSC at all", ("127.0.0.1", port))
         time.sleep(0.2)  # the line is redrawn at most ten times a second
-        oscsend(port, "/scratch/pos", "f", 13.25)
+        subprocess.run(["oscsend", "127.0.0.1", str(port), "/scratch/pos", "f", "13.25"], check=True)
         monitor.expect(re.compile(r"pos +13\.2500 s \| speed +-99\.50 % \| TPS +136 \| vol 0\.6000 \| +5 msgs, 3 ignored"))
         monitor.sendintr()
         monitor.expect(pexpect.EOF)
@@ -54,17 +48,15 @@ class Monitor(E2ETest):
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as taken:
             taken.bind(("0.0.0.0", 0))
             port = taken.getsockname()[1]
-            monitor = self.spawn(str(port))
-            monitor.expect(pexpect.EOF)
-            monitor.wait()
-            self.assertEqual(monitor.exitstatus, 1)
-            self.assertRegex(monitor.before, rf"^platora-monitor: cannot listen on UDP port {port}: [^\r\n]+\r\n$")
-        for wrong in ("0", "65536", "44444x"):
-            monitor = self.spawn(wrong)
-            monitor.expect(pexpect.EOF)
-            monitor.wait()
-            self.assertEqual(monitor.exitstatus, 2, wrong)
-            self.assertTrue(monitor.before.startswith("usage: platora-monitor [PORT]"), monitor.before)
+            taken_line = rf"^platora-monitor: cannot listen on UDP port {port}: [^\r\n]+\r\n$"
+            usage = r"^usage: platora-monitor \[PORT\]"
+            for argument, status, output in ((port, 1, taken_line), ("0", 2, usage), ("65536", 2, usage),
+                                             ("44444x", 2, usage)):
+                monitor = self.run_monitor(argument)
+                monitor.expect(pexpect.EOF)
+                monitor.wait()
+                self.assertEqual(monitor.exitstatus, status, argument)
+                self.assertRegex(monitor.before, output)
 
 
 class Demonstration(E2ETest):
@@ -74,17 +66,15 @@ class Demonstration(E2ETest):
         if chain.jackd_path() is None:
             self.skipTest("jackd not found on PATH (Debian package jackd2)")
         build_dir = os.path.dirname(os.path.dirname(os.path.dirname(BINARIES["platora"])))
-        port = chain.free_udp_port()
-        demo = pexpect.spawn(BINARIES["demo"], [build_dir, "--port", str(port)], encoding="utf-8",
+        demo = pexpect.spawn(BINARIES["demo"], [build_dir, "--port", str(chain.free_udp_port())], encoding="utf-8",
                              timeout=30, dimensions=(40, 120))
         demo.logfile_read = open(self.workpath("demo.log"), "w")
         self.addCleanup(demo.logfile_read.close)
         self.addCleanup(demo.close, force=True)
-
         demo.expect(re.compile(r"JACK server '([^']+)'"))
         server = demo.match.group(1)
         demo.expect(re.compile(r"The console program's screen goes to (\S+)\r\n"))
-        log_path = demo.match.group(1)
+        screen_log = demo.match.group(1)
         demo.expect_exact("Ctrl-C stops the demonstration.")
         shown = []
         deadline = time.monotonic() + self.SHOW_SECONDS
@@ -92,8 +82,8 @@ class Demonstration(E2ETest):
             if demo.expect([LINE, pexpect.TIMEOUT], timeout=0.5) == 0:
                 shown.append(tuple(float(g) for g in demo.match.groups()))
         demo.sendintr()
-        demo.expect_exact("platora ended with status 0.")
-        demo.expect_exact("Generator and JACK server stopped.")
+        for text in ("platora ended with status 0.", "Generator and JACK server stopped."):
+            demo.expect_exact(text)
         demo.expect(pexpect.EOF)
         demo.wait()
         self.assertEqual(demo.exitstatus, 0)
@@ -105,18 +95,14 @@ class Demonstration(E2ETest):
         self.assertEqual(positions, sorted(positions))
         self.assertAlmostEqual(shown[-1][1], 100, delta=5)
         self.assertGreater(shown[-1][4], shown[0][4])
-        with open(log_path, errors="replace") as screen:
+        with open(screen_log, errors="replace") as screen:
             self.assertIn("OSC Streaming running...", screen.read())
-        self.assertFalse(self.processes_mentioning(server), "a part of the demonstration is still running")
-
-    @staticmethod
-    def processes_mentioning(text):
-        found = []
+        running = []
         for pid in filter(str.isdigit, os.listdir("/proc")):
             try:
                 with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
-                    if text.encode() in cmdline.read():
-                        found.append(pid)
-            except OSError:
-                continue
-        return found
+                    if server.encode() in cmdline.read():
+                        running.append(pid)
+            except OSError:  # ended meanwhile
+                pass
+        self.assertFalse(running, "a part of the demonstration is still running")

@@ -14,60 +14,43 @@ SpeedProfile parsed(const char* text) {
     return profile.value_or(SpeedProfile{});
 }
 
-// Simpson's rule over speedAt, independent of the closed forms under test; `from` and
-// `to` must not straddle a jump of the speed.
-double integrate(const SpeedProfile& profile, double from, double to) {
-    constexpr int steps = 20000;
-    double h = (to - from) / steps;
-    double sum = profile.speedAt(from + 1e-12) + profile.speedAt(to - 1e-12);
-    for (int i = 1; i < steps; ++i) sum += (i % 2 ? 4.0 : 2.0) * profile.speedAt(from + i * h);
-    return sum * h / 3.0;
-}
-
-TEST(SpeedProfile, DefaultPlaysAtNominalSpeedForever) {
-    SpeedProfile profile;
-    EXPECT_TRUE(std::isinf(profile.duration()));
-    EXPECT_DOUBLE_EQ(profile.speedAt(123.0), 1.0);
-    EXPECT_DOUBLE_EQ(profile.distanceAt(123.0), 123.0);
-}
-
-TEST(SpeedProfile, PositionAtTheEndOfARampIsTheAreaUnderIt) {
-    SpeedProfile profile = parsed("0.5:2,0.5->2:3,-1:1");
-    EXPECT_DOUBLE_EQ(profile.duration(), 6.0);
-    EXPECT_NEAR(profile.distanceAt(2.0), 1.0, 1e-12);
-    EXPECT_NEAR(profile.distanceAt(5.0), 1.0 + 3.0 * 1.25, 1e-12);
-    EXPECT_NEAR(profile.distanceAt(3.5), 1.0 + 1.5 * (0.5 + 1.25) / 2.0, 1e-12);
-    EXPECT_DOUBLE_EQ(profile.speedAt(3.5), 1.25);
-    EXPECT_NEAR(profile.distanceAt(6.0), 4.75 - 1.0, 1e-12);
-}
-
-TEST(SpeedProfile, LastSpeedHoldsAfterTheProfileEnds) {
-    SpeedProfile profile = parsed("1:1,1->-0.5:1");
-    EXPECT_DOUBLE_EQ(profile.speedAt(10.0), -0.5);
-    EXPECT_NEAR(profile.distanceAt(4.0), 1.0 + 0.25 - 0.5 * 2.0, 1e-12);
-}
-
-TEST(SpeedProfile, StopHoldsThePositionAndReverseWalksBack) {
-    SpeedProfile profile = parsed("1:2,0:1,-1:1.5");
-    EXPECT_DOUBLE_EQ(profile.distanceAt(2.0), 2.0);
-    EXPECT_DOUBLE_EQ(profile.distanceAt(2.7), 2.0);
-    EXPECT_DOUBLE_EQ(profile.speedAt(2.5), 0.0);
-    EXPECT_NEAR(profile.distanceAt(4.5), 0.5, 1e-12);
-}
-
-TEST(SpeedProfile, BareLastSpeedNeverEnds) {
-    SpeedProfile profile = parsed("2:1,-1");
-    EXPECT_TRUE(std::isinf(profile.duration()));
-    EXPECT_NEAR(profile.distanceAt(5.0), 2.0 - 4.0, 1e-12);
+TEST(SpeedProfile, DistanceIsTheAreaUnderTheSpeedAndTheLastSpeedHoldsForever) {
+    struct Case {
+        const char* profile;
+        double t, distance, speed;
+    };
+    const Case cases[] = {
+        {"0.5:2,0.5->2:3,-1:1", 2.0, 1.0, 0.5},   {"0.5:2,0.5->2:3,-1:1", 3.5, 2.3125, 1.25},
+        {"0.5:2,0.5->2:3,-1:1", 4.0, 3.0, 1.5},   {"0.5:2,0.5->2:3,-1:1", 8.0, 1.75, -1.0},
+        {"1:1,1->-0.5:1", 4.0, 0.25, -0.5},        {"1:2,0:1,-1:1.5", 2.7, 2.0, 0.0},
+        {"1:2,0:1,-1:1.5", 4.5, 0.5, -1.0},        {"2:1,-1", 5.0, -2.0, -1.0},
+        {"+1:1e0,-1.5->+0.5:0.5,-2", 1.0, 1.0, -1.5}, {"+1:1e0,-1.5->+0.5:0.5,-2", 9.0, -14.25, -2.0},
+    };
+    for (const Case& c : cases) {
+        const SpeedProfile profile = parsed(c.profile);
+        EXPECT_NEAR(profile.distanceAt(c.t), c.distance, 1e-12) << c.profile << " at " << c.t;
+        EXPECT_DOUBLE_EQ(profile.speedAt(c.t), c.speed) << c.profile << " at " << c.t;
+    }
+    EXPECT_DOUBLE_EQ(parsed("0.5:2,0.5->2:3,-1:1").duration(), 6.0);
+    EXPECT_TRUE(std::isinf(parsed("2:1,-1").duration()));
+    EXPECT_TRUE(std::isinf(SpeedProfile{}.duration()));
+    EXPECT_DOUBLE_EQ(SpeedProfile{}.distanceAt(123.0), 123.0);
 }
 
 TEST(SpeedProfile, WowPositionIsTheIntegralOfTheModulatedSpeed) {
     SpeedProfile profile = parsed("1:1.3,1->-1:2.1,-0.4:1");
     profile.setWow(0.05, 1.7);
-    double start = 0.0;
-    double distance = 0.0;
-    for (double t : {0.9, 1.3, 2.0, 3.4, 4.4, 6.0}) {  // the segments' ends are among them
-        distance += integrate(profile, start, t);
+    // Simpson's rule over speedAt, between the segments' ends.
+    auto integrate = [&](double from, double to) {
+        constexpr int steps = 20000;
+        const double h = (to - from) / steps;
+        double sum = profile.speedAt(from + 1e-12) + profile.speedAt(to - 1e-12);
+        for (int i = 1; i < steps; ++i) sum += (i % 2 ? 4.0 : 2.0) * profile.speedAt(from + i * h);
+        return sum * h / 3.0;
+    };
+    double start = 0.0, distance = 0.0;
+    for (double t : {0.9, 1.3, 2.0, 3.4, 4.4, 6.0}) {
+        distance += integrate(start, t);
         start = t;
         EXPECT_NEAR(profile.distanceAt(t), distance, 1e-9) << t;
     }
@@ -75,12 +58,10 @@ TEST(SpeedProfile, WowPositionIsTheIntegralOfTheModulatedSpeed) {
 }
 
 TEST(SpeedProfile, StaleHintGivesTheSameDistanceAsAFreshSearch) {
-    SpeedProfile profile = parsed("1:1,2:1,3:1,4:1,5:1");
+    const SpeedProfile profile = parsed("1:1,2:1,3:1,4:1,5:1");
     std::size_t hint = 0;
-    double late = profile.distanceAt(4.5, hint);
-    double early = profile.distanceAt(0.5, hint);  // hint now points far ahead
-    EXPECT_DOUBLE_EQ(early, 0.5);
-    EXPECT_DOUBLE_EQ(late, 1 + 2 + 3 + 4 + 2.5);
+    EXPECT_DOUBLE_EQ(profile.distanceAt(4.5, hint), 1 + 2 + 3 + 4 + 2.5);
+    EXPECT_DOUBLE_EQ(profile.distanceAt(0.5, hint), 0.5);  // the hint points far ahead
     EXPECT_DOUBLE_EQ(profile.distanceAt(3.0, hint), 6.0);  // exactly on a boundary
 }
 
@@ -92,13 +73,6 @@ TEST(SpeedProfile, RefusesMalformedSegmentsWithOneLine) {
         EXPECT_FALSE(error.empty()) << "'" << text << "'";
         EXPECT_EQ(error.find('\n'), std::string::npos);
     }
-}
-
-TEST(SpeedProfile, AcceptsSignsAndExponents) {
-    SpeedProfile profile = parsed("+1:1e0,-1.5->+0.5:0.5,-2");
-    EXPECT_DOUBLE_EQ(profile.speedAt(0.5), 1.0);
-    EXPECT_DOUBLE_EQ(profile.speedAt(1.0), -1.5);
-    EXPECT_DOUBLE_EQ(profile.speedAt(9.0), -2.0);
 }
 
 }  // namespace
