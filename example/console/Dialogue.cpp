@@ -154,10 +154,12 @@ bool Dialogue::chooseCalibration() {
     return true;
 }
 
+bool Dialogue::openDevice() {
+    return controller->open(static_cast<std::int16_t>(deviceIndex), static_cast<std::int16_t>(channelCount));
+}
+
 bool Dialogue::openStream() {
-    if (controller->open(static_cast<std::int16_t>(deviceIndex), static_cast<std::int16_t>(channelCount))) {
-        return true;
-    }
+    if (openDevice()) return true;
     std::printf("Couldn't open the audio device. Press any key to quit.");
     pauseForKey();
     return false;
@@ -186,9 +188,7 @@ void Dialogue::setUpOsc() {
 
 bool Dialogue::startStreamAfterSetup() {
     if (calibrationRan || preampEnabled) return true;
-    if (controller->open(static_cast<std::int16_t>(deviceIndex), static_cast<std::int16_t>(channelCount))) {
-        return true;
-    }
+    if (openDevice()) return true;
     std::printf("Initialization failed!\n Press any key to quit.");
     pauseForKey();
     sender.reset();

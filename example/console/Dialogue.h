@@ -27,7 +27,8 @@ private:
     bool startStreamAfterSetup();
     void stream();
 
-    bool openStream();
+    bool openDevice();
+    bool openStream();  // at the preamp or calibration step; a failure ends the program
     void redraw();
     void printStatus();
     void loadCodeTable();
