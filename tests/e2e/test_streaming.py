@@ -13,6 +13,10 @@ FRAME_SECONDS = 0.007333333
 # machine; older than this is stale. When the whole machine stalls, JACK catches up with a
 # burst of periods: those positions come late but must still be right, and stay rare.
 MAX_AGE_SECONDS, STALL_SECONDS, MAX_LATE_SHARE = 0.1, 1.0, 0.05
+# The wall-clock start of play is measured, not known: under a sanitizer's load it can be off
+# by a period or so, which can make a right position look ahead of the record. Such a value
+# counts as late, not wrong.
+ONSET_UNCERTAINTY_SECONDS = 0.03
 # A frame is reported once the decoder has seen its whole window; never ahead of the record.
 BEHIND_SECONDS, AHEAD_SECONDS = FRAME_SECONDS + 0.001, 0.0005
 TPS_WINDOW_SECONDS = 2.5  # the count covers a little over a second; give it two
@@ -92,7 +96,8 @@ class MixvibesStreaming(E2ETest):
             matched = truth.latest_match(value, arrival - MAX_AGE_SECONDS, arrival, AHEAD_SECONDS, BEHIND_SECONDS)
             if matched is not None:
                 ages.append(arrival - matched)
-            elif truth.latest_match(value, arrival - STALL_SECONDS, arrival, AHEAD_SECONDS, BEHIND_SECONDS) is None:
+            elif truth.latest_match(value, arrival - STALL_SECONDS, arrival + ONSET_UNCERTAINTY_SECONDS,
+                                    AHEAD_SECONDS, BEHIND_SECONDS) is None:
                 wrong.append(f"{value:.5f} at {arrival:.3f} s")
             else:
                 late.append(f"{value:.5f} at {arrival:.3f} s")
