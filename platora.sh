@@ -9,7 +9,10 @@ cd "$(dirname "$0")"
 top=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-./tools/install-deps.sh
+case "${1:-}" in
+  run|demo|test|bench) ./tools/install-deps.sh "$1" ;;
+  *) echo "usage: $0 run|demo|test|bench" >&2; exit 2 ;;
+esac
 
 configure_and_build() {  # dir, extra cmake arguments...
   dir=$1; shift
@@ -17,7 +20,7 @@ configure_and_build() {  # dir, extra cmake arguments...
   cmake --build "$top/$dir" -j "$jobs"
 }
 
-case "${1:-}" in
+case "$1" in
   run)
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
     exec "$top/build/example/console/platora"
@@ -37,9 +40,5 @@ case "${1:-}" in
   bench)
     configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF
     "$top/build-bench/bench/platora-bench"
-    ;;
-  *)
-    echo "usage: $0 run|demo|test|bench" >&2
-    exit 2
     ;;
 esac

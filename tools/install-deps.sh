@@ -1,14 +1,31 @@
 #!/bin/sh
-# Installs the Debian packages Platora needs, only when some are missing.
+# Installs the Debian packages one use of Platora needs, only when some are missing:
+#   install-deps.sh run     build and run the program
+#   install-deps.sh demo    run, plus the JACK server and what drives the demonstration
+#   install-deps.sh test    demo, plus test libraries and the servers the tests start themselves
+#   install-deps.sh bench   run, plus Google Benchmark
 # Works on a bare minbase Debian 12: root without sudo, or a user with sudo.
+# Nothing here changes how the machine's own audio works: PipeWire comes only as its programs and
+# libraries (pipewire-bin), not the packages that enable it for every login or make it the ALSA
+# default; the tests unpack the rest into their build folder.
 set -eu
 
-packages="build-essential cmake pkg-config git ca-certificates
-  libgtest-dev libgmock-dev libbenchmark-dev
+run="build-essential cmake pkg-config git ca-certificates
   libsndfile1-dev zlib1g-dev
-  librtaudio-dev libjack-jackd2-dev libasound2-dev jackd2
-  liboscpack-dev liblo-tools
-  python3 python3-pexpect procps"
+  librtaudio-dev libjack-jackd2-dev libasound2-dev
+  liboscpack-dev"
+demo="jackd2 python3 python3-pexpect procps"
+test="libgtest-dev libgmock-dev liblo-tools
+  pipewire-bin libwireplumber-0.4-0"
+bench="libbenchmark-dev"
+
+case "${1:-}" in
+  run) packages="$run" ;;
+  demo) packages="$run $demo" ;;
+  test) packages="$run $demo $test" ;;
+  bench) packages="$run $bench" ;;
+  *) echo "usage: $0 run|demo|test|bench" >&2; exit 2 ;;
+esac
 
 missing=""
 for p in $packages; do
@@ -23,6 +40,7 @@ echo "Installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
 # jackd2 asks whether to enable realtime priority; answer it up front.
 echo "jackd2 jackd/tweak_rt_limits boolean false" | $as_root debconf-set-selections 2>/dev/null || true
-$as_root apt-get update -q
+wait_for_lock="-o DPkg::Lock::Timeout=600"
+$as_root apt-get $wait_for_lock update -q
 # libjack-jackd2-dev goes in the same command as librtaudio-dev, or apt picks the JACK 1 library.
-$as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+$as_root env DEBIAN_FRONTEND=noninteractive apt-get $wait_for_lock install -y -q --no-install-recommends $missing
