@@ -13,7 +13,7 @@ set -eu
 run="build-essential cmake pkg-config git ca-certificates
   libsndfile1-dev zlib1g-dev
   librtaudio-dev libjack-jackd2-dev libasound2-dev
-  liboscpack-dev"
+  liboscpack-dev libcli11-dev libtomlplusplus-dev"
 demo="jackd2 python3 python3-pexpect procps"
 test="libgtest-dev libgmock-dev liblo-tools
   pipewire-bin libwireplumber-0.4-0"
