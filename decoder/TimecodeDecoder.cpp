@@ -44,6 +44,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     channelState[0] = channelState[1] = 0;
     history.clear();
     validBitCount = 0;
+    peakCount = 0;
     setPosition(0.0);
     storeRelaxed(speed, 1.0f);
     for (int ch = 0; ch < 2; ++ch) {
@@ -154,6 +155,7 @@ void TimecodeDecoder::insertPeak(Peak& peak) {
         }
     }
     history.insert(peak, 2u * frameLength);
+    ++peakCount;
     decodeFrame();
 }
 
@@ -200,6 +202,7 @@ bool TimecodeDecoder::readFrame(double& newPosition) const {
             if (windowBit(2 * j)) code |= 1u << (31 - j);
             if (windowBit(2 * j + 1)) code |= 1u << (15 - j);
         }
+        if (frameSyncObserver != nullptr) frameSyncObserver->frameSync(code, peakCount);
         if (codeTable == nullptr || sampleRate == 0) return false;
         const std::optional<std::uint32_t> value = codeTable->lookup(code);
         if (!value) return false;

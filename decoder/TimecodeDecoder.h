@@ -10,6 +10,17 @@
 
 namespace platora {
 
+// Sees every FinalScratch frame whose sync bits match, whether or not its code is in the
+// table: what a learner of the table needs. Called on the decoding thread inside
+// processBlock, so it must not allocate, lock or block.
+class FrameSyncObserver {
+public:
+    virtual ~FrameSyncObserver() = default;
+    // peak: peaks handed on since reset, this frame's newest included; frames that follow
+    // each other on the record lie 32 apart.
+    virtual void frameSync(std::uint32_t code, std::uint64_t peak) = 0;
+};
+
 // Turns blocks of interleaved 16-bit stereo timecode samples into position, speed,
 // timecodes per second and level.
 //
@@ -29,6 +40,8 @@ public:
     void setCalibration(float value);
     // Defaults to FinalScratchCodeTable::shared(); the table must outlive the decoder.
     void setCodeTable(const FinalScratchCodeTable* table) { codeTable = table; }
+    // nullptr (the default) for none; the observer must outlive the decoder's use of it.
+    void setFrameSyncObserver(FrameSyncObserver* observer) { frameSyncObserver = observer; }
 
     // count = samples of both channels together; even indexes are channel 0.
     // Returns whether the position changed during the block.
@@ -78,6 +91,8 @@ private:
 
     double exactPosition = 0.0;  // what position rounds; steps back accumulate here without float loss
     const FinalScratchCodeTable* codeTable;
+    FrameSyncObserver* frameSyncObserver = nullptr;
+    std::uint64_t peakCount = 0;  // peaks inserted since reset
 
     static_assert(std::atomic<float>::is_always_lock_free);
     static_assert(std::atomic<std::int32_t>::is_always_lock_free);
