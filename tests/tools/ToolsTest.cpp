@@ -1,10 +1,12 @@
 #include "FinalScratchCodeTable.h"
+#include "TableVerify.h"
 #include "TempDirectory.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <cmath>
+#include <sstream>
 #include <vector>
 
 namespace platora {
@@ -31,7 +33,11 @@ protected:
         return dir / name;
     }
     test::CommandResult decode(const std::string& args) const { return dir.run(PLATORA_DECODE " " + args); }
-    test::CommandResult verify(const std::string& file) const { return dir.run(PLATORA_TABLE " verify " + file); }
+    static test::CommandResult verify(const std::string& file) {
+        std::ostringstream out, err;
+        const int status = runVerify({file}, out, err);
+        return {status, out.str(), err.str()};
+    }
     test::TempDirectory dir;
 };
 
