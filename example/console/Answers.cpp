@@ -13,18 +13,21 @@ constexpr int highestPort = 65535;
 std::string readAnswer(std::size_t limit, std::FILE* in) {
     std::fflush(stdout);
     std::string answer;
-    while (answer.size() < limit) {
+    bool anyCharacter = false;
+    for (;;) {
         const int c = std::fgetc(in);
-        if (c == EOF || c == '\n') break;
-        answer.push_back(static_cast<char>(c));
+        if (c == EOF) {
+            if (!anyCharacter) throw InputEnded();
+            break;
+        }
+        anyCharacter = true;
+        if (c == '\n') break;
+        if (answer.size() < limit) answer.push_back(static_cast<char>(c));
     }
     return answer;
 }
 
-void pauseForKey(std::FILE* in) {
-    std::fflush(stdout);
-    std::fgetc(in);
-}
+void pauseForKey(std::FILE* in) { readAnswer(0, in); }
 
 int parseMenuAnswer(const std::string& answer) { return std::atoi(answer.c_str()); }
 
@@ -42,7 +45,8 @@ bool parsePort(const std::string& answer, int defaultPort, int& port) {
     long value = 0;
     for (char c : answer) {
         if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-        value = value * 10 + (c - '0');
+        // Stops growing past the range, so no length of digits can overflow.
+        if (value <= highestPort) value = value * 10 + (c - '0');
     }
     if (value < lowestPort || value > highestPort) return false;
     port = static_cast<int>(value);

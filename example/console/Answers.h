@@ -1,21 +1,30 @@
 #pragma once
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 namespace platora {
 
-// How many characters each answer takes from the keyboard; the rest of a longer line
-// stays pending for the next read.
+// How many characters each answer takes from the keyboard; the rest of a longer line is
+// discarded, so it never answers a later prompt.
 inline constexpr std::size_t menuAnswerLimit = 4;
 inline constexpr std::size_t portAnswerLimit = 6;
 inline constexpr std::size_t hostAnswerLimit = 253;  // the longest DNS name
 
-// Reads up to `limit` characters, stopping after a line end (consumed, not kept) or at
-// the end of input. Flushes stdout first so that a prompt is visible before the wait.
+// Thrown by the reads below when the input has ended (or fails) before an answer.
+class InputEnded : public std::runtime_error {
+public:
+    InputEnded() : std::runtime_error("the input ended") {}
+};
+
+// Reads one line and returns its first `limit` characters; the line end is consumed, not
+// kept. Flushes stdout first so that a prompt is visible before the wait. A last line
+// without a line end still counts; throws InputEnded when no line is left.
 std::string readAnswer(std::size_t limit, std::FILE* in = stdin);
 
-// Takes exactly one character (with a line-buffered terminal, returns after Enter).
+// Waits for a line (with a terminal: for Enter) and discards it; throws InputEnded when no
+// line is left.
 void pauseForKey(std::FILE* in = stdin);
 
 // Leading blanks, an optional sign and decimal digits; no digits give 0.

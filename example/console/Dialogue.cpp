@@ -31,19 +31,29 @@ int channelsForPair(int pair) { return 2 * pair + 2; }
 }  // namespace
 
 int Dialogue::run() {
+    try {
+        runScreens();
+    } catch (const InputEnded&) {
+        // Taking an ended input as empty answers would pick the first option everywhere
+        // (calibration included, which overwrites the settings file) and ask for ever.
+        std::printf("\nThe input ended before the setup was complete; the program stops.\n");
+    }
+    return 0;
+}
+
+void Dialogue::runScreens() {
     std::printf("%s", banner);
     std::fflush(stdout);
     controller = std::make_unique<CaptureController>();
-    if (!chooseDevice()) return 0;
+    if (!chooseDevice()) return;
     chooseChannels();
     chooseVinyl();
     chooseRiaa();
-    if (!choosePreamp()) return 0;
-    if (!chooseCalibration()) return 0;
+    if (!choosePreamp()) return;
+    if (!chooseCalibration()) return;
     setUpOsc();
-    if (!startStreamAfterSetup()) return 0;
+    if (!startStreamAfterSetup()) return;
     stream();
-    return 0;
 }
 
 bool Dialogue::chooseDevice() {

@@ -17,6 +17,7 @@ public:
     int run();
 
 private:
+    void runScreens();  // throws InputEnded when standard input ends
     bool chooseDevice();
     void chooseChannels();
     void chooseVinyl();

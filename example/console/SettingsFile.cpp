@@ -16,8 +16,9 @@ bool loadCalibrationValue(float& value, const std::filesystem::path& path) {
     }
     file.imbue(std::locale::classic());
     float stored = 0.0f;
-    // A failed extraction stores 0, which decodes nothing; such a file counts as missing.
-    if (!(file >> stored) || !std::isfinite(stored)) {
+    // A failed extraction stores 0; like a negative value it decodes nothing, so such a file
+    // counts as missing.
+    if (!(file >> stored) || !std::isfinite(stored) || stored <= 0.0f) {
         return false;
     }
     value = stored;

@@ -8,7 +8,7 @@ namespace platora {
 inline constexpr const char* settingsFileName = "PlatoraExample.ini";
 
 // Reads the first number of the file into value. Returns false, leaving value untouched,
-// when the file cannot be opened or does not start with a finite number.
+// when the file cannot be opened or does not start with a positive finite number.
 bool loadCalibrationValue(float& value, const std::filesystem::path& path = settingsFileName);
 
 // Replaces the file's content with value in its shortest form (six significant digits:

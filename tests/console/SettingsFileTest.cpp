@@ -62,10 +62,10 @@ TEST_F(SettingsFile, ASavedValueReplacesTheFileWithItsTextInSixSignificantDigits
     }
 }
 
-TEST_F(SettingsFile, OnlyTheFirstNumberCountsAndAFileWithoutAFiniteOneCountsAsMissing)
+TEST_F(SettingsFile, OnlyTheFirstNumberCountsAndAFileWithoutAPositiveFiniteOneCountsAsMissing)
 {
     const std::pair<const char*, std::optional<float>> cases[] = {
-        {"2.5\nrubbish\n3.5\n", 2.5f}, {" \n\t1.07abc", 1.07f}, {"3", 3.0f}, {"0\n", 0.0f},
+        {"2.5\nrubbish\n3.5\n", 2.5f}, {" \n\t1.07abc", 1.07f}, {"3", 3.0f}, {"1e-30", 1e-30f}, {"0\n", {}}, {"-1.5\n", {}},
         {"", {}}, {"\n", {}}, {"abc\n", {}}, {"x2.5\n", {}}, {"nan\n", {}}, {"inf\n", {}}, {"-inf\n", {}},
         {"1e40\n", {}}, {"-1e40\n", {}}};
     for (const auto& [text, stored] : cases) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace platora {
 namespace {
@@ -20,30 +21,31 @@ public:
     std::FILE* file;
 };
 
-TEST(Answers, aLongLineLeavesItsRestPendingForTheNextRead) {
-    Keyboard keys("12345\n");
-    EXPECT_EQ(keys.read(menuAnswerLimit), "1234");
-    EXPECT_EQ(keys.read(menuAnswerLimit), "5");
-    EXPECT_EQ(keys.read(menuAnswerLimit), "");  // end of input
-}
-
-TEST(Answers, aLineEndIsConsumedAndNotKept) {
-    Keyboard keys("\n7\n");
-    EXPECT_EQ(keys.read(menuAnswerLimit), "");
-    EXPECT_EQ(keys.read(menuAnswerLimit), "7");
-}
-
-TEST(Answers, aPauseTakesExactlyOneCharacter) {
-    Keyboard keys("xy\n");
-    pauseForKey(keys.file);
-    EXPECT_EQ(keys.read(menuAnswerLimit), "y");
-}
-
-TEST(Answers, hostAnswersTakeWholeHostNames) {
+TEST(Answers, eachReadTakesOneLineCutToTheLimitAndTheEndOfInputEndsTheDialogue) {
     const std::string longName(253, 'a');
-    Keyboard keys("192.168.100.200\n" + longName + "b\n");
-    EXPECT_EQ(keys.read(hostAnswerLimit), "192.168.100.200");
+    const struct {
+        const char* typed;
+        std::size_t limit;
+        std::vector<std::string> answers;  // then the input has ended
+    } cases[] = {
+        {"12345\n7\n", menuAnswerLimit, {"1234", "7"}},
+        {"1234\n\n", menuAnswerLimit, {"1234", ""}},  // the limit's length, then Enter
+        {"continue\n1\n", menuAnswerLimit, {"cont", "1"}},
+        {"4444444\n80\n", portAnswerLimit, {"444444", "80"}},
+        {"\n7", menuAnswerLimit, {"", "7"}},  // a last line without a line end
+        {"", menuAnswerLimit, {}},
+        {"192.168.100.200\n", hostAnswerLimit, {"192.168.100.200"}},
+    };
+    for (const auto& c : cases) {
+        Keyboard keys(c.typed);
+        for (const std::string& answer : c.answers) EXPECT_EQ(keys.read(c.limit), answer) << c.typed;
+        EXPECT_THROW(keys.read(c.limit), InputEnded) << c.typed;
+    }
+    Keyboard keys(longName + "b\nxy\nz\n");
     EXPECT_EQ(keys.read(hostAnswerLimit), longName);
+    pauseForKey(keys.file);  // a pause takes its whole line
+    EXPECT_EQ(keys.read(menuAnswerLimit), "z");
+    EXPECT_THROW(pauseForKey(keys.file), InputEnded);
 }
 
 TEST(Answers, menuAnswersReadLikeAtoi) {
@@ -66,7 +68,7 @@ TEST(Answers, portsAreWholeNumbersFromOneTo65535) {
     EXPECT_EQ(port, 1);
     EXPECT_TRUE(parsePort("65535", 44444, port));
     EXPECT_EQ(port, 65535);
-    for (const char* bad : {"0", "65536", "abc", "12a", "-5", " 80", "99999"}) {
+    for (const char* bad : {"0", "65536", "abc", "12a", "-5", " 80", "99999", "99999999999999999999999"}) {
         port = 7;
         EXPECT_FALSE(parsePort(bad, 44444, port)) << bad;
         EXPECT_EQ(port, 7) << bad;

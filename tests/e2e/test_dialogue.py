@@ -40,9 +40,8 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
         with step("device: only the listed indexes"):
             devices = program.read_device_list()
             self.assertLess(len(devices), 5)
-            # Only four characters are taken: 1234, then the 5 left pending, both refused.
+            # Only four characters are taken (1234); the rest of the line answers nothing.
             refused((str(len(devices)), "-1", "12345"), console.DEVICE_INVALID)
-            program.expect(console.DEVICE_INVALID)
             program.answer(str(next(i for i, line in devices.items() if line.startswith("system "))))
         with step("channel pair: only whole pairs of the device"):
             program.expect(console.CHANNEL_PROMPT)
@@ -58,9 +57,10 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
             program.expect(console.RIAA_MENU)
             self.assertEqual(len(re.findall(r"> [^\r\n]*FinalScratch positions cannot be decoded\r\n",
                                             program.screen_before())), 1)
-            program.answer(console.CONTINUE)
+            program.answer("continue")  # "cont" reads as 0: RIAA on, and the rest answers nothing
         with step("auto-gain without a signal: the ceiling line, then the dialogue goes on"):
             program.expect(console.PREAMP_MENU)
+            self.assertIn("> using RIAA correction\r\n", program.screen_before())
             program.answer(console.CHOOSE)
             program.expect(console.GAIN_PROMPT)
             program.answer("")
@@ -73,7 +73,8 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
             program.answer(console.CONTINUE)
         with step("port: a whole number from 1 to 65535"):
             program.expect(console.PORT_PROMPT)
-            refused(("0", "65536", "abc", "12.5", "-1"), console.PORT_INVALID, console.PORT_PROMPT)
+            # 999999 fills the answer before its Enter; 4444444 leaves a 4 behind.
+            refused(("0", "65536", "abc", "12.5", "-1", "999999", "4444444"), console.PORT_INVALID, console.PORT_PROMPT)
             program.answer(str(receiver.port))
         with step("host: a name that resolves and a socket that connects"):
             program.expect(console.HOST_PROMPT)
@@ -99,8 +100,20 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
         with open(self.workpath("console.log"), errors="replace") as log:
             screens = log.read()
         for prompt, times in ((console.DEVICE_PROMPT, 1), (console.CHANNEL_PROMPT, 1), (console.VINYL_PROMPT, 1),
-                              (console.PORT_PROMPT, 6), (console.HOST_PROMPT, 3)):
+                              (console.PORT_PROMPT, 8), (console.HOST_PROMPT, 3), (console.GAIN_PROMPT, 1)):
             self.assertEqual(screens.count(prompt), times, f"{prompt!r} shown {screens.count(prompt)} times")
+
+        with step("the end of input at a prompt: one line, status 0, nothing stored"):
+            program = self.console(server.client_env(), name="console-eof")
+            program.choose_device("system ")
+            for prompt, answer in ((console.CHANNEL_PROMPT, "0"), (console.VINYL_PROMPT, str(console.MIXVIBES))):
+                program.expect(prompt)
+                program.answer(answer)
+            program.expect(console.RIAA_MENU)  # taken as empty answers, the ended input would run a calibration
+            program.child.sendeof()
+            program.expect("The input ended before the setup was complete; the program stops.\r\n")
+            self.assertExitsWithZero(program)
+            self.assertFalse(os.path.exists(self.workpath("PlatoraExample.ini")))
 
     @staticmethod
     def volumes(receiver):
