@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <memory>
 
 #ifndef PLATORA_DATA_DIR
 #define PLATORA_DATA_DIR "/usr/local/share/platora"
@@ -16,8 +18,11 @@ namespace platora {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr std::size_t bytesPerWord = 4;
 constexpr std::size_t bytesPerRow = 2 * bytesPerWord;
+constexpr std::size_t readChunkBytes = 1 << 16;
 
 void putWord(std::vector<unsigned char>& out, std::uint32_t word) {
     for (std::size_t i = 0; i < bytesPerWord; ++i) out.push_back(static_cast<unsigned char>(word >> (8 * i)));
@@ -36,8 +41,60 @@ std::uint32_t checksum(const std::vector<unsigned char>& bytes) {
 }
 
 bool fileExists(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return static_cast<bool>(in);
+    std::error_code ignored;
+    return fs::exists(path, ignored);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The whole file, or false with `problem` set. Only regular files: a FIFO would block the
+// open, a device like /dev/zero never ends. The size is checked before reading and again
+// while reading, since a file may grow in between.
+bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, std::string& problem) {
+    std::error_code status;
+    const fs::file_status type = fs::status(path, status);
+    if (status) {
+        problem = "cannot open the code table (" + status.message() + ")";
+        return false;
+    }
+    if (fs::is_directory(type)) {
+        problem = "is a directory, not a code table";
+        return false;
+    }
+    if (!fs::is_regular_file(type)) {
+        problem = "is not a regular file, so it cannot be a code table";
+        return false;
+    }
+    const std::string tooLarge = "is larger than " + std::to_string(FinalScratchCodeTable::largestFileBytes >> 20) +
+                                 " MB, far more than any code table";
+    std::error_code sizeError;
+    if (fs::file_size(path, sizeError) > FinalScratchCodeTable::largestFileBytes && !sizeError) {
+        problem = tooLarge;
+        return false;
+    }
+    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        problem = std::string("cannot open the code table (") + std::strerror(errno) + ")";
+        return false;
+    }
+    bytes.clear();
+    std::size_t read = 0;
+    do {
+        if (bytes.size() > FinalScratchCodeTable::largestFileBytes) {
+            problem = tooLarge;
+            return false;
+        }
+        bytes.resize(bytes.size() + readChunkBytes);
+        read = std::fread(bytes.data() + bytes.size() - readChunkBytes, 1, readChunkBytes, file.get());
+        bytes.resize(bytes.size() - readChunkBytes + read);
+    } while (read == readChunkBytes);
+    if (std::ferror(file.get())) {
+        problem = std::string("cannot read the code table (") + std::strerror(errno) + ")";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -70,14 +127,10 @@ bool FinalScratchCodeTable::load(const std::string& path, std::string& error) {
 }
 
 bool FinalScratchCodeTable::readRows(const std::string& path, std::vector<Row>& rows, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot open the code table (" + std::strerror(errno) + ")";
-        return false;
-    }
-    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-        error = path + ": cannot read the code table";
+    std::vector<unsigned char> bytes;
+    std::string problem;
+    if (!readWholeFile(path, bytes, problem)) {
+        error = path + ": " + problem;
         return false;
     }
     if (bytes.empty()) {

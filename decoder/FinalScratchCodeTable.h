@@ -21,6 +21,8 @@ public:
     static constexpr std::size_t realRowCount = 135872;
     static constexpr std::uint32_t realCrc32 = 0x069CEC8B;
     static constexpr const char* defaultFileName = "finalscratch.table";
+    // The real table is about 1 MB; a larger file is refused before it is read.
+    static constexpr std::uintmax_t largestFileBytes = std::uintmax_t{64} << 20;
 
     // The table every decoder uses unless told otherwise. Empty until loaded;
     // load it before any stream starts.
@@ -30,11 +32,13 @@ public:
     static std::vector<std::string> defaultPaths();
 
     // Replaces the rows with those of the file. On failure keeps the old rows and sets
-    // `error` to one line naming the file and the problem.
+    // `error` to one line naming the file and the problem. Never throws for a bad file.
     bool load(const std::string& path, std::string& error);
 
-    // Reads a file's rows without judging their order: false for a file that is missing,
-    // unreadable, empty or not a whole number of rows.
+    // Reads a file's rows without judging their order: false, with `error` set as by load,
+    // for a path that is missing, unreadable, not a regular file (a directory, a FIFO, a
+    // device), larger than largestFileBytes, empty or not a whole number of rows, or whose
+    // read fails.
     static bool readRows(const std::string& path, std::vector<Row>& rows, std::string& error);
     static bool sortedByCode(const std::vector<Row>& rows);
     // CRC-32 of rows as little-endian words in row order.

@@ -5,6 +5,8 @@
 
 #include <zlib.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 
 namespace platora {
@@ -12,6 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Rows = std::vector<FinalScratchCodeTable::Row>;
+constexpr std::uintmax_t bytesPerRow = 8;
 
 const Rows someRows = {{0xE00001E4, 24706}, {0xE00A89BF, 254853}, {0xE00A89BF, 276723}, {0xEFFF7D04, 26615705}};
 
@@ -53,8 +56,15 @@ TEST(CodeTable, unusableFilesAreRefusedWithTheirNameAndKeepTheOldRows) {
         {dir.write("empty.table", ""), "empty"},
         {dir.write("ragged.table", std::string(bytes.begin(), bytes.end() - 3)), "whole number"},
         {dir.write("unsorted.table", std::string(unsortedBytes.begin(), unsortedBytes.end())), "not sorted"},
-        {dir / "missing.table", "missing.table"},
+        {dir / "missing.table", "No such file"},
+        {dir.path, "directory"},
+        {"/dev/zero", "not a regular file"},  // never ends
+        {"/proc/self/mem", "cannot read"},  // its first page is not mapped
+        {dir / "fifo.table", "not a regular file"},  // the open alone would block
+        {dir.write("huge.table", ""), "larger than 64 MB"},
     };
+    ASSERT_EQ(::mkfifo((dir / "fifo.table").c_str(), 0600), 0);
+    fs::resize_file(dir / "huge.table", FinalScratchCodeTable::largestFileBytes + bytesPerRow);
     for (const auto& [path, problem] : cases) {
         std::string error;
         EXPECT_FALSE(table.load(path, error)) << path;
