@@ -1,9 +1,8 @@
 #include "CaptureController.h"
 
+#include "AudioPlatform.h"
 #include "DeviceDescription.h"
 #include "InputConditioning.h"
-
-#include <alsa/asoundlib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -15,22 +14,6 @@ namespace platora {
 namespace {
 
 constexpr std::int16_t minChannelCount = 2;  // the callback always hands two channels on
-
-void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
-
-// alsa-lib prints "ALSA lib ..." lines on stderr while it probes, e.g. when there is no
-// card at all; a device scan stays silent. (Its thread-local handler cannot be used from
-// C++: the header declares it outside extern "C".) Scans run on the main thread only.
-class QuietAlsaDiagnostics {
-public:
-    QuietAlsaDiagnostics() : previous(snd_lib_error) { snd_lib_error_set_handler(&ignoreAlsaMessage); }
-    ~QuietAlsaDiagnostics() { snd_lib_error_set_handler(previous); }
-    QuietAlsaDiagnostics(const QuietAlsaDiagnostics&) = delete;
-    QuietAlsaDiagnostics& operator=(const QuietAlsaDiagnostics&) = delete;
-
-private:
-    snd_lib_error_handler_t previous;
-};
 
 // The device's number now: JACK clients that came or went since the scan renumber the
 // devices after them. Throws RtAudioError when no input device of that name is left.
@@ -67,7 +50,7 @@ std::int16_t lowSixteenBits(float gain)
 
 }  // namespace
 
-CaptureController::CaptureController() : CaptureController({RtAudio::UNIX_JACK, RtAudio::LINUX_ALSA}) {}
+CaptureController::CaptureController() : CaptureController(platformApis()) {}
 
 CaptureController::CaptureController(const std::vector<RtAudio::Api>& apis)
 {
@@ -160,7 +143,7 @@ void CaptureController::stopCapture()
 
 void CaptureController::scanDevices(RtAudio::Api api)
 {
-    QuietAlsaDiagnostics quiet;
+    QuietAudioDiagnostics quiet;
     try {
         RtAudio scan(api);
         // An absent JACK server would otherwise print a warning per query.

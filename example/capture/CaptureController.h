@@ -22,7 +22,8 @@ public:
     static constexpr unsigned int bufferFrames = 1024;
     static constexpr unsigned int numberOfBuffers = 8;
 
-    // Lists the devices with at least two input channels: JACK first, then ALSA.
+    // Lists the devices with at least two input channels of the platform's APIs
+    // (AudioPlatform.h): ASIO, then DirectSound on Windows; JACK, then ALSA elsewhere.
     CaptureController();
     // Lists the devices of these APIs, in this order; APIs RtAudio lacks are passed over.
     explicit CaptureController(const std::vector<RtAudio::Api>& apis);
