@@ -9,4 +9,8 @@ if(NOT TARGET oscpack::oscpack)
   set_target_properties(oscpack::oscpack PROPERTIES
     IMPORTED_LOCATION "${OSCPACK_LIBRARY}"
     INTERFACE_INCLUDE_DIRECTORIES "${OSCPACK_INCLUDE_DIR}")
+  if(WIN32)
+    # Its Windows sockets and timers, linked statically.
+    set_target_properties(oscpack::oscpack PROPERTIES INTERFACE_LINK_LIBRARIES "ws2_32;winmm")
+  endif()
 endif()

@@ -1,12 +1,10 @@
 #include "OscSender.h"
 
+#include "HostLookup.h"
+
 #include <ip/IpEndpointName.h>
 #include <ip/UdpSocket.h>
 #include <osc/OscOutboundPacketStream.h>
-
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -23,21 +21,6 @@ char sendBuffer[sendBufferBytes];
 
 // oscpack reads 255.255.255.255 as "any address" and would send to this host instead.
 constexpr std::uint32_t limitedBroadcastAddress = 0xFFFFFFFFu;
-
-bool resolveIpv4(const char* host, std::uint32_t& address, std::string& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* found = nullptr;
-    const int result = getaddrinfo(host, nullptr, &hints, &found);
-    if (result != 0) {
-        error = std::string("Unable to resolve host \"") + host + "\": " + gai_strerror(result);
-        return false;
-    }
-    address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
-    freeaddrinfo(found);
-    return true;
-}
 
 std::string withoutTrailingLineEnd(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
