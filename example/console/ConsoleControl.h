@@ -9,17 +9,20 @@ namespace platora {
 extern std::atomic<bool> stopRequested;
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop handler may only touch lock-free atomics");
 
-// Sets stopRequested for an interrupt, break, closing terminal or logoff/shutdown; ignores
-// anything else. Async-signal-safe: it only stores the flag and returns at once.
-void consoleEventHandler(int signalNumber);
+// Sets stopRequested for an interrupt, break, closing console or logoff/shutdown; ignores
+// anything else. The event is the platform's: a signal number on POSIX (SIGINT, SIGQUIT,
+// SIGHUP, SIGTERM), a console control event code on Windows (CTRL_C_EVENT, CTRL_BREAK_EVENT,
+// CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT). Async-signal-safe: it only
+// stores the flag and returns at once.
+void consoleEventHandler(int event);
 
-// From here on those four events only set stopRequested and the program runs on. Interrupted
-// system calls (console reads and writes, sleeps) resume. Returns false if the handler could
-// not be installed for all four; call it once, from the main thread.
+// From here on those events only set stopRequested and the program runs on. On POSIX,
+// interrupted system calls (console reads and writes, sleeps) resume. Returns false if the
+// handler could not be installed for all of them; call it once, from the main thread.
 bool installStopHandler();
 
-// Leaves the cursor at the top left of an empty screen. Output goes through stdout's stdio
-// buffer, which is flushed, so it stays in order with printf.
+// Leaves the cursor at the top left of an empty screen. Stays in order with printf: stdout's
+// stdio buffer is flushed. On Windows, does nothing when stdout is not a console.
 void clearScreen();
 
 // The next output starts at the given 0-based column and row; negatives count as 0.
