@@ -1,0 +1,401 @@
+#include "TableLearner.h"
+
+#include "TimecodeDecoder.h"
+
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <map>
+#include <memory>
+#include <set>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace platora {
+
+namespace {
+
+constexpr std::uint64_t peaksPerFrame = 32;
+constexpr std::int64_t valuePerFrame = 294;   // 32 peaks at 4800 peaks/s, in samples at 44100 Hz
+constexpr double valueRateHz = 44100.0;
+constexpr double frameSeconds = 1.0 / 150;      // at nominal speed
+constexpr std::int64_t maxMissedFrames = 50;   // a third of a second of record; a longer loss ends the run
+// Missed frames are trusted only while the record kept at least this pace: on a stopped
+// record noise adds peaks, and their count may happen to be whole frames.
+constexpr double slowestPaceOverMissedFrames = 0.5;
+constexpr std::size_t minRunFrames = 2;        // a lone frame may be a false sync
+constexpr int minPlacingVotes = 2;             // codes that must agree on where a run lies
+constexpr sf_count_t blockFrames = 128;  // small, so frames carry their time closely
+constexpr double blockSlackSeconds = 0.02;  // a frame's time is its block's end: 16 ms late at most at 8 kHz
+constexpr double progressStep = 0.01;
+constexpr double gapReportedSeconds = 1.0;
+
+struct SndfileCloser {
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+
+class SyncCollector : public FrameSyncObserver {
+public:
+    explicit SyncCollector(std::vector<SyncFrame>& frames) : frames_(frames) {}
+    void frameSync(std::uint32_t code, std::uint64_t peak) override { frames_.push_back({code, peak, seconds}); }
+    double seconds = 0.0;
+
+private:
+    std::vector<SyncFrame>& frames_;
+};
+
+std::string seconds(double s) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", s);
+    return text;
+}
+
+// Codes and the values they were placed at, in samples at 44100 Hz from the first frame.
+class Placement {
+public:
+    void add(std::uint32_t code, std::int64_t value) {
+        if (conflicted_.count(code)) return;
+        const auto [it, inserted] = valueOf_.emplace(code, value);
+        if (!inserted && it->second != value) conflicted_.insert(code);
+    }
+
+    void place(const LearnedRun& run, std::int64_t base) {
+        for (const auto& [frame, code] : run.frames) add(code, base + frame * valuePerFrame);
+        for (std::int64_t frame : run.missed) missedValues_.push_back(base + frame * valuePerFrame);
+    }
+
+    // Where the run's first frame lies, when enough of its codes agree on it.
+    std::optional<std::int64_t> baseFor(const LearnedRun& run) const {
+        std::map<std::int64_t, int> votes;
+        for (const auto& [frame, code] : run.frames) {
+            const auto it = valueOf_.find(code);
+            if (it != valueOf_.end() && !conflicted_.count(code)) ++votes[it->second - frame * valuePerFrame];
+        }
+        const auto best = std::max_element(votes.begin(), votes.end(),
+                                           [](const auto& a, const auto& b) { return a.second < b.second; });
+        if (best == votes.end() || best->second < minPlacingVotes) return std::nullopt;
+        return best->first;
+    }
+
+    const std::unordered_map<std::uint32_t, std::int64_t>& values() const { return valueOf_; }
+    bool conflicted(std::uint32_t code) const { return conflicted_.count(code) != 0; }
+    std::size_t conflicts() const { return conflicted_.size(); }
+    const std::vector<std::int64_t>& missedValues() const { return missedValues_; }
+
+private:
+    std::unordered_map<std::uint32_t, std::int64_t> valueOf_;
+    std::unordered_set<std::uint32_t> conflicted_;
+    std::vector<std::int64_t> missedValues_;
+};
+
+// Never leaves a half-written file at `path`: the bytes go to a temporary file beside it first.
+bool writeAtomically(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error) {
+    std::string temporary = path + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+    for (std::size_t done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        ok = n > 0;
+        if (ok) done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    error = "cannot write " + path + ": " + std::strerror(ok ? errno : writeErrno);
+    ::unlink(temporary.c_str());
+    return false;
+}
+
+std::string describeRun(const LearnedRun& run, const LearnReport& report) {
+    return report.recordings[run.recording].path + " from " + seconds(run.fromSeconds) + " to " +
+           seconds(run.toSeconds) + " (" + std::to_string(run.frames.size()) + " frames)";
+}
+
+void summarise(const std::vector<FinalScratchCodeTable::Row>& rows, const Placement& placement, std::int64_t shift,
+               LearnReport& report) {
+    std::vector<std::uint32_t> values;
+    values.reserve(rows.size());
+    for (const auto& row : rows) values.push_back(row.value);
+    std::sort(values.begin(), values.end());
+    values.erase(std::unique(values.begin(), values.end()), values.end());
+    report.framesLearned = rows.size();
+    if (values.empty()) return;
+    report.firstValue = values.front();
+    report.lastValue = values.back();
+    const double spanFrames = static_cast<double>(values.back() - values.front()) / valuePerFrame + 1.0;
+    report.coveredSeconds = static_cast<double>(values.size()) * valuePerFrame / valueRateHz;
+    report.coveredPercent = std::min(100.0, 100.0 * static_cast<double>(values.size()) / spanFrames);
+    for (std::size_t i = 1; i < values.size(); ++i) {
+        if (values[i] - values[i - 1] > gapReportedSeconds * valueRateHz)
+            report.gaps.emplace_back((values[i - 1] + valuePerFrame) / valueRateHz, values[i] / valueRateHz);
+    }
+    report.framesMissed = placement.missedValues().size();
+    for (std::int64_t value : placement.missedValues()) {
+        if (std::binary_search(values.begin(), values.end(), static_cast<std::uint32_t>(value + shift)))
+            ++report.framesFilled;
+    }
+}
+
+}  // namespace
+
+bool readSyncFrames(const std::string& path, int pair, float calibration, std::vector<SyncFrame>& frames,
+                    RecordingSummary& summary, std::string& error, const std::function<void(double)>& progress) {
+    summary.path = path;
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = path + ": is a directory, not a recording";
+        return false;
+    }
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open(path.c_str(), SFM_READ, &info));
+    if (!file) {
+        error = path + ": cannot read it as a recording (" + sf_strerror(nullptr) + ")";
+        return false;
+    }
+    if (info.channels < 2) {
+        error = path + ": one channel; the timecode needs two";
+        return false;
+    }
+    if (pair < 0 || 2 * pair + 2 > info.channels) {
+        error = path + ": no channel pair " + std::to_string(pair) + " in " + std::to_string(info.channels) +
+                " channels";
+        return false;
+    }
+    summary.sampleRate = info.samplerate;
+
+    SyncCollector collector(frames);
+    TimecodeDecoder decoder;
+    const FinalScratchCodeTable none;  // every sync reaches the collector; none decodes
+    decoder.setVinylType(FinalScratch);
+    decoder.setCodeTable(&none);
+    decoder.setFrameSyncObserver(&collector);
+    // The decoder works at the file's own rate: peaks and frames count the record, not the clock.
+    decoder.reset(info.samplerate);
+    decoder.setCalibration(calibration);
+
+    std::vector<short> block(static_cast<std::size_t>(blockFrames * info.channels));
+    std::vector<std::int16_t> stereo(2 * blockFrames);
+    sf_count_t done = 0;
+    double reported = 0.0;
+    for (sf_count_t got; (got = sf_readf_short(file.get(), block.data(), blockFrames)) > 0;) {
+        for (sf_count_t f = 0; f < got; ++f) {
+            stereo[2 * f] = block[f * info.channels + 2 * pair];
+            stereo[2 * f + 1] = block[f * info.channels + 2 * pair + 1];
+        }
+        done += got;
+        collector.seconds = static_cast<double>(done) / info.samplerate;
+        decoder.processBlock(stereo.data(), static_cast<std::int32_t>(2 * got));
+        const double fraction = info.frames > 0 ? static_cast<double>(done) / info.frames : 0.0;
+        if (progress && fraction - reported >= progressStep) {
+            reported = fraction;
+            progress(fraction);
+        }
+    }
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
+        error = path + ": read error after " + seconds(static_cast<double>(done) / info.samplerate) + " (" +
+                sf_strerror(file.get()) + ")";
+        return false;
+    }
+    summary.seconds = static_cast<double>(done) / info.samplerate;
+    summary.syncFrames = frames.size();
+    return true;
+}
+
+std::vector<LearnedRun> splitIntoRuns(const std::vector<SyncFrame>& frames, std::size_t recording) {
+    // A frame follows another on the record when the peaks between them make a whole
+    // number of frames; up to maxMissedFrames of them may have been lost on the way.
+    const auto follows = [](const SyncFrame& frame, std::uint64_t lastPeak, double lastSeconds) {
+        const std::uint64_t peaks = frame.peak - lastPeak;
+        if (frame.peak <= lastPeak || peaks % peaksPerFrame != 0) return false;
+        const auto step = static_cast<std::int64_t>(peaks / peaksPerFrame);
+        const double longest = step * frameSeconds / slowestPaceOverMissedFrames + blockSlackSeconds;
+        return step == 1 || (step - 1 <= maxMissedFrames && frame.seconds - lastSeconds <= longest);
+    };
+    std::vector<LearnedRun> runs;
+    LearnedRun current{recording, 0.0, 0.0, {}, {}};
+    std::uint64_t lastPeak = 0;
+    double lastSeconds = 0.0;
+    const SyncFrame* candidate = nullptr;  // off the beat: a false sync, or the first frame of a new run
+
+    const auto start = [&](const SyncFrame& frame) {
+        if (current.frames.size() >= minRunFrames) runs.push_back(std::move(current));
+        current = LearnedRun{recording, frame.seconds, frame.seconds, {{0, frame.code}}, {}};
+        lastPeak = frame.peak;
+        lastSeconds = frame.seconds;
+    };
+    const auto extend = [&](const SyncFrame& frame) {
+        const auto step = static_cast<std::int64_t>((frame.peak - lastPeak) / peaksPerFrame);
+        const std::int64_t last = current.frames.back().first;
+        for (std::int64_t k = 1; k < step; ++k) current.missed.push_back(last + k);
+        current.frames.emplace_back(last + step, frame.code);
+        current.toSeconds = frame.seconds;
+        lastPeak = frame.peak;
+        lastSeconds = frame.seconds;
+    };
+
+    for (const SyncFrame& frame : frames) {
+        if (current.frames.empty()) {
+            start(frame);
+        } else if (follows(frame, lastPeak, lastSeconds)) {
+            extend(frame);
+            candidate = nullptr;
+        } else if (candidate != nullptr && follows(frame, candidate->peak, candidate->seconds)) {
+            start(*candidate);
+            extend(frame);
+            candidate = nullptr;
+        } else {
+            candidate = &frame;
+        }
+    }
+    if (current.frames.size() >= minRunFrames) runs.push_back(std::move(current));
+    return runs;
+}
+
+bool learnTable(const LearnSettings& settings, LearnReport& report, std::string& error, const LearnProgress& progress) {
+    report = LearnReport{};
+    if (settings.recordings.empty()) {
+        error = "no recording given";
+        return false;
+    }
+    if (settings.firstFrameAt && settings.addTo) {
+        error = "--first-frame-at places a new table; a table given with --add already has its places";
+        return false;
+    }
+    if (settings.firstFrameAt && !(*settings.firstFrameAt >= 0.0 && *settings.firstFrameAt < 100000.0)) {
+        error = "--first-frame-at needs a number of seconds from 0 on";
+        return false;
+    }
+
+    Placement placement;
+    std::unordered_set<std::uint32_t> givenCodes;
+    if (settings.addTo) {
+        std::vector<FinalScratchCodeTable::Row> rows;
+        if (!FinalScratchCodeTable::readRows(*settings.addTo, rows, error)) return false;
+        for (const auto& row : rows) {
+            placement.add(row.code, row.value);
+            givenCodes.insert(row.code);
+        }
+    }
+
+    std::vector<LearnedRun> runs;
+    for (std::size_t i = 0; i < settings.recordings.size(); ++i) {
+        const std::string& path = settings.recordings[i];
+        std::vector<SyncFrame> frames;
+        report.recordings.emplace_back();
+        RecordingSummary& summary = report.recordings.back();
+        const auto onProgress = [&](double fraction) {
+            if (progress) progress(i, fraction);
+        };
+        if (!readSyncFrames(path, settings.pair, settings.calibration, frames, summary, error, onProgress)) return false;
+        std::vector<LearnedRun> found = splitIntoRuns(frames, i);
+        if (found.empty()) {
+            error = path + ": no FinalScratch frame found (is it a FinalScratch record, played forward, on channel pair " +
+                    std::to_string(settings.pair) + "?)";
+            return false;
+        }
+        for (LearnedRun& run : found) runs.push_back(std::move(run));
+    }
+    report.runsFound = runs.size();
+
+    // The first run anchors a new table; then every run that shares codes with placed ones is
+    // placed, again and again, so that a run may be placed through one placed after it.
+    std::vector<bool> placed(runs.size(), false);
+    if (!settings.addTo) {
+        placement.place(runs.front(), std::llround(settings.firstFrameAt.value_or(0.0) * valueRateHz));
+        placed.front() = true;
+    }
+    for (bool progressMade = true; progressMade;) {
+        progressMade = false;
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            if (placed[r]) continue;
+            if (const auto base = placement.baseFor(runs[r])) {
+                placement.place(runs[r], *base);
+                placed[r] = true;
+                progressMade = true;
+            }
+        }
+    }
+    for (std::size_t r = 0; r < runs.size(); ++r) {
+        if (placed[r]) ++report.runsPlaced;
+        else report.unplacedRuns.push_back(describeRun(runs[r], report));
+    }
+
+    std::int64_t lowest = 0;
+    std::int64_t highest = 0;
+    for (const auto& [code, value] : placement.values()) {
+        lowest = std::min(lowest, value);
+        highest = std::max(highest, value);
+    }
+    // Runs placed before the first frame would need negative values: move the whole table.
+    const std::int64_t shift = -lowest;
+    if (highest + shift > std::numeric_limits<std::uint32_t>::max()) {
+        error = "the learned span is too long for the table's 32-bit values";
+        return false;
+    }
+    report.shiftedSeconds = static_cast<double>(shift) / valueRateHz;
+
+    std::vector<FinalScratchCodeTable::Row> rows;
+    for (const auto& [code, value] : placement.values()) {
+        if (placement.conflicted(code)) continue;
+        rows.push_back({code, static_cast<std::uint32_t>(value + shift)});
+        if (!givenCodes.count(code)) ++report.framesAdded;
+    }
+    std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.code < b.code; });
+    report.conflicts = placement.conflicts();
+    summarise(rows, placement, shift, report);
+    return writeAtomically(settings.output, FinalScratchCodeTable::encode(rows), error);
+}
+
+std::string describe(const LearnReport& report, const LearnSettings& settings) {
+    double recorded = 0.0;
+    for (const auto& r : report.recordings) recorded += r.seconds;
+    std::string text;
+    const auto line = [&text](const std::string& s) { text += s + "\n"; };
+    char buffer[160];
+    line("table: " + settings.output);
+    std::snprintf(buffer, sizeof buffer, "recordings: %zu, %.1f s", report.recordings.size(), recorded);
+    line(buffer);
+    for (const auto& r : report.recordings) {
+        if (r.sampleRate != static_cast<std::int32_t>(valueRateHz))
+            line("  " + r.path + ": decoded at its own rate of " + std::to_string(r.sampleRate) + " Hz");
+    }
+    line("runs: " + std::to_string(report.runsFound) + " found, " + std::to_string(report.runsPlaced) + " placed");
+    for (const std::string& run : report.unplacedRuns) line("  not placed (shares no code with the table): " + run);
+    std::snprintf(buffer, sizeof buffer, "frames learned: %zu, %.1f per second of recording", report.framesLearned,
+                  recorded > 0 ? report.framesAdded / recorded : 0.0);
+    line(buffer);
+    if (settings.addTo) line("  new to " + *settings.addTo + ": " + std::to_string(report.framesAdded));
+    line("frames missed: " + std::to_string(report.framesMissed) + ", filled by other runs: " +
+         std::to_string(report.framesFilled));
+    line("codes in conflict, left out: " + std::to_string(report.conflicts));
+    if (report.shiftedSeconds > 0.0) {
+        std::snprintf(buffer, sizeof buffer, "moved by %.3f s so that no frame lies before 0", report.shiftedSeconds);
+        line(buffer);
+    }
+    std::snprintf(buffer, sizeof buffer, "span: %.3f s to %.3f s, covered %.1f s (%.2f %%)", report.firstValue / valueRateHz,
+                  report.lastValue / valueRateHz, report.coveredSeconds, report.coveredPercent);
+    line(buffer);
+    for (const auto& [from, to] : report.gaps) {
+        std::snprintf(buffer, sizeof buffer, "  gap: %.3f s to %.3f s (%.1f s)", from, to, to - from);
+        line(buffer);
+    }
+    return text;
+}
+
+}  // namespace platora
