@@ -16,6 +16,7 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <ostream>
 #include <set>
 #include <unordered_map>
 #include <unordered_set>
@@ -37,6 +38,7 @@ constexpr int minPlacingVotes = 2;             // codes that must agree on where
 constexpr sf_count_t blockFrames = 128;  // small, so frames carry their time closely
 constexpr double blockSlackSeconds = 0.02;  // a frame's time is its block's end: 16 ms late at most at 8 kHz
 constexpr double progressStep = 0.01;
+constexpr double progressFromSeconds = 30.0;  // shorter recordings are read before anyone waits
 constexpr double gapReportedSeconds = 1.0;
 
 struct SndfileCloser {
@@ -178,6 +180,7 @@ bool readSyncFrames(const std::string& path, int pair, float calibration, std::v
         return false;
     }
     summary.sampleRate = info.samplerate;
+    summary.seconds = static_cast<double>(info.frames) / info.samplerate;  // as the header says, until read
 
     SyncCollector collector(frames);
     TimecodeDecoder decoder;
@@ -202,11 +205,12 @@ bool readSyncFrames(const std::string& path, int pair, float calibration, std::v
         collector.seconds = static_cast<double>(done) / info.samplerate;
         decoder.processBlock(stereo.data(), static_cast<std::int32_t>(2 * got));
         const double fraction = info.frames > 0 ? static_cast<double>(done) / info.frames : 0.0;
-        if (progress && fraction - reported >= progressStep) {
+        if (progress && fraction - reported >= progressStep && fraction < 1.0) {
             reported = fraction;
             progress(fraction);
         }
     }
+    if (progress) progress(1.0);
     if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
         error = path + ": read error after " + seconds(static_cast<double>(done) / info.samplerate) + " (" +
                 sf_strerror(file.get()) + ")";
@@ -300,7 +304,7 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
         report.recordings.emplace_back();
         RecordingSummary& summary = report.recordings.back();
         const auto onProgress = [&](double fraction) {
-            if (progress) progress(i, fraction);
+            if (progress) progress(summary, fraction);
         };
         if (!readSyncFrames(path, settings.pair, settings.calibration, frames, summary, error, onProgress)) return false;
         std::vector<LearnedRun> found = splitIntoRuns(frames, i);
@@ -360,6 +364,24 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
     report.conflicts = placement.conflicts();
     summarise(rows, placement, shift, report);
     return writeAtomically(settings.output, FinalScratchCodeTable::encode(rows), error);
+}
+
+int runLearn(const LearnSettings& settings, std::ostream& out, std::ostream& err) {
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    const auto progress = [&](const RecordingSummary& recording, double fraction) {
+        if (!terminal || recording.seconds < progressFromSeconds) return;
+        err << "\r" << recording.path << ": " << static_cast<int>(fraction * 100.0 + 0.5) << " %"
+            << (fraction >= 1.0 ? "\n" : "") << std::flush;
+    };
+    LearnReport report;
+    std::string error;
+    const bool learned = learnTable(settings, report, error, progress);
+    if (!learned) {
+        err << (terminal ? "\n" : "") << "platora-table: " << error << std::endl;
+        return 1;
+    }
+    out << describe(report, settings);
+    return 0;
 }
 
 std::string describe(const LearnReport& report, const LearnSettings& settings) {

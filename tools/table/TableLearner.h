@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,8 +62,8 @@ struct LearnReport {
     std::vector<std::pair<double, double>> gaps;  // record seconds, gaps longer than a second
 };
 
-// Called now and then while a recording is read: recording index, fraction read.
-using LearnProgress = std::function<void(std::size_t, double)>;
+// Called now and then while a recording is read, with the part read so far.
+using LearnProgress = std::function<void(const RecordingSummary&, double)>;
 
 // Decodes one recording with the decoder's own rules and returns every frame whose sync
 // matched. False with `error` set to one line for a file that cannot be read.
@@ -81,5 +82,9 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
 
 // The report as the tool prints it.
 std::string describe(const LearnReport& report, const LearnSettings& settings);
+
+// `platora-table learn`: learns, prints the report on `out` and returns 0, or prints one
+// line on `err` and returns 1. Shows progress on a terminal for long recordings.
+int runLearn(const LearnSettings& settings, std::ostream& out, std::ostream& err);
 
 }  // namespace platora
