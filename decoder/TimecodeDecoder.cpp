@@ -21,6 +21,8 @@ constexpr float mixvibesFrameSeconds = 0.007333333f;        // 22 carrier cycles
 constexpr float finalScratchStepSeconds = 0.00020833334f;  // one peak at 4800 peaks/s
 constexpr float mixvibesStepSeconds = 0.00008333333f;      // one peak at 12000 peaks/s
 constexpr double tpsWindowMs = 1000.0;
+constexpr double stoppedAfterMs = 50.0;     // without a peak: the record no longer turns
+constexpr double noFramesAfterMs = 1000.0;  // without a frame: nothing is being decoded
 constexpr std::uint32_t mixvibesFrameNumberMask = 0x1FFFF;
 constexpr int mixvibesCheckShift = 17;
 constexpr std::uint32_t mixvibesCheckMask = 0x1F;
@@ -28,6 +30,7 @@ constexpr int mixvibesWordBits = 22;
 
 void storeRelaxed(std::atomic<float>& field, float value) { field.store(value, std::memory_order_relaxed); }
 void storeRelaxed(std::atomic<std::int32_t>& field, std::int32_t value) { field.store(value, std::memory_order_relaxed); }
+void storeRelaxed(std::atomic<std::int64_t>& field, std::int64_t value) { field.store(value, std::memory_order_relaxed); }
 
 }  // namespace
 
@@ -45,6 +48,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     history.clear();
     validBitCount = 0;
     peakCount = 0;
+    frameReadSinceReset = false;
     setPosition(0.0);
     storeRelaxed(speed, 1.0f);
     for (int ch = 0; ch < 2; ++ch) {
@@ -82,6 +86,7 @@ bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t cou
     if (count % 2 == 1) trackSample(0, samples[count - 1], frames, framePeriodMs);
     storeRelaxed(level, largestMagnitude(samples, count));
     timeBase += framePeriodMs * frames;
+    applyStopRule();
     return positionUpdated;
 }
 
@@ -218,9 +223,11 @@ void TimecodeDecoder::frameRead(double newPosition) {
     storeRelaxed(framesInWindow, frames);
     positionUpdated = true;
     const double t = history[0].time;
-    if (std::fabs(t - tpsWindowStart.load(std::memory_order_relaxed)) > tpsWindowMs) {
+    frameReadSinceReset = true;
+    lastFrameTime = t;
+    if (std::fabs(t - static_cast<double>(tpsWindowStart.load(std::memory_order_relaxed))) > tpsWindowMs) {
         storeRelaxed(timecodesPerSecond, frames);
-        storeRelaxed(tpsWindowStart, static_cast<std::int32_t>(t));
+        storeRelaxed(tpsWindowStart, static_cast<std::int64_t>(t));
         storeRelaxed(framesInWindow, 0);
     }
 }
@@ -241,6 +248,15 @@ void TimecodeDecoder::stepBack() {
     }
     setPosition(exactPosition - step);
     positionUpdated = true;
+}
+
+// Without it a stopped hand or a dead input would read as a record still playing.
+void TimecodeDecoder::applyStopRule() {
+    if (history.size() == 0 || timeBase - history[0].time > stoppedAfterMs) storeRelaxed(speed, 0.0f);
+    if (!frameReadSinceReset || timeBase - lastFrameTime > noFramesAfterMs) {
+        storeRelaxed(timecodesPerSecond, 0);
+        storeRelaxed(framesInWindow, 0);
+    }
 }
 
 void TimecodeDecoder::setPosition(double value) {

@@ -47,6 +47,8 @@ public:
     // Returns whether the position changed during the block.
     bool processBlock(const std::int16_t* samples, std::int32_t count);
 
+    // After each block: speed is 0 once no peak came in the last 50 ms, and timecodes per
+    // second 0 once no frame was read in the last second (a stopped record, a dead input).
     float getSpeed() const { return speed.load(std::memory_order_relaxed); }
     float getPosition() const { return position.load(std::memory_order_relaxed); }
     std::int32_t getTimecodesPerSecond() const { return timecodesPerSecond.load(std::memory_order_relaxed); }
@@ -69,6 +71,7 @@ private:
     void stepBack();
     void frameRead(double newPosition);
     void setPosition(double value);
+    void applyStopRule();
 
     std::int32_t vinylType = FinalScratch;
     std::atomic<float> calibrationValue{0.0f};
@@ -76,7 +79,8 @@ private:
     std::int32_t minSwing = 655;
     std::uint16_t frameLength = 32;
     double timeBase = 0.0;  // ms; double so time stamps keep sample resolution on long streams
-    std::atomic<std::int32_t> tpsWindowStart{0};
+    // Whole ms, truncated; 64 bits so a stream of years cannot overflow it.
+    std::atomic<std::int64_t> tpsWindowStart{0};
     std::atomic<float> speed{1.0f};
     std::atomic<float> position{0.0f};
     std::atomic<std::int32_t> level{0};
@@ -89,6 +93,8 @@ private:
     std::atomic<std::int32_t> timecodesPerSecond{0};
     std::atomic<std::int32_t> framesInWindow{0};
 
+    bool frameReadSinceReset = false;
+    double lastFrameTime = 0.0;  // ms: time of the peak that completed the newest frame
     double exactPosition = 0.0;  // what position rounds; steps back accumulate here without float loss
     const FinalScratchCodeTable* codeTable;
     FrameSyncObserver* frameSyncObserver = nullptr;
@@ -96,6 +102,7 @@ private:
 
     static_assert(std::atomic<float>::is_always_lock_free);
     static_assert(std::atomic<std::int32_t>::is_always_lock_free);
+    static_assert(std::atomic<std::int64_t>::is_always_lock_free);
 };
 
 }  // namespace platora

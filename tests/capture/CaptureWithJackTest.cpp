@@ -364,7 +364,10 @@ TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth)
         EXPECT_LE(r.position, truthAtEnd + 1e-3);
         EXPECT_GE(r.position, previous);
         previous = r.position;
-        EXPECT_NEAR(r.speed, 1.0, 0.03);
+        // Once play ends the record reads as stopped; until then it turns at nominal speed.
+        if (r.position < truthAtEnd - 2 * c.frameSeconds) {
+            EXPECT_NEAR(r.speed, 1.0, 0.03);
+        }
         if (r.timecodesPerSecond != 0 && (windows.empty() || windows.back() != r.timecodesPerSecond))
             windows.push_back(r.timecodesPerSecond);
     }

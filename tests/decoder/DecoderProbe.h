@@ -18,7 +18,7 @@ struct TimecodeDecoderProbe {
     void setTimeBase(double ms) { decoder.timeBase = ms; }
     std::int32_t channelState(int ch) const { return decoder.channelState[ch]; }
     const Peak& trough(int ch) const { return decoder.trough[ch]; }
-    std::int32_t tpsWindowStart() const { return decoder.tpsWindowStart.load(); }
+    std::int64_t tpsWindowStart() const { return decoder.tpsWindowStart.load(); }
     std::int32_t framesInWindow() const { return decoder.framesInWindow.load(); }
     void setPosition(double seconds) { decoder.setPosition(seconds); }
     void setSpeed(float value) { decoder.speed.store(value); }

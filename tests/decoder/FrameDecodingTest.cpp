@@ -107,6 +107,14 @@ TEST_F(FrameDecoding, timecodeWindowClosesOnlyMoreThanASecondAfterItOpenedAndACa
     EXPECT_EQ(decoder.getTimecodesPerSecond(), 0);
     attempt(window, 1100.0);  // more than a second after the restarted window's start at 0
     EXPECT_EQ(decoder.getTimecodesPerSecond(), 1);
+
+    // Past 2^31 ms (24.9 days) the window start still holds, so windows keep their length.
+    constexpr double lateMs = 2147483648.0 + 10.75;
+    attempt(window, lateMs);
+    EXPECT_EQ(probe.tpsWindowStart(), 2147483658);
+    attempt(window, lateMs + 500.0);
+    attempt(window, lateMs + 1000.5);
+    EXPECT_EQ(decoder.getTimecodesPerSecond(), 2);
 }
 
 TEST_F(FrameDecoding, reverseRunStepsBackOncePerPeakFromTheSixthOnAndBelowZero) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -22,7 +23,11 @@ struct Reading {
     int timecodesPerSecond;
 };
 
-std::vector<Reading> decode(const GeneratorSettings& settings, double seconds) {
+constexpr double blockSeconds = blockFrames / 44100.0;
+
+// Samples from silentFrom (s) to silentUntil are replaced by silence: a cut input.
+std::vector<Reading> decode(const GeneratorSettings& settings, double seconds, double silentFrom = 0.0,
+                            double silentUntil = 0.0) {
     static const FinalScratchCodeTable table = [] {
         FinalScratchCodeTable t;
         t.assign(syntheticFinalScratchTable());
@@ -38,6 +43,8 @@ std::vector<Reading> decode(const GeneratorSettings& settings, double seconds) {
     std::vector<Reading> readings;
     for (auto b = static_cast<std::size_t>(seconds * settings.sampleRate / blockFrames); b > 0; --b) {
         generator.render(block.data(), blockFrames);
+        const double now = generator.state().time;
+        if (now > silentFrom && now - blockSeconds < silentUntil) std::fill(block.begin(), block.end(), 0);
         decoder.processBlock(block.data(), static_cast<std::int32_t>(block.size()));
         const ManifestRow truth = generator.state();
         readings.push_back({truth.time, truth.position, truth.speed, decoder.getPosition(), decoder.getSpeed(),
@@ -95,14 +102,44 @@ class Movement : public ::testing::TestWithParam<std::int32_t> {};
 
 TEST_P(Movement, ReversePlayStepsThePositionBackAlongTheTruth) {
     const std::int32_t type = GetParam();
-    const std::vector<Reading> readings = decode(settingsFor(type, "1:0.5,-1"), 1.5);
+    constexpr double reverseAt = 1.3;  // after a whole window of frames
+    const std::vector<Reading> readings = decode(settingsFor(type, "1:1.3,-1"), reverseAt + 1.2);
     for (const Reading& r : readings) {
-        if (r.time < 0.6) continue;
+        if (r.time < reverseAt + 0.1) continue;
         EXPECT_NEAR(r.speed, -1.0, 0.03) << "at " << r.time << " s";
         // Stepping back counts peaks, so it follows the truth closely, from the last frame read.
         EXPECT_NEAR(r.position, r.truth, frameSeconds(type) + 1.0 / carrierHz(type)) << "at " << r.time << " s";
+        // No frame is read backwards, so a second after the last one nothing counts.
+        if (r.time < reverseAt + 0.9) {
+            EXPECT_GT(r.timecodesPerSecond, 0) << "at " << r.time << " s";
+        } else if (r.time > reverseAt + 1.0 + blockSeconds) {
+            EXPECT_EQ(r.timecodesPerSecond, 0) << "at " << r.time << " s";
+        }
     }
-    EXPECT_LT(readings.back().position, 5.5 - 0.9);
+    EXPECT_LT(readings.back().position, 5.0 + reverseAt - 0.9);
+}
+
+TEST_P(Movement, AStopOrACutToSilenceReadsAsStoppedAndPlayResumesDecoding) {
+    const std::int32_t type = GetParam();
+    constexpr double stopAt = 1.2;  // after a whole window of frames
+    constexpr double resumeAt = 2.4;
+    for (const bool cut : {false, true}) {
+        const std::vector<Reading> readings = cut ? decode(settingsFor(type, "1"), 3.1, stopAt, resumeAt)
+                                                  : decode(settingsFor(type, "1:1.2,0:1.2,1"), 3.1);
+        for (const Reading& r : readings) {
+            if (r.time > stopAt + 0.05 + blockSeconds && r.time < resumeAt) {
+                EXPECT_EQ(r.speed, 0.0) << "cut " << cut << " at " << r.time << " s";
+                if (r.time > stopAt + 1.0 + blockSeconds) {
+                    EXPECT_EQ(r.timecodesPerSecond, 0) << "at " << r.time << " s";
+                }
+            }
+            if (r.time > resumeAt + 0.15) {
+                if (!cut) expectWithinOneFrame(r, type);
+                EXPECT_NEAR(r.speed, 1.0, 0.03) << "cut " << cut << " at " << r.time << " s";
+            }
+        }
+        EXPECT_GT(readings.back().timecodesPerSecond, 0) << "cut " << cut;
+    }
 }
 
 TEST_P(Movement, RampsAndAStopEndWhereTheTruthIs) {
