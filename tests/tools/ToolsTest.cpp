@@ -1,6 +1,8 @@
+#include "DecodeFile.h"
 #include "FinalScratchCodeTable.h"
 #include "TableVerify.h"
 #include "TempDirectory.h"
+#include "VinylType.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -17,22 +19,31 @@ using test::lineCount;
 class Tools : public ::testing::Test {
 protected:
     // A 3 kHz tone whose channel pair p carries amplitude 1000 * (p + 1).
-    std::string writeWav(const std::string& name, int rate, int channels, int frames) const {
+    std::string writeWav(const std::string& name, int rate, int channels, int frames,
+                         int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16) const {
         SF_INFO info{};
         info.samplerate = rate;
         info.channels = channels;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        info.format = format;
         SNDFILE* file = sf_open((dir / name).c_str(), SFM_WRITE, &info);
         EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
         std::vector<short> samples;
         for (int f = 0; f < frames; ++f)
             for (int c = 0; c < channels; ++c)
                 samples.push_back(static_cast<short>(1000 * (c / 2 + 1) * std::sin(2 * M_PI * 3000.0 * f / rate)));
-        sf_writef_short(file, samples.data(), frames);
+        std::vector<float> floats(samples.begin(), samples.end());
+        for (float& sample : floats) sample /= 32768.0f;  // libsndfile's own scale for 16-bit PCM
+        if ((format & SF_FORMAT_SUBMASK) == SF_FORMAT_FLOAT) sf_writef_float(file, floats.data(), frames);
+        else sf_writef_short(file, samples.data(), frames);
         sf_close(file);
         return dir / name;
     }
     test::CommandResult decode(const std::string& args) const { return dir.run(PLATORA_DECODE " " + args); }
+    static test::CommandResult decodeFile(const DecodeCommand& command) {
+        std::ostringstream out, err;
+        const int status = runDecode(command, out, err);
+        return {status, out.str(), err.str()};
+    }
     static test::CommandResult verify(const std::string& file) {
         std::ostringstream out, err;
         const int status = runVerify({file}, out, err);
@@ -41,30 +52,38 @@ protected:
     test::TempDirectory dir;
 };
 
-TEST_F(Tools, decodePrintsOneRowPerBlockOfTheChosenPairIncludingAShortLastOne) {
-    const auto r = decode(writeWav("six.wav", 44100, 6, 2 * 1024 + 5) + " --vinyl mixvibes --pair 2");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out.rfind("block,position,speed,tps,level\n0,0,1,0,299", 0), 0u) << r.out;
-    EXPECT_EQ(lineCount(r.out), 1 + 3);
-    EXPECT_NE(r.out.find("\n2,"), std::string::npos);
+TEST_F(Tools, decodePrintsOneRowPerBlockOfTheChosenPairIncludingAShortLastOneFromPcmAndFloat) {
+    const auto pcm = decodeFile({writeWav("six.wav", 44100, 6, 2 * 1024 + 5), Mixvibes, "", {}, 2});
+    ASSERT_EQ(pcm.status, 0) << pcm.err;
+    EXPECT_EQ(pcm.out.rfind("block,position,speed,tps,level\n0,0,1,0,299", 0), 0u) << pcm.out;
+    EXPECT_EQ(lineCount(pcm.out), 1 + 3);
+    EXPECT_NE(pcm.out.find("\n2,"), std::string::npos);
+    const auto floats =
+        decodeFile({writeWav("float.wav", 44100, 6, 2 * 1024 + 5, SF_FORMAT_WAV | SF_FORMAT_FLOAT), Mixvibes, "", {}, 2});
+    EXPECT_EQ(floats.out, pcm.out);
 }
 
 TEST_F(Tools, decodeRefusesBadInputSayingWhatIsWrong) {
     const std::string stereo = writeWav("stereo.wav", 44100, 2, 100);
-    const std::pair<std::string, std::string> cases[] = {
-        {dir / "missing.wav --vinyl mixvibes", "missing.wav"},
-        {writeWav("mono.wav", 44100, 1, 100) + " --vinyl mixvibes", "one channel"},
-        {writeWav("rate.wav", 48000, 2, 100) + " --vinyl mixvibes", "48000"},
-        {stereo + " --vinyl mixvibes --pair 1", "pair 1"},
-        {stereo + " --vinyl serato", "unknown vinyl type"},
-        {stereo, "--vinyl"},
-        {stereo + " --vinyl finalscratch --table " + dir.write("table.bin", "abc"), "table.bin"},
-        {stereo + " --vinyl mixvibes --calibration x", "--calibration"},
+    const struct {
+        std::string args, expected;
+        int status;
+    } cases[] = {
+        {dir / "missing.wav --vinyl mixvibes", "missing.wav", 1},
+        {writeWav("mono.wav", 44100, 1, 100) + " --vinyl mixvibes", "one channel", 1},
+        {writeWav("rate.wav", 48000, 2, 100) + " --vinyl mixvibes", "48000", 1},
+        {stereo + " --vinyl mixvibes --pair 1", "pair 1", 1},
+        {stereo + " --vinyl finalscratch --table " + dir.write("table.bin", "abc"), "table.bin", 1},
+        {stereo + " --vinyl serato", "unknown vinyl type", 2},
+        {stereo, "--vinyl", 2},
+        {stereo + " --vinyl mixvibes --calibration nan", "--calibration", 2},
+        {stereo + " --vinyl mixvibes --pair 1073741823", "--pair", 2},
     };
-    for (const auto& [args, expected] : cases) {
+    for (const auto& [args, expected, status] : cases) {
         const auto r = decode(args);
-        EXPECT_NE(r.status, 0) << args;
+        EXPECT_EQ(r.status, status) << args;
         EXPECT_NE(r.err.find(expected), std::string::npos) << args << " -> " << r.err;
+        EXPECT_EQ(lineCount(r.err), 1) << args << " -> " << r.err;
         EXPECT_EQ(r.out, "") << args;
     }
 }

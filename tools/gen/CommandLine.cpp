@@ -1,204 +1,137 @@
 #include "CommandLine.h"
 
-#include <getopt.h>
+#include "StrictNumbers.h"
 
-#include <charconv>
 #include <cmath>
-#include <string_view>
+#include <cstdio>
+#include <cstdint>
+#include <limits>
 
 namespace platora {
 
-const char* const genUsage = R"(usage: platora-gen --type 0|1 [options] OUTPUT[.wav]
-       platora-gen --type 0|1 --jack CLIENT [options] [OUTPUT]
-Writes a timecode signal that the Platora decoder reads: OUTPUT.wav (16-bit PCM),
+namespace {
+
+constexpr double maxLengthSeconds = 24.0 * 3600.0;
+constexpr double maxWowRateHz = 100.0;
+constexpr double defaultLengthSeconds = 10.0;
+// RIFF sizes are 32-bit: a longer WAV would carry a wrong header.
+constexpr std::int64_t maxWavBytes = std::numeric_limits<std::uint32_t>::max() - 1024;
+
+const char* const description = R"(Writes a timecode signal that the Platora decoder reads: OUTPUT.wav (16-bit PCM),
 OUTPUT.manifest.csv (the ground truth) and, for FinalScratch, OUTPUT.table (the code
-table that decodes it; the decoder looks for "finalscratch.table").
+table that decodes it; the decoder looks for "finalscratch.table"). With --jack it plays
+live instead, and writes the manifest and table only when OUTPUT is given.)";
 
-  -t, --type N           0 or finalscratch (1200 Hz), 1 or mixvibes (3000 Hz)
-  -s, --start SECONDS    record position at the start (default 0)
-  -p, --profile LIST     speed over time (default 1), comma-separated segments:
-                           SPEED:SECONDS     constant speed; 0 = stopped, negative = backwards
-                           FROM->TO:SECONDS  linear ramp
-                           SPEED             as the last segment: held to the end
-                         after the last timed segment its end speed holds.
-                         Example (quoted for the shell): '1:5,1->-1:2,0:1,-0.5:2'
-  -w, --wow DEPTH:HZ     slow speed modulation: speed x (1 + DEPTH sin(2 pi HZ t)),
-                         e.g. 0.01:0.5 (1 % at half a hertz)
-  -n, --snr DB           add white noise DB below a sine at the high level
-      --seed N           noise seed (default 1); the same seed gives the same file
-  -L, --level L          high level as a fraction of full scale, 0 < L <= 1 (default 0.8);
-                         the low level is half of it. Below about 0.07 the weakest swings
-                         fall under the decoder's hysteresis of 2000
-  -l, --length SECONDS   length (default: the profile's, else 10); with --jack, 0 plays
-                         until SIGINT or SIGTERM
-      --loop             start over from the start position whenever the profile ends
-                         (needs a timed profile); with --jack and no --length, endless
-  -r, --rate HZ          sample rate (default 44100; with --jack the server's)
-  -c, --channels 2|4     with 4 the timecode is on channels 3 and 4 (default 2)
-      --aux tone|silence what channels 1 and 2 of 4 carry (default tone: 440 Hz at a
-                         quarter of the high level)
-      --rows N           FinalScratch frames with a code, and rows of OUTPUT.table
-                         (default 135872, about 905 s); later frames carry no sync
-  -j, --jack CLIENT      play live as JACK client CLIENT with ports out_1 .. out_N; silent
-                         until the timecode ports are connected, then the profile plays
-  -h, --help             this text
-
+const char* const footer = R"(Profile: comma-separated segments SPEED:SECONDS (constant; 0 = stopped, negative =
+backwards), FROM->TO:SECONDS (linear ramp), or a bare SPEED as the last segment, held to
+the end; after the last timed segment its end speed holds. Example (quoted for the
+shell): '1:5,1->-1:2,0:1,-0.5:2'.
 Channels: for Mixvibes channel 1 leads (cos), for FinalScratch channel 2 leads.
 Manifest: CSV with the header frame,time_s,position_s,speed; one row every rate/1000
 frames (44 at 44100 Hz) from frame 0, and one for the state after the last frame.
 time_s counts from the first sample (with --jack, from the moment play began);
 position_s is the record position in seconds, as the decoder reports it.
-Mixvibes frames exist for positions 0 to 961.2 s, FinalScratch frames for the table's rows.
-)";
-
-namespace {
-
-enum LongOnly { seedOption = 256, loopOption, auxOption, rowsOption };
-
-bool parseNumber(std::string_view text, double& value) {
-    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && ec == std::errc() && end == text.data() + text.size() && std::isfinite(value);
-}
-
-template <class Int>
-bool parseInteger(std::string_view text, Int& value) {
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-}
-
-constexpr double maxLengthSeconds = 24.0 * 3600.0;
-constexpr double maxWowRateHz = 100.0;
+Mixvibes frames exist for positions 0 to 961.2 s, FinalScratch frames for the table's rows.)";
 
 }  // namespace
 
-bool parseGenCommand(int argc, char** argv, GenCommand& command, std::string& error) {
-    static const option options[] = {
-        {"type", required_argument, nullptr, 't'},     {"start", required_argument, nullptr, 's'},
-        {"profile", required_argument, nullptr, 'p'},  {"wow", required_argument, nullptr, 'w'},
-        {"snr", required_argument, nullptr, 'n'},      {"seed", required_argument, nullptr, seedOption},
-        {"level", required_argument, nullptr, 'L'},    {"length", required_argument, nullptr, 'l'},
-        {"loop", no_argument, nullptr, loopOption},    {"rate", required_argument, nullptr, 'r'},
-        {"channels", required_argument, nullptr, 'c'}, {"aux", required_argument, nullptr, auxOption},
-        {"rows", required_argument, nullptr, rowsOption}, {"jack", required_argument, nullptr, 'j'},
-        {"help", no_argument, nullptr, 'h'},           {nullptr, 0, nullptr, 0},
-    };
+void addGenOptions(CLI::App& app, GenCommand& command) {
     GeneratorSettings& s = command.settings;
-    bool typeGiven = false;
-    bool lengthGiven = false;
-    bool loop = false;
-    double wowDepth = 0.0;
-    double wowRateHz = 0.0;
-    opterr = 0;  // we print our own line
-    optind = 1;
-    int c;
-    while ((c = getopt_long(argc, argv, ":t:s:p:w:n:L:l:r:c:j:h", options, nullptr)) != -1) {
-        std::string_view arg = optarg ? optarg : "";
-        auto bad = [&](const std::string& what) {
-            error = what;
-            return false;
-        };
-        switch (c) {
-            case 't':
-                if (arg == "0" || arg == "finalscratch") s.vinylType = FinalScratch;
-                else if (arg == "1" || arg == "mixvibes") s.vinylType = Mixvibes;
-                else return bad("--type must be 0 (finalscratch) or 1 (mixvibes), not '" + std::string(arg) + "'");
-                typeGiven = true;
-                break;
-            case 's':
-                if (!parseNumber(arg, s.startPosition)) return bad("--start needs a number of seconds");
-                break;
-            case 'p': {
-                auto profile = SpeedProfile::parse(arg, error);
-                if (!profile) return false;
-                s.profile = *profile;
-                break;
-            }
-            case 'w': {
-                std::size_t colon = arg.find(':');
-                if (colon == std::string_view::npos || !parseNumber(arg.substr(0, colon), wowDepth) ||
-                    !parseNumber(arg.substr(colon + 1), wowRateHz) || wowDepth < 0.0 || wowDepth >= 1.0 ||
-                    wowRateHz <= 0.0 || wowRateHz > maxWowRateHz)
-                    return bad("--wow needs DEPTH:HZ with 0 <= DEPTH < 1 and 0 < HZ <= 100");
-                break;
-            }
-            case 'n': {
-                double snr = 0.0;
-                if (!parseNumber(arg, snr)) return bad("--snr needs a number of dB");
-                s.snrDb = snr;
-                break;
-            }
-            case seedOption:
-                if (!parseInteger(arg, s.seed)) return bad("--seed needs a whole number of 0 or more");
-                break;
-            case 'L':
-                if (!parseNumber(arg, s.level)) return bad("--level needs a number");
-                break;
-            case 'l':
-                if (!parseNumber(arg, command.lengthSeconds) || command.lengthSeconds < 0.0 ||
-                    command.lengthSeconds > maxLengthSeconds)
-                    return bad("--length needs a number of seconds from 0 to 86400");
-                lengthGiven = true;
-                break;
-            case loopOption: loop = true; break;
-            case 'r':
-                if (!parseInteger(arg, s.sampleRate)) return bad("--rate needs a whole number of Hz");
-                command.rateGiven = true;
-                break;
-            case 'c':
-                if (!parseInteger(arg, s.channels)) return bad("--channels needs 2 or 4");
-                break;
-            case auxOption:
-                if (arg == "tone") s.aux = AuxSignal::tone;
-                else if (arg == "silence") s.aux = AuxSignal::silence;
-                else return bad("--aux must be tone or silence");
-                break;
-            case rowsOption:
-                if (!parseInteger(arg, s.finalScratchRows)) return bad("--rows needs a whole number");
-                break;
-            case 'j':
-                if (arg.empty()) return bad("--jack needs a client name");
-                command.jackClient = arg;
-                break;
-            case 'h': command.help = true; return true;
-            case ':': return bad(std::string("option ") + argv[optind - 1] + " needs a value");
-            default: return bad(std::string("unknown option ") + argv[optind - 1] + " (see --help)");
-        }
-    }
-    if (optind < argc) command.output = argv[optind++];
-    if (optind < argc) {
-        error = std::string("unexpected argument '") + argv[optind] + "'";
-        return false;
-    }
+    app.description(description);
+    app.footer(footer);
+    app.add_option("OUTPUT", command.output, "file base or BASE.wav");
+    app.add_option("-t,--type", s.vinylType, "0 or finalscratch (1200 Hz), 1 or mixvibes (3000 Hz)")
+        ->required()
+        ->transform(vinylType())
+        ->type_name("TYPE");
+    app.add_option("-s,--start", s.startPosition, "record position at the start in seconds (default 0)")
+        ->check(finiteNumber());
+    app.add_option_function<std::string>(
+           "-p,--profile",
+           [&s](const std::string& text) {
+               std::string error;
+               auto profile = SpeedProfile::parse(text, error);
+               if (!profile) throw CLI::ValidationError("--profile", error);
+               s.profile = *profile;
+           },
+           "speed over time (default 1); see below")
+        ->type_name("LIST");
+    app.add_option_function<std::string>(
+           "-w,--wow",
+           [&s](const std::string& text) {
+               const std::size_t colon = text.find(':');
+               const auto depth = readNumber<double>(text.substr(0, colon));
+               const auto rateHz = readNumber<double>(colon == std::string::npos ? "" : text.substr(colon + 1));
+               if (!depth || !rateHz || *depth < 0.0 || *depth >= 1.0 || *rateHz <= 0.0 || *rateHz > maxWowRateHz)
+                   throw CLI::ValidationError("--wow", "needs DEPTH:HZ with 0 <= DEPTH < 1 and 0 < HZ <= 100");
+               s.profile.setWow(*depth, *rateHz);
+           },
+           "slow speed modulation: speed x (1 + DEPTH sin(2 pi HZ t)), e.g. 0.01:0.5")
+        ->type_name("DEPTH:HZ");
+    app.add_option("-n,--snr", s.snrDb, "add white noise DB below a sine at the high level")
+        ->check(finiteNumber())
+        ->type_name("DB");
+    app.add_option("--seed", s.seed, "noise seed (default 1); the same seed gives the same file")
+        ->check(wholeNumber<std::uint64_t>(0, std::numeric_limits<std::uint64_t>::max()));
+    app.add_option("-L,--level", s.level,
+                   "high level as a fraction of full scale (default 0.8); the low level is half of it. Below "
+                   "about 0.07 the weakest swings fall under the decoder's hysteresis")
+        ->check(finiteNumber());
+    app.add_option("-l,--length", command.length,
+                   "length in seconds (default: the profile's, else 10); with --jack, 0 plays until stopped")
+        ->check(finiteNumber(0.0, maxLengthSeconds));
+    app.add_flag("--loop", command.loop,
+                 "start over from the start position whenever the profile ends (needs a timed profile); with "
+                 "--jack and no --length, endless");
+    app.add_option("-r,--rate", s.sampleRate, "sample rate in Hz (default 44100; with --jack the server's)")
+        ->check(wholeNumber(TimecodeGenerator::minSampleRateHz, TimecodeGenerator::maxSampleRateHz))
+        ->each([&command](const std::string&) { command.rateGiven = true; });
+    app.add_option("-c,--channels", s.channels, "2 or 4; with 4 the timecode is on channels 3 and 4")
+        ->check(wholeNumber(2, 4));
+    app.add_option("--aux", s.aux, "what channels 1 and 2 of 4 carry (default tone: 440 Hz at a quarter of the level)")
+        ->transform(CLI::Validator(
+            [](std::string& text) -> std::string {
+                if (text != "tone" && text != "silence") return "must be tone or silence, not '" + text + "'";
+                text = std::to_string(static_cast<int>(text == "tone" ? AuxSignal::tone : AuxSignal::silence));
+                return {};
+            },
+            ""))
+        ->type_name("tone|silence");
+    app.add_option("--rows", s.finalScratchRows,
+                   "FinalScratch frames with a code, and rows of OUTPUT.table (default 135872, about 905 s)")
+        ->check(wholeNumber<std::uint32_t>(1, FinalScratchFrames::maxRowCount()));
+    app.add_option("-j,--jack", command.jackClient,
+                   "play live as JACK client CLIENT with ports out_1 .. out_N; silent until the timecode ports "
+                   "are connected")
+        ->type_name("CLIENT")
+        ->check([](const std::string& name) { return name.empty() ? std::string("needs a client name") : ""; });
+}
 
+std::string completeGenCommand(GenCommand& command) {
+    GeneratorSettings& s = command.settings;
     const bool live = !command.jackClient.empty();
-    if (!typeGiven) {
-        error = "--type is required (0 = finalscratch, 1 = mixvibes)";
-        return false;
-    }
-    if (!live && command.output.empty()) {
-        error = "an OUTPUT file name is required (see --help)";
-        return false;
-    }
-    if (wowDepth > 0.0) s.profile.setWow(wowDepth, wowRateHz);
-    if (loop) {
-        if (std::isinf(s.profile.duration())) {
-            error = "--loop needs a profile whose segments all have a length";
-            return false;
-        }
+    if (!live && command.output.empty()) return "an OUTPUT file name is required";
+    if (command.loop) {
+        if (std::isinf(s.profile.duration())) return "--loop needs a profile whose segments all have a length";
         s.loopSeconds = s.profile.duration();
     }
-    if (!lengthGiven) {
-        constexpr double defaultLengthSeconds = 10.0;
-        double profileSeconds = s.profile.duration();
-        command.lengthSeconds = live && loop ? 0.0 : std::isinf(profileSeconds) ? defaultLengthSeconds : profileSeconds;
+    if (!command.length) {
+        const double profileSeconds = s.profile.duration();
+        command.length = live && command.loop       ? 0.0
+                         : std::isinf(profileSeconds) ? defaultLengthSeconds
+                                                      : profileSeconds;
     }
-    if (!live && command.lengthSeconds * s.sampleRate < 1.0) {
-        error = "--length must give at least one sample";
-        return false;
+    if (*command.length > maxLengthSeconds) {
+        char line[96];
+        std::snprintf(line, sizeof line, "the profile lasts %g s; give --length of at most %g s", *command.length,
+                      maxLengthSeconds);
+        return line;
     }
-    error = TimecodeGenerator::validate(s);
-    return error.empty();
+    const double frames = *command.length * s.sampleRate;
+    if (!live && frames < 1.0) return "--length must give at least one sample";
+    if (!live && frames * s.channels * sizeof(std::int16_t) > static_cast<double>(maxWavBytes))
+        return "a WAV file holds at most 4 GiB; give a shorter --length, a lower --rate or fewer --channels";
+    return TimecodeGenerator::validate(s);
 }
 
 }  // namespace platora

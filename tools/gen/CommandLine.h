@@ -2,6 +2,9 @@
 
 #include "TimecodeGenerator.h"
 
+#include <CLI/CLI.hpp>
+
+#include <optional>
 #include <string>
 
 namespace platora {
@@ -10,14 +13,18 @@ struct GenCommand {
     GeneratorSettings settings;
     std::string output;      // file base or BASE.wav; may be empty with --jack (then no files)
     std::string jackClient;  // non-empty: play live
-    double lengthSeconds = 0.0;  // 0 only with --jack: until stopped
+    std::optional<double> length;  // seconds; after completeGenCommand 0 only with --jack: until stopped
+    bool loop = false;
     bool rateGiven = false;
-    bool help = false;
+
+    double lengthSeconds() const { return length.value_or(0.0); }
 };
 
-extern const char* const genUsage;
+// The options, filling `command` as the app parses.
+void addGenOptions(CLI::App& app, GenCommand& command);
 
-// Parses the arguments; false with `error` set to one line when they are unusable.
-bool parseGenCommand(int argc, char** argv, GenCommand& command, std::string& error);
+// Checks what depends on several options and fills in the length; empty when usable,
+// else one line saying what is wrong.
+std::string completeGenCommand(GenCommand& command);
 
 }  // namespace platora

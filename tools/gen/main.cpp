@@ -1,5 +1,6 @@
 // platora-gen: writes or plays a timecode signal for the Platora decoder.
 #include "CommandLine.h"
+#include "CommandLineConventions.h"
 #include "JackPlayer.h"
 #include "SignalFiles.h"
 
@@ -30,7 +31,7 @@ int writeFiles(GenCommand& command) {
     TimecodeGenerator generator(command.settings);
     std::string error;
     SignalPaths paths = SignalPaths::forOutput(command.output);
-    if (!writeSignalFiles(generator, framesFor(command.lengthSeconds, command.settings.sampleRate), paths, error))
+    if (!writeSignalFiles(generator, framesFor(command.lengthSeconds(), command.settings.sampleRate), paths, error))
         return fail(error);
     return 0;
 }
@@ -64,7 +65,7 @@ int playLive(GenCommand& command) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
-    if (!player.start(generator, framesFor(command.lengthSeconds, player.sampleRate()), error)) return fail(error);
+    if (!player.start(generator, framesFor(command.lengthSeconds(), player.sampleRate()), error)) return fail(error);
     while (!stopSignal.load(std::memory_order_relaxed) && !player.finished() && !player.serverGone()) {
         std::this_thread::sleep_for(pollInterval);
         player.drainManifest(manifestOut);
@@ -86,12 +87,11 @@ int playLive(GenCommand& command) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    CLI::App app("", "platora-gen");
+    addVersionFlag(app);
     GenCommand command;
-    std::string error;
-    if (!parseGenCommand(argc, argv, command, error)) return fail(error);
-    if (command.help) {
-        std::fputs(genUsage, stdout);
-        return 0;
-    }
+    addGenOptions(app, command);
+    if (const int status = parseCommandLine(app, argc, argv); status != goOn) return status;
+    if (const std::string error = completeGenCommand(command); !error.empty()) return usageError(app.get_name(), error);
     return command.jackClient.empty() ? writeFiles(command) : playLive(command);
 }

@@ -11,6 +11,7 @@ namespace platora {
 namespace {
 
 constexpr double maxSpeedMagnitude = 100.0;  // far beyond any turntable; catches typos like "1e9"
+constexpr double maxSegmentSeconds = 24.0 * 3600.0;  // also keeps every sum of lengths finite
 constexpr double infinity = std::numeric_limits<double>::infinity();
 
 bool parseNumber(std::string_view text, double& value) {
@@ -46,8 +47,8 @@ std::optional<SpeedProfile> SpeedProfile::parse(std::string_view text, std::stri
         double seconds = infinity;
         if (std::size_t colon = item.find(':'); colon != std::string_view::npos) {
             speeds = item.substr(0, colon);
-            if (!parseNumber(item.substr(colon + 1), seconds) || seconds <= 0.0)
-                return fail("length must be a number of seconds above 0");
+            if (!parseNumber(item.substr(colon + 1), seconds) || seconds <= 0.0 || seconds > maxSegmentSeconds)
+                return fail("length must be a number of seconds above 0 and at most 86400");
         } else {
             open = true;
         }

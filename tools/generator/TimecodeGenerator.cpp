@@ -8,8 +8,6 @@ namespace platora {
 
 namespace {
 
-constexpr std::int32_t minSampleRateHz = 8000;
-constexpr std::int32_t maxSampleRateHz = 384000;
 constexpr double maxStartSeconds = 100000.0;
 constexpr double twoPi = 2.0 * std::numbers::pi;
 

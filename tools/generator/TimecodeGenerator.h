@@ -50,6 +50,8 @@ public:
     static constexpr double fullScale = 32767.0;
     static constexpr double auxToneHz = 440.0;
     static constexpr double auxToneLevel = 0.25;  // of the high level
+    static constexpr std::int32_t minSampleRateHz = 8000;
+    static constexpr std::int32_t maxSampleRateHz = 384000;
 
     // Settings are taken as given; check them first with validate.
     explicit TimecodeGenerator(GeneratorSettings settings);

@@ -1,0 +1,105 @@
+#include "DecodeFile.h"
+
+#include "FinalScratchCodeTable.h"
+#include "TimecodeDecoder.h"
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+namespace platora {
+
+namespace {
+
+constexpr int sampleRate = 44100;
+constexpr int framesPerBlock = 1024;
+constexpr float finalScratchCalibration = 1.2f;
+constexpr float mixvibesCalibration = 1.07f;
+
+// Every sample format is read as float (libsndfile scales 16-bit PCM by 1/32768 exactly)
+// and brought back to 16 bits here, so float and 24-bit recordings decode as they sound.
+std::int16_t toSample(float value) {
+    constexpr float scale = 32768.0f;
+    if (std::isnan(value)) return 0;
+    const float scaled = std::nearbyint(value * scale);
+    if (scaled <= -scale) return INT16_MIN;
+    if (scaled >= scale - 1.0f) return INT16_MAX;
+    return static_cast<std::int16_t>(scaled);
+}
+
+// A missing default table only costs FinalScratch its positions; a named table that fails
+// is an error.
+bool loadTable(const DecodeCommand& command, std::ostream& err) {
+    auto& table = FinalScratchCodeTable::shared();
+    std::string error;
+    if (!command.table.empty()) {
+        if (table.load(command.table, error)) return true;
+        err << "platora-decode: " << error << '\n';
+        return false;
+    }
+    std::string used;
+    if (!table.loadDefault(used, error))
+        err << "platora-decode: " << error << "; FinalScratch positions cannot be decoded\n";
+    return true;
+}
+
+struct FileCloser {
+    void operator()(SNDFILE* file) const { sf_close(file); }
+};
+
+}  // namespace
+
+int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err) {
+    const auto fail = [&](const std::string& message) {
+        err << "platora-decode: " << command.file << ": " << message << '\n';
+        return 1;
+    };
+    if (command.vinyl == FinalScratch && !loadTable(command, err)) return 1;
+
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, FileCloser> file(sf_open(command.file.c_str(), SFM_READ, &info));
+    if (!file) return fail(sf_strerror(nullptr));
+    if (info.samplerate != sampleRate)
+        return fail("sample rate " + std::to_string(info.samplerate) + " Hz, need 44100 Hz");
+    if (info.channels < 2) return fail("one channel, need at least two");
+    // Wide, so that no pair number can wrap around into a channel that exists.
+    if (2 * static_cast<std::int64_t>(command.pair) + 2 > info.channels || command.pair < 0)
+        return fail("no channel pair " + std::to_string(command.pair) + " in " + std::to_string(info.channels) +
+                    " channels");
+
+    TimecodeDecoder decoder;
+    decoder.reset(sampleRate);
+    decoder.setVinylType(command.vinyl);
+    decoder.setCalibration(command.calibration ? *command.calibration
+                           : command.vinyl == FinalScratch ? finalScratchCalibration
+                                                           : mixvibesCalibration);
+
+    const auto channels = static_cast<std::size_t>(info.channels);
+    const auto first = static_cast<std::size_t>(2 * command.pair);
+    std::vector<float> frames(framesPerBlock * channels);
+    std::vector<std::int16_t> stereo(2 * framesPerBlock);
+    out << "block,position,speed,tps,level\n";
+    char row[96];
+    for (long block = 0;; ++block) {
+        const sf_count_t got = sf_readf_float(file.get(), frames.data(), framesPerBlock);
+        if (got <= 0) break;
+        for (std::size_t f = 0; f < static_cast<std::size_t>(got); ++f) {
+            stereo[2 * f] = toSample(frames[f * channels + first]);
+            stereo[2 * f + 1] = toSample(frames[f * channels + first + 1]);
+        }
+        decoder.processBlock(stereo.data(), static_cast<std::int32_t>(2 * got));
+        std::snprintf(row, sizeof row, "%ld,%.9g,%.9g,%d,%d\n", block, static_cast<double>(decoder.getPosition()),
+                      static_cast<double>(decoder.getSpeed()), decoder.getTimecodesPerSecond(), decoder.getLevel());
+        out << row;
+    }
+    if (sf_error(file.get()) != SF_ERR_NO_ERROR) return fail(std::string("read error: ") + sf_strerror(file.get()));
+    out.flush();
+    return out ? 0 : 1;
+}
+
+}  // namespace platora

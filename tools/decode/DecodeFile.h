@@ -1,0 +1,21 @@
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+namespace platora {
+
+struct DecodeCommand {
+    std::string file;                  // a recording libsndfile reads, at 44100 Hz
+    int vinyl = 0;                     // a VinylType
+    std::string table;                 // empty: the default table, if one is found
+    std::optional<float> calibration;  // empty: the vinyl type's usual value
+    int pair = 0;                      // 0 = channels 1 and 2
+};
+
+// Decodes the file block by block as the audio callback would and prints one CSV row per
+// block to `out`; each failure is one line on `err`. Returns the exit status.
+int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err);
+
+}  // namespace platora
