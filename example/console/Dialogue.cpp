@@ -122,7 +122,10 @@ void Dialogue::loadCodeTable() {
     std::string usedPath;
     std::string error;
     if (!FinalScratchCodeTable::shared().loadDefault(usedPath, error)) {
-        codeTableProblem = error + "; FinalScratch positions cannot be decoded";
+        codeTableProblem = error +
+                           "; to make one, record your record once from start to end (for example arecord -D plughw:1 "
+                           "-f cd side.wav) and run platora-table learn side.wav -o finalscratch.table (see the README)"
+                           "; FinalScratch positions cannot be decoded";
     }
 }
 
