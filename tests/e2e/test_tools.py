@@ -49,7 +49,7 @@ class Monitor(E2ETest):
             taken.bind(("0.0.0.0", 0))
             port = taken.getsockname()[1]
             taken_line = rf"^platora-monitor: cannot listen on UDP port {port}: [^\r\n]+\r\n$"
-            usage = r"^usage: platora-monitor \[PORT\]"
+            usage = r"^platora-monitor: PORT: needs a whole number from 1 to 65535, not '[^']*' \(see platora-monitor --help\)\r\n$"
             for argument, status, output in ((port, 1, taken_line), ("0", 2, usage), ("65536", 2, usage),
                                              ("44444x", 2, usage)):
                 monitor = self.run_monitor(argument)

@@ -1,3 +1,4 @@
+#include "FinalScratchCodeTable.h"
 #include "FrameLayout.h"
 
 #include <gtest/gtest.h>
@@ -85,8 +86,10 @@ TEST_F(FinalScratchLayout, TableHasADistinctCodeStartingWithTheSyncForEveryFrame
     std::sort(values.begin(), values.end());
     EXPECT_EQ(values, (std::vector<std::uint32_t>{285, 579, 873}));  // 31 peaks = 7.75 cycles = 6.458 ms
 
-    // Up to the most rows the layout allows, codes stay distinct and values within 32 bits.
+    // Up to the most rows the layout allows, codes stay distinct, values within 32 bits and
+    // the table within what the loader reads.
     const std::uint32_t top = FinalScratchFrames::maxRowCount();
+    EXPECT_LE(FinalScratchCodeTable::encode({{}}).size() * top, FinalScratchCodeTable::largestFileBytes);
     std::vector<std::uint32_t> codes;
     for (std::uint32_t k = top - 20000; k < top; ++k) codes.push_back(FinalScratchFrames::code(k));
     for (std::uint32_t k = 0; k < 20000; ++k) codes.push_back(FinalScratchFrames::code(k));

@@ -1,9 +1,7 @@
 #pragma once
-// Validators for the programs' option values. Numbers are read strictly (decimal, finite,
+// Validators for numbers in the programs' options. They are read strictly (decimal, finite,
 // in range) before CLI11 converts them: CLI11's own conversion takes "010" as octal, "-3"
 // as a huge unsigned and "nan" as a number.
-
-#include "VinylType.h"
 
 #include <CLI/CLI.hpp>
 
@@ -59,18 +57,6 @@ inline CLI::Validator finiteNumber(double lowest = -std::numeric_limits<double>:
                 std::snprintf(range, sizeof range, lowestAllowed ? " from %g to %g" : " above %g and at most %g",
                               lowest, highest);
             return "needs a number" + std::string(range) + ", not '" + text + "'";
-        },
-        "");
-}
-
-// Turns finalscratch or 0, mixvibes or 1 into the vinyl type's number.
-inline CLI::Validator vinylType() {
-    return CLI::Validator(
-        [](std::string& text) -> std::string {
-            if (text == "finalscratch" || text == "0") text = std::to_string(FinalScratch);
-            else if (text == "mixvibes" || text == "1") text = std::to_string(Mixvibes);
-            else return "unknown vinyl type '" + text + "' (finalscratch or 0, mixvibes or 1)";
-            return {};
         },
         "");
 }

@@ -3,6 +3,7 @@
 #include "CommandLineConventions.h"
 #include "DecodeFile.h"
 #include "StrictNumbers.h"
+#include "VinylOption.h"
 
 #include <iostream>
 

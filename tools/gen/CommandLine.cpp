@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "StrictNumbers.h"
+#include "VinylOption.h"
 
 #include <cmath>
 #include <cstdio>

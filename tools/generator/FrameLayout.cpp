@@ -1,5 +1,7 @@
 #include "FrameLayout.h"
 
+#include "FinalScratchCodeTable.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -83,9 +85,11 @@ int MixvibesFrames::bitOfPeak(std::int64_t peak) {
 }
 
 std::uint32_t FinalScratchFrames::maxRowCount() {
-    // Values of more frames would not fit the table's 32 bits.
+    // Values of more frames would not fit the table's 32 bits, and a larger file the loader refuses.
     constexpr std::uint64_t framesWithin32BitValues = 10'000'000;
-    return static_cast<std::uint32_t>(std::min(codeSpace, framesWithin32BitValues));
+    constexpr std::uint64_t rowsTheLoaderTakes =
+        FinalScratchCodeTable::largestFileBytes / sizeof(FinalScratchCodeTable::Row);
+    return static_cast<std::uint32_t>(std::min({codeSpace, framesWithin32BitValues, rowsTheLoaderTakes}));
 }
 
 std::uint32_t FinalScratchFrames::code(std::int64_t frame) {

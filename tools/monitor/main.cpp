@@ -1,38 +1,32 @@
 // platora-monitor [PORT]: shows the position, speed, timecodes per second and volume that
 // Platora sends over OSC, on one line rewritten in place, until Ctrl-C.
+#include "CommandLineConventions.h"
 #include "ScratchMonitor.h"
+#include "StrictNumbers.h"
 
 #include <ip/UdpSocket.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
 namespace {
 
 constexpr int defaultPort = 44444;  // where Platora sends unless told otherwise
-constexpr long lowestPort = 1;
-constexpr long highestPort = 65535;
-
-bool parsePort(const char* text, int& port) {
-    errno = 0;
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || value < lowestPort || value > highestPort) return false;
-    port = static_cast<int>(value);
-    return true;
-}
+constexpr int lowestPort = 1;
+constexpr int highestPort = 65535;
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    CLI::App app("Shows the position, speed, timecodes per second and volume that Platora sends over OSC.",
+                 "platora-monitor");
+    platora::addVersionFlag(app);
     int port = defaultPort;
-    if (argc > 2 || (argc == 2 && !parsePort(argv[1], port))) {
-        std::fprintf(stderr, "usage: platora-monitor [PORT]   (UDP port 1..65535, default %d)\n", defaultPort);
-        return 2;
-    }
+    app.add_option("PORT", port, "UDP port to listen on")
+        ->check(platora::wholeNumber(lowestPort, highestPort))
+        ->capture_default_str();
+    if (const int status = platora::parseCommandLine(app, argc, argv); status != platora::goOn) return status;
     platora::ScratchMonitor monitor(stdout);
     try {
         UdpListeningReceiveSocket socket(IpEndpointName(IpEndpointName::ANY_ADDRESS, port), &monitor);
