@@ -61,11 +61,13 @@ const FinalScratchCodeTable& truth() {
     return table;
 }
 
-// The generator's value minus the learned one, for every learned row; a misread code counts at 1 << 40.
+constexpr std::int64_t misreadCode = 1ll << 40;
+
+// The generator's value minus the learned one, for every learned row; misread codes count at misreadCode.
 std::map<std::int64_t, std::size_t> offsets(const FinalScratchCodeTable& learned) {
     std::map<std::int64_t, std::size_t> count;
     for (const auto& row : learned.rows())
-        ++count[truth().lookup(row.code).has_value() ? std::int64_t{*truth().lookup(row.code)} - row.value : 1ll << 40];
+        ++count[truth().lookup(row.code) ? std::int64_t{*truth().lookup(row.code)} - row.value : misreadCode];
     return count;
 }
 
@@ -108,13 +110,17 @@ TEST_P(Learning, LearnedTableDecodesLikeTheGeneratorsOwn) {
     const auto offset = offsets(learned);
 
     if (!c.testSignal) {
-        ASSERT_EQ(offset.size(), 1u) << text;
+        // Every code read right lies where the generator put it; a misread one may be learned too,
+        // in the place of the frame it was read for.
+        const std::size_t misread = offset.count(misreadCode) ? offset.at(misreadCode) : 0;
+        ASSERT_EQ(offset.size() - (misread > 0 ? 1 : 0), 1u) << text;
         if (c.firstFrameAt) {
             EXPECT_EQ(offset.begin()->first, 0);
         }
+        EXPECT_LE(misread, learned.rowCount() / 500);
         EXPECT_EQ(report.conflicts, 0u);
-        EXPECT_EQ((report.lastValue - report.firstValue) / 294 + 1, learned.rowCount()) << "a frame is missing";
-        EXPECT_EQ(report.coveredPercent, 100.0) << text;
+        EXPECT_EQ((report.lastValue - report.firstValue) / 294 + 1,
+                  learned.rowCount() + report.framesMissed - report.framesFilled) << "a frame lost uncounted";
         return;
     }
     const std::int64_t common = std::max_element(offset.begin(), offset.end(), [](auto& a, auto& b) {
@@ -147,7 +153,8 @@ INSTANTIATE_TEST_SUITE_P(
         LearnCase{"fromTheFirstFrame", {{{0.0, "1", 4.0}}}, 0, (294 * 1 + 285) / 44100.0},
         LearnCase{"fourChannelsAt48kHzFast", {{{2.0, "1.3", 4.0, 48000, 4}}}, 1},
         LearnCase{"overlappingHalves", {{{0.0, "1", 4.0}}, {{3.0, "1.2", 4.0}}}},
-        LearnCase{"overlappingHalvesAdded", {{{3.0, "1", 4.0}}, {{0.0, "0.9", 4.0}}}, 0, {}, true},
+        LearnCase{"overlappingHalvesAddedOneWithClicks", {{{3.0, "1", 4.0}}, {{0.0, "0.9", 4.0, 44100, 2, 0.0, 30.0}}}, 0, {}, true},
+        LearnCase{"clicksOfNoiseAt30dB", {{{2.0, "1", 4.0, 44100, 2, 0.0, 30.0}}}},
         LearnCase{"apartHalves", {{{0.0, "1", 3.0}}, {{10.0, "1", 3.0}}}, 0, {}, false, 1},
         LearnCase{"roughPlay", {rough}, 0, {}, false, 0, Recording{{1.0, "1.1", 8.0, 44100, 2, 0.005, 40.0}}}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -33,6 +33,7 @@ constexpr std::int64_t maxMissedFrames = 50;   // a third of a second of record;
 // Missed frames are trusted only while the record kept at least this pace: on a stopped
 // record noise adds peaks, and their count may happen to be whole frames.
 constexpr double slowestPaceOverMissedFrames = 0.5;
+constexpr std::uint64_t clickPeaksAtMost = 4;  // peaks a click adds or takes away
 constexpr std::size_t minRunFrames = 2;        // a lone frame may be a false sync
 constexpr int minPlacingVotes = 2;             // codes that must agree on where a run lies
 constexpr sf_count_t blockFrames = 128;  // small, so frames carry their time closely
@@ -74,6 +75,7 @@ public:
         for (const auto& [frame, code] : run.frames) add(code, base + frame * valuePerFrame);
         for (std::int64_t frame : run.missed) missedValues_.push_back(base + frame * valuePerFrame);
     }
+    void noteMissed(std::int64_t value) { missedValues_.push_back(value); }
 
     // Where the run's first frame lies, when enough of its codes agree on it.
     std::optional<std::int64_t> baseFor(const LearnedRun& run) const {
@@ -98,6 +100,43 @@ private:
     std::unordered_set<std::uint32_t> conflicted_;
     std::vector<std::int64_t> missedValues_;
 };
+
+// Places runs by shared codes, again and again, so that a run may be placed through one placed
+// after it. Only when codes place nothing more does a click's peak count place one run beside
+// its neighbour; then codes have their say again. Returns which runs were placed.
+std::vector<bool> placeRuns(const std::vector<LearnedRun>& runs, Placement& placement,
+                            std::optional<std::int64_t> anchor, std::size_t& acrossClicks) {
+    std::vector<std::optional<std::int64_t>> base(runs.size());
+    const auto place = [&](std::size_t r, std::int64_t at) {
+        placement.place(runs[r], at);
+        base[r] = at;
+    };
+    if (anchor && !runs.empty()) place(0, *anchor);
+    for (bool placedAny = true; placedAny;) {
+        placedAny = false;
+        for (std::size_t r = 0; r < runs.size(); ++r) {
+            if (base[r]) continue;
+            if (const auto at = placement.baseFor(runs[r])) {
+                place(r, *at);
+                placedAny = true;
+            }
+        }
+        for (std::size_t r = 1; r < runs.size() && !placedAny; ++r) {
+            const std::optional<std::int64_t>& step = runs[r].stepFromPrevious;
+            if (!step || base[r - 1].has_value() == base[r].has_value()) continue;
+            const std::int64_t lastBefore = runs[r - 1].frames.back().first;
+            const std::int64_t gap = (lastBefore + *step) * valuePerFrame;
+            if (base[r - 1]) place(r, *base[r - 1] + gap);
+            else place(r - 1, *base[r] - gap);
+            for (std::int64_t k = 1; k < *step; ++k) placement.noteMissed(*base[r - 1] + (lastBefore + k) * valuePerFrame);
+            ++acrossClicks;
+            placedAny = true;
+        }
+    }
+    std::vector<bool> placed(runs.size());
+    for (std::size_t r = 0; r < runs.size(); ++r) placed[r] = base[r].has_value();
+    return placed;
+}
 
 // Never leaves a half-written file at `path`: the bytes go to a temporary file beside it first.
 bool writeAtomically(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error) {
@@ -222,24 +261,35 @@ bool readSyncFrames(const std::string& path, int pair, float calibration, std::v
 }
 
 std::vector<LearnedRun> splitIntoRuns(const std::vector<SyncFrame>& frames, std::size_t recording) {
-    // A frame follows another on the record when the peaks between them make a whole
-    // number of frames; up to maxMissedFrames of them may have been lost on the way.
-    const auto follows = [](const SyncFrame& frame, std::uint64_t lastPeak, double lastSeconds) {
+    // Frames from the one at lastPeak to `frame`, when the peaks between them come to
+    // `tolerance` peaks or fewer from a whole number of frames, no more than maxMissedFrames
+    // were lost on the way, and the record kept its pace meanwhile.
+    const auto stepTo = [](const SyncFrame& frame, std::uint64_t lastPeak, double lastSeconds,
+                           std::uint64_t tolerance) -> std::optional<std::int64_t> {
+        if (frame.peak <= lastPeak) return std::nullopt;
         const std::uint64_t peaks = frame.peak - lastPeak;
-        if (frame.peak <= lastPeak || peaks % peaksPerFrame != 0) return false;
-        const auto step = static_cast<std::int64_t>(peaks / peaksPerFrame);
+        const std::uint64_t whole = (peaks + peaksPerFrame / 2) / peaksPerFrame;
+        const std::uint64_t off = peaks > whole * peaksPerFrame ? peaks - whole * peaksPerFrame : whole * peaksPerFrame - peaks;
+        if (whole == 0 || off > tolerance) return std::nullopt;
+        const auto step = static_cast<std::int64_t>(whole);
         const double longest = step * frameSeconds / slowestPaceOverMissedFrames + blockSlackSeconds;
-        return step == 1 || (step - 1 <= maxMissedFrames && frame.seconds - lastSeconds <= longest);
+        if (step == 1 && off == 0) return step;
+        if (step - 1 > maxMissedFrames || frame.seconds - lastSeconds > longest) return std::nullopt;
+        return step;
     };
     std::vector<LearnedRun> runs;
-    LearnedRun current{recording, 0.0, 0.0, {}, {}};
+    LearnedRun current{recording, 0.0, 0.0, {}, {}, {}};
     std::uint64_t lastPeak = 0;
     double lastSeconds = 0.0;
     const SyncFrame* candidate = nullptr;  // off the beat: a false sync, or the first frame of a new run
 
     const auto start = [&](const SyncFrame& frame) {
-        if (current.frames.size() >= minRunFrames) runs.push_back(std::move(current));
-        current = LearnedRun{recording, frame.seconds, frame.seconds, {{0, frame.code}}, {}};
+        std::optional<std::int64_t> step;
+        if (current.frames.size() >= minRunFrames) {
+            step = stepTo(frame, lastPeak, lastSeconds, clickPeaksAtMost);
+            runs.push_back(std::move(current));
+        }
+        current = LearnedRun{recording, frame.seconds, frame.seconds, {{0, frame.code}}, {}, step};
         lastPeak = frame.peak;
         lastSeconds = frame.seconds;
     };
@@ -256,10 +306,10 @@ std::vector<LearnedRun> splitIntoRuns(const std::vector<SyncFrame>& frames, std:
     for (const SyncFrame& frame : frames) {
         if (current.frames.empty()) {
             start(frame);
-        } else if (follows(frame, lastPeak, lastSeconds)) {
+        } else if (stepTo(frame, lastPeak, lastSeconds, 0)) {
             extend(frame);
             candidate = nullptr;
-        } else if (candidate != nullptr && follows(frame, candidate->peak, candidate->seconds)) {
+        } else if (candidate != nullptr && stepTo(frame, candidate->peak, candidate->seconds, 0)) {
             start(*candidate);
             extend(frame);
             candidate = nullptr;
@@ -317,24 +367,10 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
     }
     report.runsFound = runs.size();
 
-    // The first run anchors a new table; then every run that shares codes with placed ones is
-    // placed, again and again, so that a run may be placed through one placed after it.
-    std::vector<bool> placed(runs.size(), false);
-    if (!settings.addTo) {
-        placement.place(runs.front(), std::llround(settings.firstFrameAt.value_or(0.0) * valueRateHz));
-        placed.front() = true;
-    }
-    for (bool progressMade = true; progressMade;) {
-        progressMade = false;
-        for (std::size_t r = 0; r < runs.size(); ++r) {
-            if (placed[r]) continue;
-            if (const auto base = placement.baseFor(runs[r])) {
-                placement.place(runs[r], *base);
-                placed[r] = true;
-                progressMade = true;
-            }
-        }
-    }
+    // The first run anchors a new table; a table to extend places the runs itself.
+    std::optional<std::int64_t> anchor;
+    if (!settings.addTo) anchor = std::llround(settings.firstFrameAt.value_or(0.0) * valueRateHz);
+    const std::vector<bool> placed = placeRuns(runs, placement, anchor, report.runsPlacedAcrossClicks);
     for (std::size_t r = 0; r < runs.size(); ++r) {
         if (placed[r]) ++report.runsPlaced;
         else report.unplacedRuns.push_back(describeRun(runs[r], report));
@@ -397,7 +433,8 @@ std::string describe(const LearnReport& report, const LearnSettings& settings) {
         if (r.sampleRate != static_cast<std::int32_t>(valueRateHz))
             line("  " + r.path + ": decoded at its own rate of " + std::to_string(r.sampleRate) + " Hz");
     }
-    line("runs: " + std::to_string(report.runsFound) + " found, " + std::to_string(report.runsPlaced) + " placed");
+    line("runs: " + std::to_string(report.runsFound) + " found, " + std::to_string(report.runsPlaced) + " placed (" +
+         std::to_string(report.runsPlacedAcrossClicks) + " by the peak count across a click)");
     for (const std::string& run : report.unplacedRuns) line("  not placed (shares no code with the table): " + run);
     std::snprintf(buffer, sizeof buffer, "frames learned: %zu, %.1f per second of recording", report.framesLearned,
                   recorded > 0 ? report.framesAdded / recorded : 0.0);

@@ -35,6 +35,10 @@ struct LearnedRun {
     double toSeconds;
     std::vector<std::pair<std::int64_t, std::uint32_t>> frames;  // (frames after the run's first, code)
     std::vector<std::int64_t> missed;                              // frames skipped inside the run
+    // Frames from the previous run's last frame to this run's first, when the run before
+    // ended at a click: the peaks between them came to whole frames but for a few extra or
+    // lost ones. Trusted only where no shared code tells where the run lies.
+    std::optional<std::int64_t> stepFromPrevious;
 };
 
 struct RecordingSummary {
@@ -48,6 +52,7 @@ struct LearnReport {
     std::vector<RecordingSummary> recordings;
     std::size_t runsFound = 0;
     std::size_t runsPlaced = 0;
+    std::size_t runsPlacedAcrossClicks = 0;
     std::vector<std::string> unplacedRuns;   // one line each: where it lies in which recording
     std::size_t framesLearned = 0;           // rows written
     std::size_t framesAdded = 0;             // rows that the table given with addTo lacked
