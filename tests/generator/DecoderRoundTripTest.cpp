@@ -182,34 +182,5 @@ TEST_P(Movement, DecodingRunsFromTheFirstFrameOfTheRecordToItsLast) {
 
 INSTANTIATE_TEST_SUITE_P(DecoderRoundTrip, Movement, ::testing::Values(Mixvibes, FinalScratch));
 
-struct SyncLog : FrameSyncObserver {
-    std::vector<std::pair<std::uint32_t, std::uint64_t>> frames;
-    void frameSync(std::uint32_t code, std::uint64_t peak) override { frames.emplace_back(code, peak); }
-};
-
-TEST(FrameSync, ObserverSeesEveryFrameOfTheRecordWithItsPeakCountWithoutATable) {
-    TimecodeGenerator generator(settingsFor(FinalScratch, "1.3"));  // starts at frame 750, peak 24000
-    std::vector<std::int16_t> block(2 * 44100);
-    generator.render(block.data(), 44100);
-    const FinalScratchCodeTable empty;
-    SyncLog log;
-    TimecodeDecoder decoder;
-    decoder.setVinylType(FinalScratch);
-    decoder.setCodeTable(&empty);
-    decoder.setFrameSyncObserver(&log);
-    decoder.reset(44100);
-    decoder.setCalibration(1.2f);
-    decoder.processBlock(block.data(), static_cast<std::int32_t>(block.size()));
-    ASSERT_GT(log.frames.size(), 190u);  // 1.3 s of record at 150 frames per second, less the settling
-    std::int64_t frame = 750;
-    while (frame < 800 && FinalScratchFrames::code(frame) != log.frames[0].first) ++frame;
-    for (const auto& [code, peak] : log.frames) {
-        // Frame k completes with peak 32 k + 31, the (32 (k - 750) + 32)th since the reset.
-        EXPECT_EQ(code, FinalScratchFrames::code(frame));
-        EXPECT_EQ(peak, static_cast<std::uint64_t>(32 * (frame - 750) + 32));
-        ++frame;
-    }
-}
-
 }  // namespace
 }  // namespace platora

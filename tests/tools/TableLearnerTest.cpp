@@ -33,16 +33,11 @@ std::string record(const test::TempDirectory& dir, const std::string& name, cons
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open((dir / name).c_str(), SFM_WRITE, &info);
     for (const Play& p : plays) {
-        GeneratorSettings s;
-        s.vinylType = p.type;
-        s.sampleRate = p.rate;
-        s.channels = p.channels;
-        s.aux = p.aux;
-        s.startPosition = p.start;
         std::string error;
-        s.profile = SpeedProfile::parse(p.profile, error).value();
+        GeneratorSettings s{.vinylType = p.type, .sampleRate = p.rate, .channels = p.channels, .aux = p.aux,
+                            .startPosition = p.start, .profile = SpeedProfile::parse(p.profile, error).value(),
+                            .snrDb = p.snrDb};
         s.profile.setWow(p.wow, 0.55);
-        s.snrDb = p.snrDb;
         TimecodeGenerator generator(s);
         std::vector<std::int16_t> samples(static_cast<std::size_t>(p.seconds * p.rate) * p.channels);
         generator.render(samples.data(), samples.size() / p.channels);
@@ -53,11 +48,8 @@ std::string record(const test::TempDirectory& dir, const std::string& name, cons
 }
 
 const FinalScratchCodeTable& truth() {
-    static const FinalScratchCodeTable table = [] {
-        FinalScratchCodeTable t;
-        t.assign(syntheticFinalScratchTable());
-        return t;
-    }();
+    static FinalScratchCodeTable table;
+    if (table.empty()) table.assign(syntheticFinalScratchTable());
     return table;
 }
 
@@ -104,9 +96,9 @@ TEST_P(Learning, LearnedTableDecodesLikeTheGeneratorsOwn) {
     ASSERT_TRUE(learnTable(settings, report, error)) << error;
     const std::string text = describe(report, settings);
     EXPECT_EQ(report.unplacedRuns.size(), c.unplaced) << text;
+    EXPECT_EQ(text.find("not placed") != std::string::npos, c.unplaced > 0) << text;
     FinalScratchCodeTable learned;
     ASSERT_TRUE(learned.load(settings.output, error)) << error;
-    ASSERT_EQ(learned.rowCount(), report.framesLearned);
     const auto offset = offsets(learned);
 
     if (!c.testSignal) {
@@ -114,18 +106,14 @@ TEST_P(Learning, LearnedTableDecodesLikeTheGeneratorsOwn) {
         // in the place of the frame it was read for.
         const std::size_t misread = offset.count(misreadCode) ? offset.at(misreadCode) : 0;
         ASSERT_EQ(offset.size() - (misread > 0 ? 1 : 0), 1u) << text;
-        if (c.firstFrameAt) {
-            EXPECT_EQ(offset.begin()->first, 0);
-        }
+        EXPECT_TRUE(!c.firstFrameAt || offset.begin()->first == 0) << offset.begin()->first;
         EXPECT_LE(misread, learned.rowCount() / 500);
         EXPECT_EQ(report.conflicts, 0u);
         EXPECT_EQ((report.lastValue - report.firstValue) / 294 + 1,
                   learned.rowCount() + report.framesMissed - report.framesFilled) << "a frame lost uncounted";
         return;
     }
-    const std::int64_t common = std::max_element(offset.begin(), offset.end(), [](auto& a, auto& b) {
-                                    return a.second < b.second;
-                                })->first;
+    const std::int64_t common = offset.begin()->first;  // the first frame's place; wrong rows show below
     std::vector<SyncFrame> frames;
     RecordingSummary summary;
     ASSERT_TRUE(readSyncFrames(record(dir, "test.wav", *c.testSignal), 0, 1.2f, frames, summary, error)) << error;
@@ -162,8 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(TableLearner, BadInputIsRefusedInOneLineAndWritesNothing) {
     test::TempDirectory dir;
     const std::string good = record(dir, "good.wav", {{2.0, "1", 1.0}});
-    std::filesystem::copy_file(good, dir / "cut.wav");
-    std::filesystem::resize_file(dir / "cut.wav", 20);
+    dir.write("cut.wav", test::readFile(good).substr(0, 20));
     const struct {
         std::vector<std::string> recordings;
         std::string output;
