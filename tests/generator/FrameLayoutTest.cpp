@@ -86,8 +86,7 @@ TEST_F(FinalScratchLayout, TableHasADistinctCodeStartingWithTheSyncForEveryFrame
     std::sort(values.begin(), values.end());
     EXPECT_EQ(values, (std::vector<std::uint32_t>{285, 579, 873}));  // 31 peaks = 7.75 cycles = 6.458 ms
 
-    // Up to the most rows the layout allows, codes stay distinct, values within 32 bits and
-    // the table within what the loader reads.
+    // Up to the most rows allowed, codes stay distinct, values within 32 bits, the file loadable.
     const std::uint32_t top = FinalScratchFrames::maxRowCount();
     EXPECT_LE(FinalScratchCodeTable::encode({{}}).size() * top, FinalScratchCodeTable::largestFileBytes);
     std::vector<std::uint32_t> codes;

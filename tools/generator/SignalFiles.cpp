@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -76,7 +77,20 @@ bool writeSignalFiles(TimecodeGenerator& generator, std::int64_t frames, const S
         return false;
     }
     ManifestWriter manifest;
-    if (!manifest.open(paths.manifest, error)) return false;
+    // A signal cut short would pass for a whole one; only the files this call opened go.
+    bool manifestOpened = false;
+    const auto removePartial = [&] {
+        std::string closeError;
+        std::error_code removeError;
+        wav.reset();
+        std::filesystem::remove(paths.wav, removeError);
+        if (manifestOpened) {
+            manifest.close(closeError);
+            std::filesystem::remove(paths.manifest, removeError);
+        }
+        return false;
+    };
+    if (!(manifestOpened = manifest.open(paths.manifest, error))) return removePartial();
 
     std::vector<std::int16_t> block(renderBlockFrames * static_cast<std::size_t>(settings.channels));
     for (std::int64_t left = frames; left > 0;) {
@@ -84,15 +98,15 @@ bool writeSignalFiles(TimecodeGenerator& generator, std::int64_t frames, const S
         renderWithManifest(generator, block.data(), piece, [&](const ManifestRow& row) { manifest.write(row); });
         if (sf_writef_short(wav.get(), block.data(), static_cast<sf_count_t>(piece)) != static_cast<sf_count_t>(piece)) {
             error = "cannot write " + paths.wav + ": " + sf_strerror(wav.get());
-            return false;
+            return removePartial();
         }
         left -= static_cast<std::int64_t>(piece);
     }
     manifest.write(generator.state());
-    if (!manifest.close(error)) return false;
+    if (!manifest.close(error)) return removePartial();
     if (sf_close(wav.release()) != 0) {
         error = "cannot write " + paths.wav;
-        return false;
+        return removePartial();
     }
     if (settings.vinylType == FinalScratch) return writeFinalScratchTable(settings.finalScratchRows, paths.table, error);
     return true;
