@@ -16,7 +16,7 @@ run="build-essential cmake pkg-config git ca-certificates
   liboscpack-dev libcli11-dev libtomlplusplus-dev"
 demo="jackd2 python3 python3-pexpect procps"
 test="libgtest-dev libgmock-dev liblo-tools
-  pipewire-bin libwireplumber-0.4-0"
+  pipewire-bin"
 bench="libbenchmark-dev"
 
 case "${1:-}" in

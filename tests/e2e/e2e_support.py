@@ -3,6 +3,7 @@ real parts with cleanup, and the generator's ground truth."""
 
 import bisect
 import contextlib
+import glob
 import os
 import shutil
 import sys
@@ -56,6 +57,18 @@ class E2ETest(unittest.TestCase):
         if chain.jackd_path() is None:
             self.skipTest("jackd not found on PATH (Debian package jackd2)")
         return self.start(chain.JackServer(self.workdir, capture_channels=capture_channels))
+
+    def start_pipewire(self):
+        """PipeWire as the JACK server: pipewire-bin's daemon, pipewire-jack's libjack unpacked
+        into the build folder (installing it would pull in PipeWire's login services)."""
+        if shutil.which("pipewire") is None:
+            self.skipTest("pipewire not found on PATH (Debian package pipewire-bin)")
+        try:
+            face = chain.unpacked("pipewire-jack", os.path.join(os.getcwd(), "unpacked"), "libpipewire-0.3-0")
+        except chain.ChainError as error:
+            self.skipTest(f"PipeWire's JACK face cannot be had: {error}")
+        jack_lib_dir, = glob.glob(os.path.join(face, "usr", "lib", "*", "pipewire-0.3", "jack"))
+        return self.start(chain.PipeWireServer(self.workdir, jack_lib_dir))
 
     def start(self, part, *args):
         """Adds a part to the chain and starts it."""

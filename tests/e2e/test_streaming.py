@@ -1,9 +1,12 @@
-"""The whole chain: a Mixvibes record played into JACK, platora answered through a terminal
-with the preamp on, its OSC received by oscdump and held against the generator's truth."""
+"""The whole chain: a Mixvibes record played into JACK (jackd, or PipeWire's JACK face), or
+read by plain ALSA from a file; platora answered through a terminal, its OSC received by
+oscdump and held against the generator's truth."""
 
 import math
 import statistics
+import subprocess
 import time
+import wave
 
 from e2e_support import BINARIES, PLAYER, E2ETest, Truth, chain, console, measured
 
@@ -42,6 +45,7 @@ class MixvibesStreaming(E2ETest):
         offered = console.dialogue_to_streaming(program, PLAYER, vinyl=console.MIXVIBES, preamp=True,
                                                 port=receiver.port)
         self.assertEqual(offered, "1.07")
+        self.assertRegex(program.chosen_device, rf"^{PLAYER} +LINUX_JACK$")
         screen = program.screen_before()
         self.assertNotIn("no signal reached", screen)
         self.assertIn("> using vinyl type: Mixvibes\r\n> using software preamp\r\n", screen)
@@ -120,3 +124,45 @@ class MixvibesStreaming(E2ETest):
         self.assertGreater(checked[1.0], 100)
         self.assertGreater(checked[0.5], 20)
         self.assertGreater(checked[-1.0], 20)
+
+
+class MixvibesStreamingThroughPipeWire(MixvibesStreaming):
+    """The same record and checks, with PipeWire in place of jackd: a desktop's path."""
+
+    def start_server(self):
+        return self.start_pipewire()
+
+
+class MixvibesFromPlainAlsa(E2ETest):
+    """No server and no sound card: ALSA's default device reads a recording from a file far
+    faster than real time, then repeats its last period; so the positions are judged by what
+    they are, not by when they come."""
+    START_SECONDS, LENGTH_SECONDS = 300.0, 20.0
+
+    def test_the_positions_sent_are_the_recorded_ones_in_order(self):
+        recording = self.workpath("record")
+        gen = subprocess.run([BINARIES["platora-gen"], "--type", "1", "--start", repr(self.START_SECONDS),
+                              "--length", repr(self.LENGTH_SECONDS), recording], capture_output=True)
+        self.assertEqual(gen.returncode, 0, gen.stderr)
+        with wave.open(recording + ".wav") as recorded, open(recording + ".raw", "wb") as raw:
+            raw.write(recorded.readframes(recorded.getnframes()))
+        receiver = self.start(chain.OscDump(self.workdir))
+        program = self.console(chain.alsa_file_env(self.workdir, recording + ".raw", BINARIES["alsa-empty-control"]))
+        console.dialogue_to_streaming(program, "default", vinyl=console.MIXVIBES, port=receiver.port)
+        self.assertRegex(program.chosen_device, r"^default +LINUX_ALSA$")
+        end = self.START_SECONDS + self.LENGTH_SECONDS
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and not any(
+                a == "/scratch/pos" and v > end - 1.0 for _, a, v in receiver.messages()):
+            time.sleep(0.1)
+        program.interrupt()
+        self.assertExitsWithZero(program, timeout=5)
+        sent = receiver.messages()
+        positions = [value for _, address, value in sent if address == "/scratch/pos"]
+        decoded = positions[next(i for i, value in enumerate(positions) if value != 0):]  # 0 until a frame decodes
+        self.assertFalse([p for p in decoded if not self.START_SECONDS <= p <= end + FRAME_SECONDS], "off the record")
+        self.assertFalse([(a, b) for a, b in zip(decoded, decoded[1:]) if b < a - FRAME_SECONDS], "out of order")
+        self.assertGreater(len(set(decoded)), 20)
+        self.assertGreater(decoded[-1], end - 1.0, "the recording was not read to its end")
+        speeds = [value for _, address, value in sent if address == "/scratch/speed"][-len(decoded):]
+        self.assertFalse([s for s in speeds if abs(s - 100) > 5], "speed off nominal")

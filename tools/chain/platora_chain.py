@@ -1,5 +1,6 @@
 """Starts and stops the parts around the console program: a JACK server with the dummy
-back end, platora-gen playing a timecode record into it, and oscdump receiving OSC.
+back end (or PipeWire reached through its JACK face), platora-gen playing a timecode record
+into it, and oscdump receiving OSC; or, without any server, a file as ALSA's default device.
 
 Every part is a child process in its own session, so a Ctrl-C typed at the terminal reaches
 only the foreground program and the parts can be stopped in order. stop() is safe to call
@@ -8,12 +9,14 @@ more than once and on a part that never started.
 
 import csv
 import ctypes
+import fcntl
 import os
 import shutil
 import signal
 import socket
 import struct
 import subprocess
+import tempfile
 import time
 
 SAMPLE_RATE_HZ = 44100
@@ -117,6 +120,9 @@ class JackServer(_Part):
         self._spawn([jackd, "-n", self.server_name, "-d", "dummy", "-r", str(SAMPLE_RATE_HZ),
                      "-p", str(PERIOD_FRAMES), "-C", str(self.capture_channels), "-P", "2"],
                     env=self.client_env())
+        return self._wait_for_clients(timeout)
+
+    def _wait_for_clients(self, timeout):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             if not self.running():
@@ -141,6 +147,101 @@ class JackServer(_Part):
                 return
             time.sleep(_POLL_SECONDS)
         part._fail(f"its ports did not appear within {timeout:g} s")
+
+
+def unpacked(package, folder, version_of):
+    """The folder holding `package` unpacked (apt-get download, dpkg-deb -x: never installed,
+    so nothing system-wide changes), in the version of the installed package version_of.
+    Unpacks once per folder, also for tests running side by side."""
+    root = os.path.join(folder, package)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, ".lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if os.path.isdir(root):
+            return root
+        version = subprocess.run(["dpkg-query", "-W", "-f=${Version}", version_of],
+                                 capture_output=True, text=True).stdout
+        with tempfile.TemporaryDirectory(dir=folder) as download:
+            fetched = subprocess.run(["apt-get", "download", "-q", f"{package}={version}"], cwd=download,
+                                     stdin=subprocess.DEVNULL, capture_output=True, text=True)
+            debs = [name for name in os.listdir(download) if name.endswith(".deb")]
+            if fetched.returncode != 0 or not debs:
+                raise ChainError(f"{package} {version}: apt-get download failed: {fetched.stderr.strip()[-300:]}")
+            subprocess.run(["dpkg-deb", "-x", os.path.join(download, debs[0]), root + ".part"], check=True)
+            os.rename(root + ".part", root)
+        return root
+
+
+class PipeWireServer(JackServer):
+    """PipeWire with private runtime, state and configuration folders and no session bus, its
+    graph pinned to the JACK tests' rate and period; every JACK client reaches it through
+    pipewire-jack's libjack (jack_lib_dir). No session manager: JACK clients link themselves."""
+
+    name = "pipewire"
+    # RtAudio refuses a server rate other than its own, and drops every callback once the
+    # buffer size changes, which a quantum left free does when a client joins.
+    _GRAPH = (f"context.properties = {{ default.clock.rate = {SAMPLE_RATE_HZ} "
+              f"default.clock.allowed-rates = [ {SAMPLE_RATE_HZ} ] default.clock.quantum = {PERIOD_FRAMES} "
+              f"default.clock.min-quantum = {PERIOD_FRAMES} default.clock.max-quantum = {PERIOD_FRAMES} }}\n")
+
+    def __init__(self, workdir, jack_lib_dir):
+        _Part.__init__(self, os.path.join(workdir, "pipewire.log"))
+        self.jack_lib_dir = jack_lib_dir
+        # Short: the socket's path must fit a sockaddr_un.
+        self.home = tempfile.mkdtemp(prefix="platora-pw-")
+
+    def client_env(self, base=None):
+        env = dict(os.environ if base is None else base)
+        env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+        for variable in ("XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_STATE_HOME"):
+            env[variable] = os.path.join(self.home, variable.lower())
+        env["LD_LIBRARY_PATH"] = os.pathsep.join(filter(None, [self.jack_lib_dir, env.get("LD_LIBRARY_PATH")]))
+        env["JACK_NO_START_SERVER"] = "1"
+        return env
+
+    def start(self, timeout=10.0):
+        pipewire = shutil.which("pipewire")
+        if pipewire is None:
+            raise ChainError("pipewire: not found on PATH (Debian package pipewire-bin)")
+        env = self.client_env()
+        settings = os.path.join(env["XDG_CONFIG_HOME"], "pipewire", "pipewire.conf.d")
+        os.makedirs(settings)
+        os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700)
+        with open(os.path.join(settings, "platora.conf"), "w") as conf:
+            conf.write(self._GRAPH)
+        self._spawn([pipewire], env=env)
+        return self._wait_for_clients(timeout)
+
+    def stop(self, sig=signal.SIGTERM):
+        status = super().stop(sig)
+        shutil.rmtree(self.home, ignore_errors=True)
+        return status
+
+
+def alsa_file_env(workdir, raw_path, control_plugin, base=None):
+    """The environment in which ALSA's "default" device captures raw_path (16-bit stereo at
+    44100 Hz, read as fast as it is asked for; the last period repeats after its end) and the
+    control "default" opens without a sound card (control_plugin: the empty control's
+    library). Only this process's ALSA configuration changes."""
+    conf_path = os.path.join(workdir, "alsa.conf")
+    with open(conf_path, "w") as conf:
+        conf.write(f"""</usr/share/alsa/alsa.conf>
+ctl_type.platora_empty {{ lib "{control_plugin}" }}
+ctl.!default {{ type platora_empty }}
+pcm.!default {{
+  type plug
+  slave {{
+    pcm {{ type file slave.pcm "null" file "/dev/null" infile "{raw_path}" format "raw" }}
+    format S16_LE
+    channels 2
+    rate {SAMPLE_RATE_HZ}
+  }}
+}}
+""")
+    env = dict(os.environ if base is None else base)
+    env.update(ALSA_CONFIG_PATH=conf_path, JACK_NO_START_SERVER="1",
+               JACK_DEFAULT_SERVER=f"platora-absent-{os.getpid()}")
+    return env
 
 
 class Generator(_Part):

@@ -44,6 +44,7 @@ class Console:
         self.child = pexpect.spawn(platora_path, env=env, cwd=cwd, encoding="utf-8",
                                    codec_errors="replace", timeout=timeout, dimensions=(60, 200))
         self.child.logfile_read = self.log
+        self.chosen_device = None
 
     def expect(self, pattern, timeout=-1):
         """Waits for an exact text (str) or a compiled regex; returns the match."""
@@ -66,12 +67,14 @@ class Console:
         return {int(m.group(1)): m.group(2) for m in _DEVICE_LINE.finditer(self.child.before)}
 
     def choose_device(self, name_part):
-        """Picks the listed device whose description contains name_part; returns its index."""
+        """Picks the listed device whose description contains name_part; returns its index and
+        keeps its line as chosen_device."""
         devices = self.read_device_list()
         matching = [i for i, line in devices.items() if name_part in line]
         if not matching:
             raise AssertionError(f"no device containing {name_part!r} among {devices}")
         self.answer(str(matching[0]))
+        self.chosen_device = devices[matching[0]]
         return matching[0]
 
     def interrupt(self):
