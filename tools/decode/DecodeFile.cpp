@@ -17,7 +17,6 @@ namespace platora {
 namespace {
 
 constexpr int sampleRate = 44100;
-constexpr int framesPerBlock = 1024;
 constexpr float finalScratchCalibration = 1.2f;
 constexpr float mixvibesCalibration = 1.07f;
 
@@ -81,12 +80,13 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
 
     const auto channels = static_cast<std::size_t>(info.channels);
     const auto first = static_cast<std::size_t>(2 * command.pair);
+    const auto framesPerBlock = static_cast<std::size_t>(command.framesPerBlock);
     std::vector<float> frames(framesPerBlock * channels);
     std::vector<std::int16_t> stereo(2 * framesPerBlock);
     out << "block,position,speed,tps,level\n";
     char row[96];
     for (long block = 0;; ++block) {
-        const sf_count_t got = sf_readf_float(file.get(), frames.data(), framesPerBlock);
+        const sf_count_t got = sf_readf_float(file.get(), frames.data(), static_cast<sf_count_t>(framesPerBlock));
         if (got <= 0) break;
         for (std::size_t f = 0; f < static_cast<std::size_t>(got); ++f) {
             stereo[2 * f] = toSample(frames[f * channels + first]);

@@ -12,6 +12,7 @@ struct DecodeCommand {
     std::string table;                 // empty: the default table, if one is found
     std::optional<float> calibration;  // empty: the vinyl type's usual value
     int pair = 0;                      // 0 = channels 1 and 2
+    int framesPerBlock = 1024;         // as the audio callback delivers them
 };
 
 // Decodes the file block by block as the audio callback would and prints one CSV row per

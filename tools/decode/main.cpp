@@ -10,7 +10,8 @@
 int main(int argc, char** argv) {
     constexpr double highestCalibration = 1e6;
     constexpr int highestPair = 511;  // more channels than any sound file holds
-    CLI::App app("Decodes a timecode recording offline and prints one CSV row per block of 1024 frames.",
+    constexpr int longestBlock = 1 << 20;  // frames
+    CLI::App app("Decodes a timecode recording offline and prints one CSV row per block.",
                  "platora-decode");
     platora::addVersionFlag(app);
     platora::DecodeCommand command;
@@ -21,6 +22,8 @@ int main(int argc, char** argv) {
         ->check(platora::finiteNumber(0.0, highestCalibration, false));
     app.add_option("--pair", command.pair, "channel pair; 0 = channels 1 and 2")
         ->check(platora::wholeNumber(0, highestPair));
+    app.add_option("--block", command.framesPerBlock, "frames per block (default 1024)")
+        ->check(platora::wholeNumber(1, longestBlock));
     if (const int status = platora::parseCommandLine(app, argc, argv); status != platora::goOn) return status;
     return platora::runDecode(command, std::cout, std::cerr);
 }
