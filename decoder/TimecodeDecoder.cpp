@@ -13,7 +13,7 @@ constexpr std::uint16_t finalScratchFrameLength = 32;  // peaks per window
 constexpr std::uint16_t mixvibesFrameLength = 91;      // peaks per window
 constexpr std::size_t decisionEntries = 4;             // stored peaks a bit decision needs
 constexpr std::size_t stepBackMinEntries = 6;
-constexpr int speedTerms = 32;
+constexpr int speedTerms = SpeedWindow::length;
 constexpr std::size_t speedSkippedEntries = 4;
 constexpr float finalScratchSpeedFactor = 2.4f;  // 1 / (two peak intervals in ms) at speed 1
 constexpr float mixvibesSpeedFactor = 6.0f;
@@ -47,6 +47,8 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     channelState[0] = channelState[1] = 0;
     history.clear();
     validBitCount = 0;
+    speedWindow.clear();
+    unpublishedSpeedTerms = 0;
     peakCount = 0;
     frameReadSinceReset = false;
     setPosition(0.0);
@@ -84,6 +86,7 @@ bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t cou
         trackSample(1, samples[2 * f + 1], f, framePeriodMs);
     }
     if (count % 2 == 1) trackSample(0, samples[count - 1], frames, framePeriodMs);
+    publishSpeed(0);
     storeRelaxed(level, largestMagnitude(samples, count));
     timeBase += framePeriodMs * frames;
     applyStopRule();
@@ -159,9 +162,14 @@ void TimecodeDecoder::insertPeak(Peak& peak) {
             }
         }
     }
-    history.insert(peak, 2u * frameLength);
+    storePeak(peak);
     ++peakCount;
     decodeFrame();
+}
+
+void TimecodeDecoder::storePeak(const Peak& peak) {
+    history.insert(peak, 2u * frameLength);
+    speedWindow.push(speedTerm());
 }
 
 void TimecodeDecoder::countValidBit() {
@@ -169,16 +177,14 @@ void TimecodeDecoder::countValidBit() {
 }
 
 void TimecodeDecoder::decodeFrame() {
-    if (validBitCount >= frameLength) {
-        estimateSpeed();
-        // A NaN speed compares false and decodes nothing, like zero or reverse.
-        if (speed.load(std::memory_order_relaxed) > 0.0f) {
-            if (history[0].channel != 0) return;
-            double newPosition = 0.0;
-            if (readFrame(newPosition)) {
-                frameRead(newPosition);
-                return;
-            }
+    if (validBitCount < frameLength) {
+        publishSpeed(1);  // an estimate made at the previous peak, before the window moved on
+    } else if (estimateSpeed()) {
+        if (history[0].channel != 0) return;
+        double newPosition = 0.0;
+        if (readFrame(newPosition)) {
+            frameRead(newPosition);
+            return;
         }
     }
     stepBack();
@@ -264,26 +270,47 @@ void TimecodeDecoder::setPosition(double value) {
     storeRelaxed(position, static_cast<float>(value));
 }
 
-void TimecodeDecoder::estimateSpeed() {
-    if (history.size() <= speedSkippedEntries) return;
+// The term of the newest three stored peaks: X the newest, Z the oldest.
+double TimecodeDecoder::speedTerm() const {
+    if (history.size() < 3) return 0.0;
+    const Peak& x = history[0];
+    const Peak& y = history[1];
+    const Peak& z = history[2];
+    const double factor = vinylType == FinalScratch ? finalScratchSpeedFactor : mixvibesSpeedFactor;
+    const double magnitude = (x.time - z.time) * factor;
+    // Looks at the pair whose older peak is on the type's forward-leading channel.
+    bool forward;
+    if (vinylType == FinalScratch) {
+        forward = z.channel == 1 ? y.kind == z.kind : x.kind == y.kind;
+    } else {
+        forward = z.channel == 1 ? x.kind == y.kind : y.kind == z.kind;
+    }
+    return forward ? magnitude : -magnitude;
+}
+
+// Returns whether the estimate is positive; a NaN estimate is not, and decodes nothing.
+// Only the sign is needed at every peak: the value is stored by publishSpeed once it
+// can be seen, at the end of the block or when the window moves on without an estimate.
+bool TimecodeDecoder::estimateSpeed() {
+    if (history.size() <= speedSkippedEntries) {  // no terms: the last estimate stands
+        publishSpeed(1);
+        return speed.load(std::memory_order_relaxed) > 0.0f;
+    }
     int n = static_cast<int>(history.size() - speedSkippedEntries);
     if (n > speedTerms) n = speedTerms;
-    const double factor = vinylType == FinalScratch ? finalScratchSpeedFactor : mixvibesSpeedFactor;
-    float sum = 0.0f;
-    for (int k = 1; k <= n; ++k) {
-        const Peak& x = history[k];
-        const Peak& y = history[k + 1];
-        const Peak& z = history[k + 2];
-        const double magnitude = (x.time - z.time) * factor;
-        // Looks at the pair whose older peak is on the type's forward-leading channel.
-        bool forward;
-        if (vinylType == FinalScratch) {
-            forward = z.channel == 1 ? y.kind == z.kind : x.kind == y.kind;
-        } else {
-            forward = z.channel == 1 ? x.kind == y.kind : y.kind == z.kind;
-        }
-        sum = static_cast<float>(forward ? sum + magnitude : sum - magnitude);
-    }
+    unpublishedSpeedTerms = n;
+    const SpeedWindow::Sign sign = n == speedTerms ? speedWindow.sign() : SpeedWindow::Sign::unsure;
+    if (sign != SpeedWindow::Sign::unsure) return sign == SpeedWindow::Sign::positive;
+    publishSpeed(0);
+    return speed.load(std::memory_order_relaxed) > 0.0f;
+}
+
+// age: pushes since the estimate was made.
+void TimecodeDecoder::publishSpeed(int age) {
+    if (unpublishedSpeedTerms == 0) return;
+    const int n = unpublishedSpeedTerms;
+    unpublishedSpeedTerms = 0;
+    const float sum = speedWindow.sum(n, age);
     storeRelaxed(speed, static_cast<float>(1.0 / (static_cast<double>(sum) / n)));
 }
 

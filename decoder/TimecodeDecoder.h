@@ -3,6 +3,7 @@
 #include "FinalScratchCodeTable.h"
 #include "Peak.h"
 #include "PeakHistory.h"
+#include "SpeedWindow.h"
 #include "VinylType.h"
 
 #include <atomic>
@@ -63,9 +64,12 @@ private:
     void trackSample(int channel, std::int16_t s, std::int32_t frame, double framePeriodMs);
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);
+    void storePeak(const Peak& peak);
     void countValidBit();
     void decodeFrame();
-    void estimateSpeed();
+    double speedTerm() const;
+    bool estimateSpeed();
+    void publishSpeed(int age);
     bool windowBit(int position) const;  // position 0 is the oldest peak of the frame window
     bool readFrame(double& newPosition) const;
     void stepBack();
@@ -89,6 +93,8 @@ private:
     std::int32_t channelState[2] = {0, 0};
     PeakHistory history;
     std::int32_t validBitCount = 0;
+    SpeedWindow speedWindow;
+    int unpublishedSpeedTerms = 0;  // > 0: the newest estimate's terms; its value is still to be stored in speed
     bool positionUpdated = false;
     std::atomic<std::int32_t> timecodesPerSecond{0};
     std::atomic<std::int32_t> framesInWindow{0};

@@ -25,8 +25,11 @@ struct TimecodeDecoderProbe {
 
     void insertPeak(Peak peak) { decoder.insertPeak(peak); }
     // Stores a peak as it is, without a bit decision or frame decoding.
-    void store(const Peak& peak) { decoder.history.insert(peak, 2u * decoder.frameLength); }
-    void estimateSpeed() { decoder.estimateSpeed(); }
+    void store(const Peak& peak) { decoder.storePeak(peak); }
+    void estimateSpeed() {
+        decoder.estimateSpeed();
+        decoder.publishSpeed(0);
+    }
     void decodeFrame() { decoder.decodeFrame(); }
 };
 
