@@ -30,7 +30,7 @@ public:
         fixed_[newest_] = toFixed(term);
     }
 
-    // The sign of sum(length, 0), when the fixed-point sum decides it for sure. The float
+    // The sign of estimate(length, 0), when the fixed-point sum decides it for sure. The float
     // chain is within 2^-18 of the sum of the magnitudes from the exact sum, and the fixed
     // point within `length` steps: the margin covers both with room to spare.
     Sign sign() const {
@@ -41,12 +41,20 @@ public:
         return Sign::unsure;
     }
 
-    // The estimate's float sum of n <= length terms, newest first, starting with the term
-    // pushed just before the newest; with age > 0 as it stood `age` pushes ago (n + age < 64).
-    float sum(int n, int age) const {
-        float total = 0.0f;
-        for (int k = 1; k <= n; ++k) total = static_cast<float>(total + terms_[(newest_ - age - k) & mask]);
-        return total;
+    // Term k (0 = newest) of the estimate's window as it stood `age` pushes ago; the window
+    // starts with the term pushed before the newest. k + age < 63.
+    double term(int k, int age) const { return terms_[(newest_ - age - 1 - k) & mask]; }
+
+    // The estimate from n <= length terms, newest first: their sum formed in float, newest
+    // first, rounding after every addition, and the reciprocal of its mean.
+    template <class TermAt>
+    static float estimate(int n, const TermAt& termAt) {
+        float sum = 0.0f;
+        for (int k = 0; k < n; ++k) sum = static_cast<float>(sum + termAt(k));
+        return static_cast<float>(1.0 / (static_cast<double>(sum) / n));
+    }
+    float estimate(int n, int age) const {
+        return estimate(n, [&](int k) { return term(k, age); });
     }
 
 private:

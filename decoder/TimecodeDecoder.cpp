@@ -52,7 +52,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     peakCount = 0;
     frameReadSinceReset = false;
     setPosition(0.0);
-    storeRelaxed(speed, 1.0f);
+    speed.set(1.0f);
     for (int ch = 0; ch < 2; ++ch) {
         for (Peak* record : {&trough[ch], &crest[ch]}) {
             record->value = 0;
@@ -142,10 +142,8 @@ void TimecodeDecoder::insertPeak(Peak& peak) {
         const Peak& e4 = history[3];
         const std::int32_t previousSwing = std::abs(e2.value - e4.value);
         const std::int32_t currentSwing = std::abs(e2.value - peak.value);
-        const double ratio = static_cast<double>(previousSwing) / currentSwing;
         const double limit = calibrationValue.load(std::memory_order_relaxed);
-        // Zero swings give an infinite or undefined ratio, which is never steady.
-        const bool steady = ratio < limit && 1.0 / ratio < limit;
+        const bool steady = swingIsSteady(previousSwing, currentSwing, limit);
         if (steady) {
             if (e4.bit != Peak::noBit) {
                 peak.bit = e4.bit;
@@ -165,6 +163,19 @@ void TimecodeDecoder::insertPeak(Peak& peak) {
     storePeak(peak);
     ++peakCount;
     decodeFrame();
+}
+
+// Steady when previous / current < limit and 1 / (previous / current) < limit, rounded as
+// in double. Swings are below 2^17 and the limit is a float, so their products are exact
+// and decide the same without dividing, except where current / previous equals the limit:
+// there the rounded reciprocal may fall either side, so it is formed as it always was.
+// Zero swings and a NaN limit are never steady either way.
+bool TimecodeDecoder::swingIsSteady(std::int32_t previousSwing, std::int32_t currentSwing, double limit) {
+    if (currentSwing == limit * previousSwing) {
+        const double ratio = static_cast<double>(previousSwing) / currentSwing;
+        return ratio < limit && 1.0 / ratio < limit;
+    }
+    return previousSwing < limit * currentSwing && currentSwing < limit * previousSwing;
 }
 
 void TimecodeDecoder::storePeak(const Peak& peak) {
@@ -258,7 +269,7 @@ void TimecodeDecoder::stepBack() {
 
 // Without it a stopped hand or a dead input would read as a record still playing.
 void TimecodeDecoder::applyStopRule() {
-    if (history.size() == 0 || timeBase - history[0].time > stoppedAfterMs) storeRelaxed(speed, 0.0f);
+    if (history.size() == 0 || timeBase - history[0].time > stoppedAfterMs) speed.set(0.0f);
     if (!frameReadSinceReset || timeBase - lastFrameTime > noFramesAfterMs) {
         storeRelaxed(timecodesPerSecond, 0);
         storeRelaxed(framesInWindow, 0);
@@ -289,29 +300,34 @@ double TimecodeDecoder::speedTerm() const {
 }
 
 // Returns whether the estimate is positive; a NaN estimate is not, and decodes nothing.
-// Only the sign is needed at every peak: the value is stored by publishSpeed once it
-// can be seen, at the end of the block or when the window moves on without an estimate.
+// Only the sign is needed at every peak: publishSpeed stores the estimate once it can be
+// seen, at the end of the block or when the window moves on without an estimate.
 bool TimecodeDecoder::estimateSpeed() {
     if (history.size() <= speedSkippedEntries) {  // no terms: the last estimate stands
         publishSpeed(1);
-        return speed.load(std::memory_order_relaxed) > 0.0f;
+        return speed.get() > 0.0f;
     }
     int n = static_cast<int>(history.size() - speedSkippedEntries);
     if (n > speedTerms) n = speedTerms;
     unpublishedSpeedTerms = n;
     const SpeedWindow::Sign sign = n == speedTerms ? speedWindow.sign() : SpeedWindow::Sign::unsure;
     if (sign != SpeedWindow::Sign::unsure) return sign == SpeedWindow::Sign::positive;
-    publishSpeed(0);
-    return speed.load(std::memory_order_relaxed) > 0.0f;
+    // In doubt the float sum itself decides.
+    const float value = speedWindow.estimate(n, 0);
+    speed.set(value);
+    unpublishedSpeedTerms = 0;
+    return value > 0.0f;
 }
 
 // age: pushes since the estimate was made.
 void TimecodeDecoder::publishSpeed(int age) {
     if (unpublishedSpeedTerms == 0) return;
-    const int n = unpublishedSpeedTerms;
+    if (age == 0) {
+        speed.set(speedWindow, unpublishedSpeedTerms);  // readers form the sum
+    } else {
+        speed.set(speedWindow.estimate(unpublishedSpeedTerms, age));
+    }
     unpublishedSpeedTerms = 0;
-    const float sum = speedWindow.sum(n, age);
-    storeRelaxed(speed, static_cast<float>(1.0 / (static_cast<double>(sum) / n)));
 }
 
 }  // namespace platora

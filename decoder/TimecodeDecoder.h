@@ -3,6 +3,7 @@
 #include "FinalScratchCodeTable.h"
 #include "Peak.h"
 #include "PeakHistory.h"
+#include "PublishedSpeed.h"
 #include "SpeedWindow.h"
 #include "VinylType.h"
 
@@ -50,7 +51,7 @@ public:
 
     // After each block: speed is 0 once no peak came in the last 50 ms, and timecodes per
     // second 0 once no frame was read in the last second (a stopped record, a dead input).
-    float getSpeed() const { return speed.load(std::memory_order_relaxed); }
+    float getSpeed() const { return speed.get(); }
     float getPosition() const { return position.load(std::memory_order_relaxed); }
     std::int32_t getTimecodesPerSecond() const { return timecodesPerSecond.load(std::memory_order_relaxed); }
     std::int32_t getLevel() const { return level.load(std::memory_order_relaxed); }
@@ -64,6 +65,7 @@ private:
     void trackSample(int channel, std::int16_t s, std::int32_t frame, double framePeriodMs);
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);
+    static bool swingIsSteady(std::int32_t previousSwing, std::int32_t currentSwing, double limit);
     void storePeak(const Peak& peak);
     void countValidBit();
     void decodeFrame();
@@ -85,7 +87,7 @@ private:
     double timeBase = 0.0;  // ms; double so time stamps keep sample resolution on long streams
     // Whole ms, truncated; 64 bits so a stream of years cannot overflow it.
     std::atomic<std::int64_t> tpsWindowStart{0};
-    std::atomic<float> speed{1.0f};
+    PublishedSpeed speed;
     std::atomic<float> position{0.0f};
     std::atomic<std::int32_t> level{0};
     Peak trough[2];
@@ -94,7 +96,7 @@ private:
     PeakHistory history;
     std::int32_t validBitCount = 0;
     SpeedWindow speedWindow;
-    int unpublishedSpeedTerms = 0;  // > 0: the newest estimate's terms; its value is still to be stored in speed
+    int unpublishedSpeedTerms = 0;  // > 0: terms of the newest estimate, not yet published in speed
     bool positionUpdated = false;
     std::atomic<std::int32_t> timecodesPerSecond{0};
     std::atomic<std::int32_t> framesInWindow{0};

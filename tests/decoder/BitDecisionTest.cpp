@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace platora {
 namespace {
 
@@ -70,6 +73,27 @@ TEST_F(BitDecision, historyHoldsOneLessThanTwoFrames) {
     EXPECT_EQ(probe.historySize(), 181u);
     EXPECT_EQ(probe.entry(0).value, 199);
     EXPECT_EQ(probe.entry(180).value, 19);
+}
+
+// Steadiness is decided by products, not quotients; it must agree with the quotients for
+// every swing, above all where a ratio meets the limit or rounds onto it (1 / (1 / 93.0) is
+// below 93.0 in double).
+TEST_F(BitDecision, steadinessDecidedWithoutDividingAgreesWithTheQuotients) {
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    for (const float limit : {1.07f, 1.2f, 1.25f, 1.453125f, 2.0f, 93.0f, 1.0f, 0.0f, -1.5f, 1e-40f, 1e30f, inf, nan}) {
+        for (std::int32_t previous = 0; previous < 65536; ++previous) {
+            for (const double meeting : {previous * double{limit}, previous / double{limit}}) {
+                const auto near = meeting >= 0.0 && meeting < 65535.0 ? static_cast<std::int32_t>(meeting) : 0;
+                for (const std::int32_t current : {near, near + 1, 0}) {
+                    const double ratio = static_cast<double>(previous) / current;
+                    if (TimecodeDecoderProbe::swingIsSteady(previous, current, limit) != (ratio < limit && 1.0 / ratio < limit)) {
+                        ADD_FAILURE() << previous << " against " << current << " with the limit " << limit;
+                        return;
+                    }
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ struct TimecodeDecoderProbe {
     std::int64_t tpsWindowStart() const { return decoder.tpsWindowStart.load(); }
     std::int32_t framesInWindow() const { return decoder.framesInWindow.load(); }
     void setPosition(double seconds) { decoder.setPosition(seconds); }
-    void setSpeed(float value) { decoder.speed.store(value); }
+    void setSpeed(float value) { decoder.speed.set(value); }
 
     void insertPeak(Peak peak) { decoder.insertPeak(peak); }
     // Stores a peak as it is, without a bit decision or frame decoding.
@@ -31,6 +31,9 @@ struct TimecodeDecoderProbe {
         decoder.publishSpeed(0);
     }
     void decodeFrame() { decoder.decodeFrame(); }
+    static bool swingIsSteady(std::int32_t previous, std::int32_t current, double limit) {
+        return TimecodeDecoder::swingIsSteady(previous, current, limit);
+    }
 };
 
 inline Peak makePeak(std::int32_t kind, std::int16_t value, std::int16_t channel, double time = 0.0,
