@@ -1,5 +1,6 @@
 #include "TimecodeDecoder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -80,12 +81,16 @@ bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t cou
     if (count < 0) count = 0;
     const double framePeriodMs = sampleRate > 0 ? msPerSecond / sampleRate : 0.0;
     const std::int32_t frames = count / 2;
+    Extremes first = beginTracking(0);
+    Extremes second = beginTracking(1);
     // Channel 0 then channel 1 of each frame: peaks reach the history in sample order.
     for (std::int32_t f = 0; f < frames; ++f) {
-        trackSample(0, samples[2 * f], f, framePeriodMs);
-        trackSample(1, samples[2 * f + 1], f, framePeriodMs);
+        trackSample(0, first, samples[2 * f], f, framePeriodMs);
+        trackSample(1, second, samples[2 * f + 1], f, framePeriodMs);
     }
-    if (count % 2 == 1) trackSample(0, samples[count - 1], frames, framePeriodMs);
+    if (count % 2 == 1) trackSample(0, first, samples[count - 1], frames, framePeriodMs);
+    endTracking(0, first, framePeriodMs);
+    endTracking(1, second, framePeriodMs);
     publishSpeed(0);
     storeRelaxed(level, largestMagnitude(samples, count));
     timeBase += framePeriodMs * frames;
@@ -94,45 +99,66 @@ bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t cou
 }
 
 std::int32_t TimecodeDecoder::largestMagnitude(const std::int16_t* samples, std::int32_t count) {
-    std::int32_t largest = 0;
+    // In 16 bits, so that the loop runs on many samples at once; -32768 gives 32768 below.
+    std::int16_t highest = 0;
+    std::int16_t lowest = 0;
     for (std::int32_t i = 0; i < count; ++i) {
-        const std::int32_t magnitude = std::abs(static_cast<std::int32_t>(samples[i]));
-        largest = magnitude > largest ? magnitude : largest;
+        highest = samples[i] > highest ? samples[i] : highest;
+        lowest = samples[i] < lowest ? samples[i] : lowest;
     }
-    return largest;
+    return std::max<std::int32_t>(highest, -static_cast<std::int32_t>(lowest));
 }
 
-inline void TimecodeDecoder::trackSample(int ch, std::int16_t s, std::int32_t frame, double framePeriodMs) {
-    Peak& lowest = trough[ch];
-    Peak& highest = crest[ch];
-    std::int32_t& state = channelState[ch];
+TimecodeDecoder::Extremes TimecodeDecoder::beginTracking(int ch) const {
+    return {channelState[ch], trough[ch].value, crest[ch].value, noFrame, noFrame};
+}
 
-    // Hand-offs come before tracking: the switching sample is never the extremum handed on.
-    if (state == -1 && s - lowest.value > hysteresis) {
-        lowest.kind = Peak::trough;
-        insertPeak(lowest);
-        highest.value = lowest.value = s;
-        state = +1;
+void TimecodeDecoder::endTracking(int ch, const Extremes& extremes, double framePeriodMs) {
+    channelState[ch] = extremes.state;
+    trough[ch].value = static_cast<std::int16_t>(extremes.low);
+    crest[ch].value = static_cast<std::int16_t>(extremes.high);
+    if (extremes.lowFrame != noFrame) trough[ch].time = timeOf(extremes.lowFrame, framePeriodMs);
+    if (extremes.highFrame != noFrame) crest[ch].time = timeOf(extremes.highFrame, framePeriodMs);
+}
+
+double TimecodeDecoder::timeOf(std::int32_t frame, double framePeriodMs) const {
+    return framePeriodMs * frame + timeBase;
+}
+
+inline void TimecodeDecoder::trackSample(int ch, Extremes& e, std::int32_t s, std::int32_t frame, double framePeriodMs) {
+    // How far the signal has come back from the extreme the channel is heading for. The
+    // hand-off comes before tracking: the switching sample is never the extremum handed on.
+    const std::int32_t comeBack = e.state < 0 ? s - e.low : e.high - s;
+    if (comeBack > hysteresis && e.state != 0) {
+        if (e.state < 0) {
+            handOff(trough[ch], Peak::trough, e.low, e.lowFrame, framePeriodMs);
+            e.lowFrame = noFrame;
+            e.state = +1;
+        } else {
+            handOff(crest[ch], Peak::crest, e.high, e.highFrame, framePeriodMs);
+            e.highFrame = noFrame;
+            e.state = -1;
+        }
+        e.high = e.low = s;  // both values to the switching sample; both times stand
+    } else if (e.state == 0) {
+        e.state = s < 0 ? -1 : s > 0 ? +1 : 0;
     }
-    if (state == +1 && highest.value - s > hysteresis) {
-        highest.kind = Peak::crest;
-        insertPeak(highest);
-        highest.value = lowest.value = s;
-        state = -1;
-    }
-    if (state == 0) {
-        if (s < 0) state = -1;
-        if (s > 0) state = +1;
-    }
-    // Strict: on a flat extremum the earliest sample keeps the time.
-    if (s < lowest.value) {
-        lowest.value = s;
-        lowest.time = framePeriodMs * frame + timeBase;
-    }
-    if (s > highest.value) {
-        highest.value = s;
-        highest.time = framePeriodMs * frame + timeBase;
-    }
+    // Strict: on a flat extremum the earliest sample keeps the time. Written as selections,
+    // which compile without branches: which sample is a new extreme follows the signal.
+    const bool lower = s < e.low;
+    const bool higher = s > e.high;
+    e.lowFrame = lower ? frame : e.lowFrame;
+    e.low = lower ? s : e.low;
+    e.highFrame = higher ? frame : e.highFrame;
+    e.high = higher ? s : e.high;
+}
+
+void TimecodeDecoder::handOff(Peak& record, std::int32_t kind, std::int32_t value, std::int32_t frame,
+                              double framePeriodMs) {
+    record.kind = kind;
+    record.value = static_cast<std::int16_t>(value);
+    if (frame != noFrame) record.time = timeOf(frame, framePeriodMs);
+    insertPeak(record);
 }
 
 void TimecodeDecoder::insertPeak(Peak& peak) {

@@ -62,7 +62,20 @@ public:
 private:
     friend struct TimecodeDecoderProbe;  // tests reach the stages one by one
 
-    void trackSample(int channel, std::int16_t s, std::int32_t frame, double framePeriodMs);
+    // One channel's tracking during a block, kept in locals: the time of an extreme is
+    // formed from its frame only when its record is handed on or the block ends, so most
+    // samples cost a few integer comparisons.
+    static constexpr std::int32_t noFrame = -1;  // the record's time stands
+    struct Extremes {
+        std::int32_t state;
+        std::int32_t low, high;
+        std::int32_t lowFrame, highFrame;  // frame index in this block, or noFrame
+    };
+    Extremes beginTracking(int channel) const;
+    void trackSample(int channel, Extremes& extremes, std::int32_t s, std::int32_t frame, double framePeriodMs);
+    void handOff(Peak& record, std::int32_t kind, std::int32_t value, std::int32_t frame, double framePeriodMs);
+    void endTracking(int channel, const Extremes& extremes, double framePeriodMs);
+    double timeOf(std::int32_t frame, double framePeriodMs) const;
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);
     static bool swingIsSteady(std::int32_t previousSwing, std::int32_t currentSwing, double limit);
