@@ -28,7 +28,8 @@ public:
 //
 // Threads: processBlock runs on the audio thread, one block at a time. The getters and
 // setCalibration may be called from another thread at any time; those values are
-// relaxed atomics, so a reader may see values from different blocks. reset,
+// relaxed atomics, so a reader may see values from different blocks (the speed is
+// published whole, and getSpeed forms its last sum itself). reset,
 // setVinylType and setCodeTable only while no block is being processed.
 // Nothing here allocates, locks, blocks, reports or throws.
 class TimecodeDecoder {
