@@ -16,8 +16,10 @@ class ControllerWithoutDevices : public ::testing::Test {
 protected:
     void SetUp() override
     {
+#ifndef _WIN32
         // A server name nobody runs: the JACK scan finds nothing even where jackd runs.
         ::setenv("JACK_DEFAULT_SERVER", ("platora-absent-" + std::to_string(::getpid())).c_str(), 1);
+#endif
     }
 
     void TearDown() override
@@ -50,7 +52,14 @@ TEST_F(ControllerWithoutDevices, AScanThatFindsNothingOrSkipsUnknownApisIsSilent
     }
 }
 
-TEST_F(ControllerWithoutDevices, TheFullScanStaysSilentAndListsOnlyAlsaDevicesWithTwoInputs)
+// The first API lists nothing here: no JACK server of that name, no ASIO in the Windows build.
+#ifdef _WIN32
+constexpr const char* secondApi = " WINDOWS_DS\n  ";
+#else
+constexpr const char* secondApi = " LINUX_ALSA\n  ";
+#endif
+
+TEST_F(ControllerWithoutDevices, TheFullScanStaysSilentAndListsOnlyDevicesOfTheSecondApiWithTwoInputs)
 {
     // Where there is no sound card, alsa-lib has plenty to say on stderr while probing.
     testing::internal::CaptureStderr();
@@ -58,7 +67,7 @@ TEST_F(ControllerWithoutDevices, TheFullScanStaysSilentAndListsOnlyAlsaDevicesWi
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     std::string text;
     for (std::int32_t i = 0; controller.getDescription(i, text); ++i) {
-        EXPECT_NE(text.find(" LINUX_ALSA\n  "), std::string::npos) << text;
+        EXPECT_NE(text.find(secondApi), std::string::npos) << text;
         EXPECT_GE(controller.getInputChannels(i), 2);
     }
 }

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -47,6 +49,7 @@ public:
         return *this / name;
     }
 
+#ifndef _WIN32
     // A shell command run from this directory.
     CommandResult run(const std::string& command) const {
         const std::string errPath = *this / "stderr.txt";
@@ -60,6 +63,7 @@ public:
         result.err = readFile(errPath);
         return result;
     }
+#endif
 
     const std::filesystem::path path;
 };

@@ -1,4 +1,5 @@
 #include "SettingsFile.h"
+#include "TempDirectory.h"
 
 #include <gtest/gtest.h>
 
@@ -19,23 +20,15 @@ constexpr float untouched = 7.25f;  // no file in these tests holds it
 
 class SettingsFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "platora-settings-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        directory = pattern;
-        file = directory / settingsFileName;
-    }
-    void TearDown() override { fs::remove_all(directory); }
-
     std::string content() const
     {
         std::ifstream in(file, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
-    fs::path directory;
-    fs::path file;
+    const test::TempDirectory temporary;
+    const fs::path directory = temporary.path;
+    const fs::path file = directory / settingsFileName;
 };
 
 // The sweep adds 0.1 in double precision and keeps a float, so its values drift off the tenths.

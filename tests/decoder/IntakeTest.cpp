@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 namespace platora {
 namespace {
@@ -94,7 +95,7 @@ TEST_F(Intake, resetForgetsTheStream) {
 std::vector<std::int16_t> quadrature(double seconds, bool channel0Leads, int sampleRate) {
     std::vector<std::int16_t> block;
     for (int f = 0; f < static_cast<int>(seconds * sampleRate); ++f) {
-        const double phase = 2 * M_PI * 3000.0 * f / sampleRate;
+        const double phase = 2 * std::numbers::pi * 3000.0 * f / sampleRate;
         block.push_back(static_cast<std::int16_t>(20000 * (channel0Leads ? std::cos(phase) : std::sin(phase))));
         block.push_back(static_cast<std::int16_t>(20000 * (channel0Leads ? std::sin(phase) : std::cos(phase))));
     }

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#define poll WSAPoll
+#define close closesocket
+#else
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -10,6 +16,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +29,14 @@ namespace platora {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+
+#ifdef _WIN32
+// The receivers' sockets come before the sender's first lookup, which starts Winsock.
+const bool winsockStarted = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
+#endif
 
 constexpr int receiveTimeoutMs = 2000;  // only guards against a hang; datagrams on loopback arrive at once
 
@@ -52,11 +67,11 @@ public:
     // compared was written by the datagram.
     Bytes receive() const
     {
-        pollfd waiting{descriptor, POLLIN, 0};
+        pollfd waiting{static_cast<decltype(pollfd::fd)>(descriptor), POLLIN, 0};
         if (::poll(&waiting, 1, receiveTimeoutMs) != 1) return {};
         unsigned char buffer[256];
         std::memset(buffer, 0x74, sizeof buffer);
-        const ssize_t size = ::recv(descriptor, buffer, sizeof buffer, 0);
+        const auto size = ::recv(descriptor, reinterpret_cast<char*>(buffer), sizeof buffer, 0);
         return size > 0 ? Bytes(buffer, buffer + size) : Bytes{};
     }
 
@@ -161,6 +176,7 @@ TEST(OscSender, AHostThatCannotBeResolvedOrReachedIsOneLineOfErrorInsteadOfAnExc
     }
 }
 
+#ifndef _WIN32
 // Uses up every file descriptor, then asks for a sender: run in a child process only.
 [[noreturn]] void createSenderWithoutFileDescriptors()
 {
@@ -257,6 +273,7 @@ TEST(OscSenderWithOscDump, AnIndependentReceiverReadsTheFourAddressesAndTheirVal
                                             "/scratch/speed f -100.000000", "/scratch/vol f 1.000031"};
     EXPECT_EQ(received, expected);
 }
+#endif
 
 }  // namespace
 }  // namespace platora

@@ -1,8 +1,10 @@
 // platora-gen: writes or plays a timecode signal for the Platora decoder.
 #include "CommandLine.h"
 #include "CommandLineConventions.h"
-#include "JackPlayer.h"
 #include "SignalFiles.h"
+#ifndef PLATORA_GEN_WITHOUT_JACK
+#include "JackPlayer.h"
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -14,11 +16,6 @@
 namespace {
 
 using namespace platora;
-
-std::atomic<bool> stopSignal{false};  // lock-free, so a signal handler may set it
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-void onStopSignal(int) { stopSignal.store(true, std::memory_order_relaxed); }
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "platora-gen: %s\n", message.c_str());
@@ -35,6 +32,14 @@ int writeFiles(GenCommand& command) {
         return fail(error);
     return 0;
 }
+
+#ifdef PLATORA_GEN_WITHOUT_JACK
+int playLive(GenCommand&) { return fail("this build has no live mode: --jack needs JACK, write a file instead"); }
+#else
+std::atomic<bool> stopSignal{false};  // lock-free, so a signal handler may set it
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+void onStopSignal(int) { stopSignal.store(true, std::memory_order_relaxed); }
 
 int playLive(GenCommand& command) {
     constexpr auto pollInterval = std::chrono::milliseconds(10);
@@ -83,6 +88,7 @@ int playLive(GenCommand& command) {
         return fail(std::to_string(player.droppedRows()) + " manifest rows were lost (disk too slow)");
     return 0;
 }
+#endif
 
 }  // namespace
 
