@@ -146,19 +146,29 @@ bool writeAtomically(const std::string& path, const std::vector<unsigned char>& 
         error = "cannot write " + path + ": " + std::strerror(errno);
         return false;
     }
+#ifdef _WIN32
+    bool ok = true;  // no permission bits to widen
+#else
     const mode_t mask = ::umask(0);
     ::umask(mask);
     bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
+#endif
     for (std::size_t done = 0; ok && done < bytes.size();) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         ok = n > 0;
         if (ok) done += static_cast<std::size_t>(n);
     }
+#ifdef _WIN32
+    ok = ok && ::_commit(fd) == 0;
+#else
     ok = ok && ::fsync(fd) == 0;
+#endif
     const int writeErrno = errno;
     ok = ::close(fd) == 0 && ok;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    error = "cannot write " + path + ": " + std::strerror(ok ? errno : writeErrno);
+    std::error_code renamed;  // std::filesystem replaces an existing file on Windows too
+    if (ok) std::filesystem::rename(temporary, path, renamed);
+    if (ok && !renamed) return true;
+    error = "cannot write " + path + ": " + (ok ? renamed.message() : std::strerror(writeErrno));
     ::unlink(temporary.c_str());
     return false;
 }
