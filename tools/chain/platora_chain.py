@@ -339,6 +339,8 @@ class OscDump(_Part):
         try:
             with open(self.log_path, errors="replace") as dump:
                 for line in dump:
+                    if not line.endswith("\n"):  # still being written: its last number may be cut short
+                        break
                     fields = line.split()
                     # e.g. "eec048ca.73517a45 /scratch/pos f 0.183333"
                     if len(fields) != 4 or fields[2] != "f" or "." not in fields[0]:
@@ -371,7 +373,7 @@ class OnsetProbe(_Part):
         while time.monotonic() < deadline:
             with open(self.log_path, errors="replace") as log:
                 for line in log:
-                    if line.startswith("onset "):
+                    if line.startswith("onset ") and line.endswith("\n"):  # a whole line, not one being written
                         return float(line.split()[1])
             if not self.running():
                 self._fail("ended before the signal began")
