@@ -5,6 +5,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -81,17 +82,24 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
     const auto channels = static_cast<std::size_t>(info.channels);
     const auto first = static_cast<std::size_t>(2 * command.pair);
     const auto framesPerBlock = static_cast<std::size_t>(command.framesPerBlock);
-    std::vector<float> frames(framesPerBlock * channels);
+    // A long block of a many-channel file would need gigabytes at once; it is read in pieces.
+    const std::size_t framesPerRead = std::min<std::size_t>(framesPerBlock, 4096);
+    std::vector<float> frames(framesPerRead * channels);
     std::vector<std::int16_t> stereo(2 * framesPerBlock);
     out << "block,position,speed,tps,level\n";
     char row[96];
     for (long block = 0;; ++block) {
-        const sf_count_t got = sf_readf_float(file.get(), frames.data(), static_cast<sf_count_t>(framesPerBlock));
-        if (got <= 0) break;
-        for (std::size_t f = 0; f < static_cast<std::size_t>(got); ++f) {
-            stereo[2 * f] = toSample(frames[f * channels + first]);
-            stereo[2 * f + 1] = toSample(frames[f * channels + first + 1]);
+        std::size_t got = 0;
+        while (got < framesPerBlock) {
+            const sf_count_t read = sf_readf_float(file.get(), frames.data(),
+                                                   static_cast<sf_count_t>(std::min(framesPerRead, framesPerBlock - got)));
+            if (read <= 0) break;
+            for (std::size_t f = 0; f < static_cast<std::size_t>(read); ++f, ++got) {
+                stereo[2 * got] = toSample(frames[f * channels + first]);
+                stereo[2 * got + 1] = toSample(frames[f * channels + first + 1]);
+            }
         }
+        if (got == 0) break;
         decoder.processBlock(stereo.data(), static_cast<std::int32_t>(2 * got));
         std::snprintf(row, sizeof row, "%ld,%.9g,%.9g,%d,%d\n", block, static_cast<double>(decoder.getPosition()),
                       static_cast<double>(decoder.getSpeed()), decoder.getTimecodesPerSecond(), decoder.getLevel());
