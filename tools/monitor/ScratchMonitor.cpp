@@ -2,7 +2,9 @@
 
 #include <osc/OscReceivedElements.h>
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace platora {
 
@@ -53,12 +55,24 @@ void ScratchMonitor::showWhenDue() {
     show();
 }
 
+namespace {
+
+// `value` in `width` columns with `decimals` places, or in exponent form where that would not
+// fit (any float may arrive), so the line keeps its length.
+std::string field(float value, int width, int decimals) {
+    char text[64];
+    if (std::snprintf(text, sizeof text, "%*.*f", width, decimals, static_cast<double>(value)) > width)
+        std::snprintf(text, sizeof text, "%*.*g", width, std::max(width - 6, 1), static_cast<double>(value));
+    return text;
+}
+
+}  // namespace
+
 void ScratchMonitor::show() {
     // Carriage return and fixed widths: each line covers the one before, within 80 columns.
-    std::fprintf(out, "\rpos %10.4f s | speed %7.2f %% | TPS %4.0f | vol %6.4f | %9llu msgs",
-                 static_cast<double>(position), static_cast<double>(speedPercent),
-                 static_cast<double>(timecodesPerSecond), static_cast<double>(volume),
-                 static_cast<unsigned long long>(received));
+    std::fprintf(out, "\rpos %s s | speed %s %% | TPS %s | vol %s | %9llu msgs", field(position, 10, 4).c_str(),
+                 field(speedPercent, 7, 2).c_str(), field(timecodesPerSecond, 4, 0).c_str(),
+                 field(volume, 6, 4).c_str(), static_cast<unsigned long long>(received));
     if (ignored > 0) std::fprintf(out, ", %llu ignored", static_cast<unsigned long long>(ignored));
     std::fflush(out);
 }
