@@ -31,6 +31,7 @@ TEST_F(GenTool, BadInputOrAnUnwritablePlaceFailsWithOneLineAndLeavesNoFile) {
         {"-t 1 -c 3 out"}, {"-t 0 --rows 0 out"}, {"-t 1 --bogus out"}, {"-t 1 out extra"}, {"-t 1 --loop out"},
         {"-t 1 --wow 0.1 out"}, {"-t 1 --wow 1:1 out"}, {"-t 1 -l -1 out"}, {"-t 1 -l 0 out"}, {"-t 1 -r 100 out"},
         {"-t 1 --snr x out"}, {"-t 1 --seed -3 out"}, {"-t 1 -s"}, {"-t 1 --aux noise -c 4 out"},
+        {"-t 1 -j gen -l 1e-9"},
         {"-t 1 --start 1e9 out"}, {"-t 1 -r 0x2000 out"}, {"-t 1 -p 1:80000,1:80000 out"}, {"-t 1 -l 86400 out"},
         {"-t 1 -l 0.1 missing/take", 1, "missing/take.wav"}, {"-t 1 -l 0.1 blocked", 1, "blocked.manifest.csv"},
         {"-t 1 --jack gen -l 1 out", 1, "cannot connect to the JACK server"},

@@ -39,7 +39,8 @@ protected:
         return dir / name;
     }
     template <class Command>
-    static test::CommandResult captured(int (*run)(const Command&, std::ostream&, std::ostream&), const Command& command) {
+    static test::CommandResult captured(int (*run)(const Command&, std::ostream&, std::ostream&),
+                                        const Command& command) {
         std::ostringstream out, err;
         const int status = run(command, out, err);
         return {status, out.str(), err.str()};
@@ -53,8 +54,8 @@ TEST_F(Tools, decodePrintsOneRowPerBlockOfTheChosenPairIncludingAShortLastOneFro
     EXPECT_EQ(pcm.out.rfind("block,position,speed,tps,level\n0,0,1,0,299", 0), 0u) << pcm.out;
     EXPECT_EQ(lineCount(pcm.out), 1 + 3);
     EXPECT_NE(pcm.out.find("\n2,"), std::string::npos);
-    const auto floats = captured(
-        runDecode, {writeWav("float.wav", 44100, 6, 2 * 1024 + 5, SF_FORMAT_WAV | SF_FORMAT_FLOAT), Mixvibes, "", {}, 2});
+    const std::string floatFile = writeWav("float.wav", 44100, 6, 2 * 1024 + 5, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    const auto floats = captured(runDecode, {floatFile, Mixvibes, "", {}, 2});
     EXPECT_EQ(floats.out, pcm.out);
 }
 

@@ -91,8 +91,8 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
     for (long block = 0;; ++block) {
         std::size_t got = 0;
         while (got < framesPerBlock) {
-            const sf_count_t read = sf_readf_float(file.get(), frames.data(),
-                                                   static_cast<sf_count_t>(std::min(framesPerRead, framesPerBlock - got)));
+            const auto wanted = static_cast<sf_count_t>(std::min(framesPerRead, framesPerBlock - got));
+            const sf_count_t read = sf_readf_float(file.get(), frames.data(), wanted);
             if (read <= 0) break;
             for (std::size_t f = 0; f < static_cast<std::size_t>(read); ++f, ++got) {
                 stereo[2 * got] = toSample(frames[f * channels + first]);

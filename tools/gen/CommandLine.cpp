@@ -129,7 +129,8 @@ std::string completeGenCommand(GenCommand& command) {
         return line;
     }
     const double frames = *command.length * s.sampleRate;
-    if (!live && frames < 1.0) return "--length must give at least one sample";
+    // With --jack, 0 plays until stopped; a length that rounds to 0 frames must not.
+    if (frames < 1.0 && (!live || *command.length > 0.0)) return "--length must give at least one sample";
     if (!live && frames * s.channels * sizeof(std::int16_t) > static_cast<double>(maxWavBytes))
         return "a WAV file holds at most 4 GiB; give a shorter --length, a lower --rate or fewer --channels";
     return TimecodeGenerator::validate(s);
