@@ -48,15 +48,11 @@ protected:
     test::TempDirectory dir;
 };
 
-TEST_F(Tools, decodePrintsOneRowPerBlockOfTheChosenPairIncludingAShortLastOneFromPcmAndFloat) {
-    const auto pcm = captured(runDecode, {writeWav("six.wav", 44100, 6, 2 * 1024 + 5), Mixvibes, "", {}, 2});
-    ASSERT_EQ(pcm.status, 0) << pcm.err;
-    EXPECT_EQ(pcm.out.rfind("block,position,speed,tps,level\n0,0,1,0,299", 0), 0u) << pcm.out;
-    EXPECT_EQ(lineCount(pcm.out), 1 + 3);
-    EXPECT_NE(pcm.out.find("\n2,"), std::string::npos);
+TEST_F(Tools, decodeReadsTheChosenPairOfAFloatFileAsTheSame16BitSignal) {
+    const auto pcm = captured(runDecode, {writeWav("pcm.wav", 44100, 6, 2 * 1024 + 5), Mixvibes, "", {}, 2});
+    EXPECT_EQ(pcm.out.rfind("block,position,speed,tps,level\n0,0,1,0,299", 0), 0u) << pcm.err << pcm.out;
     const std::string floatFile = writeWav("float.wav", 44100, 6, 2 * 1024 + 5, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
-    const auto floats = captured(runDecode, {floatFile, Mixvibes, "", {}, 2});
-    EXPECT_EQ(floats.out, pcm.out);
+    EXPECT_EQ(captured(runDecode, {floatFile, Mixvibes, "", {}, 2}).out, pcm.out);
 }
 
 TEST_F(Tools, decodeAndVerifyRefuseBadInputWithOneLineSayingWhatIsWrong) {
