@@ -17,7 +17,6 @@
 #include <map>
 #include <memory>
 #include <ostream>
-#include <set>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -128,7 +127,8 @@ std::vector<bool> placeRuns(const std::vector<LearnedRun>& runs, Placement& plac
             const std::int64_t gap = (lastBefore + *step) * valuePerFrame;
             if (base[r - 1]) place(r, *base[r - 1] + gap);
             else place(r - 1, *base[r] - gap);
-            for (std::int64_t k = 1; k < *step; ++k) placement.noteMissed(*base[r - 1] + (lastBefore + k) * valuePerFrame);
+            for (std::int64_t k = 1; k < *step; ++k)
+                placement.noteMissed(*base[r - 1] + (lastBefore + k) * valuePerFrame);
             ++acrossClicks;
             placedAny = true;
         }
@@ -279,7 +279,8 @@ std::vector<LearnedRun> splitIntoRuns(const std::vector<SyncFrame>& frames, std:
         if (frame.peak <= lastPeak) return std::nullopt;
         const std::uint64_t peaks = frame.peak - lastPeak;
         const std::uint64_t whole = (peaks + peaksPerFrame / 2) / peaksPerFrame;
-        const std::uint64_t off = peaks > whole * peaksPerFrame ? peaks - whole * peaksPerFrame : whole * peaksPerFrame - peaks;
+        const std::uint64_t wholePeaks = whole * peaksPerFrame;
+        const std::uint64_t off = peaks > wholePeaks ? peaks - wholePeaks : wholePeaks - peaks;
         if (whole == 0 || off > tolerance) return std::nullopt;
         const auto step = static_cast<std::int64_t>(whole);
         const double longest = step * frameSeconds / slowestPaceOverMissedFrames + blockSlackSeconds;
@@ -366,11 +367,12 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
         const auto onProgress = [&](double fraction) {
             if (progress) progress(summary, fraction);
         };
-        if (!readSyncFrames(path, settings.pair, settings.calibration, frames, summary, error, onProgress)) return false;
+        if (!readSyncFrames(path, settings.pair, settings.calibration, frames, summary, error, onProgress))
+            return false;
         std::vector<LearnedRun> found = splitIntoRuns(frames, i);
         if (found.empty()) {
-            error = path + ": no FinalScratch frame found (is it a FinalScratch record, played forward, on channel pair " +
-                    std::to_string(settings.pair) + "?)";
+            error = path + ": no FinalScratch frame found (is it a FinalScratch record, played forward, on channel "
+                           "pair " + std::to_string(settings.pair) + "?)";
             return false;
         }
         for (LearnedRun& run : found) runs.push_back(std::move(run));
@@ -423,7 +425,7 @@ int runLearn(const LearnSettings& settings, std::ostream& out, std::ostream& err
     std::string error;
     const bool learned = learnTable(settings, report, error, progress);
     if (!learned) {
-        err << (terminal ? "\n" : "") << "platora-table: " << error << std::endl;
+        err << "platora-table: " << error << std::endl;  // a progress line has ended with its 100 %
         return 1;
     }
     out << describe(report, settings);
@@ -445,7 +447,8 @@ std::string describe(const LearnReport& report, const LearnSettings& settings) {
     }
     line("runs: " + std::to_string(report.runsFound) + " found, " + std::to_string(report.runsPlaced) + " placed (" +
          std::to_string(report.runsPlacedAcrossClicks) + " by the peak count across a click)");
-    for (const std::string& run : report.unplacedRuns) line("  not placed (shares no code with the table): " + run);
+    for (const std::string& run : report.unplacedRuns)
+        line("  not placed (shares fewer than two codes with what is placed): " + run);
     std::snprintf(buffer, sizeof buffer, "frames learned: %zu, %.1f per second of recording", report.framesLearned,
                   recorded > 0 ? report.framesAdded / recorded : 0.0);
     line(buffer);
@@ -457,8 +460,9 @@ std::string describe(const LearnReport& report, const LearnSettings& settings) {
         std::snprintf(buffer, sizeof buffer, "moved by %.3f s so that no frame lies before 0", report.shiftedSeconds);
         line(buffer);
     }
-    std::snprintf(buffer, sizeof buffer, "span: %.3f s to %.3f s, covered %.1f s (%.2f %%)", report.firstValue / valueRateHz,
-                  report.lastValue / valueRateHz, report.coveredSeconds, report.coveredPercent);
+    std::snprintf(buffer, sizeof buffer, "span: %.3f s to %.3f s, covered %.1f s (%.2f %%)",
+                  report.firstValue / valueRateHz, report.lastValue / valueRateHz, report.coveredSeconds,
+                  report.coveredPercent);
     line(buffer);
     for (const auto& [from, to] : report.gaps) {
         std::snprintf(buffer, sizeof buffer, "  gap: %.3f s to %.3f s (%.1f s)", from, to, to - from);
