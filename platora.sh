@@ -4,15 +4,28 @@
 #   ./platora.sh demo    the whole chain without a turntable (JACK dummy server, generator, program, OSC monitor)
 #   ./platora.sh test    build and run every test, then again under the sanitizers
 #   ./platora.sh bench   build in Release and run the benchmarks
+#   ./platora.sh windows cross-build the Windows programs and write their zip (installs mingw-w64 and Wine)
+#                        once they are installed, ./platora.sh test also runs the Windows tests under Wine
 set -eu
 cd "$(dirname "$0")"
 top=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 case "${1:-}" in
-  run|demo|test|bench) ./tools/install-deps.sh "$1" ;;
-  *) echo "usage: $0 run|demo|test|bench" >&2; exit 2 ;;
+  run|demo|test|bench|windows) ./tools/install-deps.sh "$1" ;;
+  *) echo "usage: $0 run|demo|test|bench|windows" >&2; exit 2 ;;
 esac
+
+# The Windows build: libraries built once into a cache outside the tree, then the programs.
+windows_cache=${XDG_CACHE_HOME:-$HOME/.cache}/platora/windows
+configure_windows() {  # extra cmake arguments...
+  "$top/tools/windows/build-libraries.sh" "$windows_cache/prefix" "$windows_cache"
+  cmake -S "$top" -B "$top/build-windows" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/WindowsToolchain.cmake" \
+    -DPLATORA_WINDOWS_PREFIX="$windows_cache/prefix" -DPLATORA_BUILD_BENCH=OFF "$@" >/dev/null
+}
+windows_tools_installed() {
+  command -v x86_64-w64-mingw32-g++-posix >/dev/null && command -v wine >/dev/null
+}
 
 configure_and_build() {  # dir, extra cmake arguments...
   dir=$1; shift
@@ -36,6 +49,20 @@ case "$1" in
     (cd build-asan && ctest --output-on-failure -j "$jobs" -LE slow)
     configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF -DPLATORA_SANITIZE=thread
     (cd build-tsan && ctest --output-on-failure -L threaded)
+    if windows_tools_installed; then
+      # The end-to-end test under Wine takes its JACK server's clients from the Linux build.
+      configure_windows -DPLATORA_LINUX_BUILD="$top/build-test"
+      cmake --build "$top/build-windows" -j "$jobs"
+      status=0
+      (cd build-windows && ctest --output-on-failure -j "$jobs") || status=$?
+      WINEPREFIX="${PLATORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/platora/wine}" wineserver -k 2>/dev/null || true
+      exit $status
+    fi
+    ;;
+  windows)
+    configure_windows
+    cmake --build "$top/build-windows" -j "$jobs" --target windows-zip
+    echo "Written: $(ls "$top"/build-windows/platora-*-windows.zip)"
     ;;
   bench)
     configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF

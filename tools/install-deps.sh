@@ -4,6 +4,7 @@
 #   install-deps.sh demo    run, plus the JACK server and what drives the demonstration
 #   install-deps.sh test    demo, plus test libraries and the servers the tests start themselves
 #   install-deps.sh bench   run, plus Google Benchmark
+#   install-deps.sh windows run, plus the cross compiler and Wine for the Windows build and its tests
 # Works on a bare minbase Debian 12: root without sudo, or a user with sudo.
 # Nothing here changes how the machine's own audio works: PipeWire comes only as its programs and
 # libraries (pipewire-bin), not the packages that enable it for every login or make it the ALSA
@@ -18,13 +19,17 @@ demo="jackd2 python3 python3-pexpect procps"
 test="libgtest-dev libgmock-dev liblo-tools
   pipewire-bin"
 bench="libbenchmark-dev"
+# About 1.1 GB: only for the Windows build. The posix-thread variant is the one with std::thread;
+# wine only adds the wine command to wine64; googletest is GoogleTest's source, built for Windows.
+windows="g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 wine googletest dpkg-dev"
 
 case "${1:-}" in
   run) packages="$run" ;;
   demo) packages="$run $demo" ;;
   test) packages="$run $demo $test" ;;
   bench) packages="$run $bench" ;;
-  *) echo "usage: $0 run|demo|test|bench" >&2; exit 2 ;;
+  windows) packages="$run $windows" ;;
+  *) echo "usage: $0 run|demo|test|bench|windows" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -53,10 +53,11 @@ class E2ETest(unittest.TestCase):
     def workpath(self, *names):
         return os.path.join(self.workdir, *names)
 
-    def start_server(self, capture_channels=2):
+    def start_server(self, capture_channels=2, loopback_ports=0):
         if chain.jackd_path() is None:
             self.skipTest("jackd not found on PATH (Debian package jackd2)")
-        return self.start(chain.JackServer(self.workdir, capture_channels=capture_channels))
+        return self.start(chain.JackServer(self.workdir, capture_channels=capture_channels,
+                                           loopback_ports=loopback_ports))
 
     def start_pipewire(self):
         """PipeWire as the JACK server: pipewire-bin's daemon, pipewire-jack's libjack unpacked

@@ -3,6 +3,7 @@ read by plain ALSA from a file; platora answered through a terminal, its OSC rec
 oscdump and held against the generator's truth."""
 
 import math
+import os
 import statistics
 import subprocess
 import time
@@ -31,6 +32,12 @@ class MixvibesStreaming(E2ETest):
     # Forward, slowing to half speed, backwards, forward again; then from the start.
     PROFILE = "1:4,1->0.5:1,0.5:1,0.5->-1:0.5,-1:1.5,-1->1:0.5,1:2"
     PLAY_SECONDS = 13.0  # past the loop's jump back to the start at 10.5 s
+    DEVICE, API = PLAYER, "LINUX_JACK"  # the device that captures the record
+    MAX_AGE_SECONDS = MAX_AGE_SECONDS
+
+    def capture_env(self, server, generator):
+        """Leads the record to DEVICE; the program's environment."""
+        return server.client_env()
 
     def test_the_values_sent_follow_the_record_and_ctrl_c_ends_the_program_with_status_0(self):
         server = self.start_server()
@@ -41,11 +48,11 @@ class MixvibesStreaming(E2ETest):
         # Its connection starts the play, so the truth's time 0 is known on the wall clock.
         play_began = self.start(chain.OnsetProbe(BINARIES["platora-onset-probe"], server, self.workdir,
                                                  generator.timecode_ports()))
-        program = self.console(server.client_env())
-        offered = console.dialogue_to_streaming(program, PLAYER, vinyl=console.MIXVIBES, preamp=True,
+        program = self.console(self.capture_env(server, generator))
+        offered = console.dialogue_to_streaming(program, self.DEVICE, vinyl=console.MIXVIBES, preamp=True,
                                                 port=receiver.port)
         self.assertEqual(offered, "1.07")
-        self.assertRegex(program.chosen_device, rf"^{PLAYER} +LINUX_JACK$")
+        self.assertRegex(program.chosen_device, rf"^{self.DEVICE} +{self.API}$")
         screen = program.screen_before()
         self.assertNotIn("no signal reached", screen)
         self.assertIn("> using vinyl type: Mixvibes\r\n> using software preamp\r\n", screen)
@@ -97,7 +104,8 @@ class MixvibesStreaming(E2ETest):
         self.assertGreater(len(arrivals), 200, "the position hardly changed")
         ages, late, wrong = [], [], []
         for arrival, value in arrivals:
-            matched = truth.latest_match(value, arrival - MAX_AGE_SECONDS, arrival, AHEAD_SECONDS, BEHIND_SECONDS)
+            matched = truth.latest_match(value, arrival - self.MAX_AGE_SECONDS, arrival, AHEAD_SECONDS,
+                                         BEHIND_SECONDS)
             if matched is not None:
                 ages.append(arrival - matched)
             elif truth.latest_match(value, arrival - STALL_SECONDS, arrival + ONSET_UNCERTAINTY_SECONDS,
@@ -131,6 +139,23 @@ class MixvibesStreamingThroughPipeWire(MixvibesStreaming):
 
     def start_server(self):
         return self.start_pipewire()
+
+
+class MixvibesStreamingOnWindows(MixvibesStreaming):
+    """The Windows program under Wine (--platora runs it): the record goes from JACK's loopback
+    ports through ALSA's default device (alsa-lib's JACK plugin) to Wine's DirectSound."""
+    DEVICE, API = "default", "WINDOWS_DS"
+    MAX_AGE_SECONDS = 0.3  # DirectSound's capture buffer under Wine holds a few periods more
+
+    def start_server(self):
+        if not os.path.isfile(os.environ.get("PLATORA_ALSA_JACK_PLUGIN", "")):
+            self.skipTest("PLATORA_ALSA_JACK_PLUGIN names no file (tools/windows/build-libraries.sh unpacks it)")
+        return super().start_server(loopback_ports=2)
+
+    def capture_env(self, server, generator):
+        for port, loopback in zip(generator.timecode_ports(), ["loopback:playback_1", "loopback:playback_2"]):
+            subprocess.run(["jack_connect", port, loopback], env=server.client_env(), check=True)
+        return chain.alsa_jack_env(self.workdir, os.environ["PLATORA_ALSA_JACK_PLUGIN"], server)
 
 
 class MixvibesFromPlainAlsa(E2ETest):

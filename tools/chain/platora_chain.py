@@ -99,10 +99,12 @@ class JackServer(_Part):
 
     name = "jackd"
 
-    def __init__(self, workdir, capture_channels=2, server_name=None):
+    def __init__(self, workdir, capture_channels=2, server_name=None, loopback_ports=0):
         super().__init__(os.path.join(workdir, "jackd.log"))
         self.server_name = server_name or f"platora-{os.getpid()}-{time.monotonic_ns()}"
         self.capture_channels = capture_channels
+        # What a client plays into loopback:playback_N comes out of loopback:capture_N.
+        self.loopback = ["-L", str(loopback_ports)] if loopback_ports else []
 
     def client_env(self, base=None):
         """The environment for any JACK client of this server."""
@@ -117,7 +119,7 @@ class JackServer(_Part):
         jackd = jackd_path()
         if jackd is None:
             raise ChainError("jackd: not found on PATH (Debian package jackd2)")
-        self._spawn([jackd, "-n", self.server_name, "-d", "dummy", "-r", str(SAMPLE_RATE_HZ),
+        self._spawn([jackd, "-n", self.server_name] + self.loopback + ["-d", "dummy", "-r", str(SAMPLE_RATE_HZ),
                      "-p", str(PERIOD_FRAMES), "-C", str(self.capture_channels), "-P", "2"],
                     env=self.client_env())
         return self._wait_for_clients(timeout)
@@ -241,6 +243,23 @@ pcm.!default {{
     env = dict(os.environ if base is None else base)
     env.update(ALSA_CONFIG_PATH=conf_path, JACK_NO_START_SERVER="1",
                JACK_DEFAULT_SERVER=f"platora-absent-{os.getpid()}")
+    return env
+
+
+def alsa_jack_env(workdir, jack_plugin, server, base=None):
+    """The environment in which ALSA's "default" device captures the JACK server's
+    loopback:capture_1 and _2 (jack_plugin: alsa-lib's JACK plugin library)."""
+    conf_path = os.path.join(workdir, "alsa-jack.conf")
+    with open(conf_path, "w") as conf:
+        conf.write(f"""</usr/share/alsa/alsa.conf>
+pcm_type.jack {{ lib "{jack_plugin}" }}
+pcm.!default {{
+  type plug
+  slave.pcm {{ type jack capture_ports {{ 0 "loopback:capture_1" 1 "loopback:capture_2" }} }}
+}}
+""")
+    env = server.client_env(base)
+    env["ALSA_CONFIG_PATH"] = conf_path
     return env
 
 
