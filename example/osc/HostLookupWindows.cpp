@@ -24,6 +24,11 @@ bool resolveIpv4(const char* host, std::uint32_t& address, std::string& error) {
         error = "Unable to start Windows sockets (WSAStartup failed)";
         return false;
     }
+    // Windows would resolve an empty name to this machine; elsewhere it names no host.
+    if (*host == '\0') {
+        error = "Unable to resolve host \"\": no host name given";
+        return false;
+    }
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;

@@ -20,9 +20,10 @@ constexpr float untouched = 7.25f;  // no file in these tests holds it
 
 class SettingsFile : public ::testing::Test {
 protected:
+    // Read as text: a line ends in CR LF on Windows.
     std::string content() const
     {
-        std::ifstream in(file, std::ios::binary);
+        std::ifstream in(file);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 

@@ -76,7 +76,8 @@ class E2ETest(unittest.TestCase):
         return self.chain.add(part).start(*args)
 
     def console(self, env, cwd=None, name="console"):
-        program = console.Console(BINARIES["platora"], env, cwd or self.workdir, self.workpath(name + ".log"))
+        kind = console.WineConsole if BINARIES["platora"].endswith(".exe") else console.Console
+        program = kind(BINARIES["platora"], env, cwd or self.workdir, self.workpath(name + ".log"))
         self.addCleanup(program.close)
         return program
 

@@ -144,8 +144,9 @@ class MixvibesStreamingThroughPipeWire(MixvibesStreaming):
 class MixvibesStreamingOnWindows(MixvibesStreaming):
     """The Windows program under Wine (--platora runs it): the record goes from JACK's loopback
     ports through ALSA's default device (alsa-lib's JACK plugin) to Wine's DirectSound."""
-    DEVICE, API = "default", "WINDOWS_DS"
+    DEVICE, API = "In: default", "WINDOWS_DS"  # Wine's name for ALSA's default capture device
     MAX_AGE_SECONDS = 0.3  # DirectSound's capture buffer under Wine holds a few periods more
+    PLAY_SECONDS = 26.0  # the dialogue under Wine takes seconds: a whole second loop after it
 
     def start_server(self):
         if not os.path.isfile(os.environ.get("PLATORA_ALSA_JACK_PLUGIN", "")):

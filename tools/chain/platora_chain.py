@@ -255,7 +255,7 @@ def alsa_jack_env(workdir, jack_plugin, server, base=None):
 pcm_type.jack {{ lib "{jack_plugin}" }}
 pcm.!default {{
   type plug
-  slave.pcm {{ type jack capture_ports {{ 0 "loopback:capture_1" 1 "loopback:capture_2" }} }}
+  slave.pcm {{ type jack name "platora-capture" capture_ports {{ 0 "loopback:capture_1" 1 "loopback:capture_2" }} }}
 }}
 """)
     env = server.client_env(base)

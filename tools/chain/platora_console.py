@@ -39,10 +39,13 @@ _DEVICE_LINE = re.compile(r"^(\d+)\. (.+?)\r?$", re.MULTILINE)
 class Console:
     """platora in a pseudo-terminal; everything it prints also goes to log_path."""
 
+    _spawn = pexpect.spawn
+    _line_end = "\n"
+
     def __init__(self, platora_path, env, cwd, log_path, timeout=15):
         self.log = open(log_path, "w")
-        self.child = pexpect.spawn(platora_path, env=env, cwd=cwd, encoding="utf-8",
-                                   codec_errors="replace", timeout=timeout, dimensions=(60, 200))
+        self.child = self._spawn(platora_path, env=env, cwd=cwd, encoding="utf-8",
+                                 codec_errors="replace", timeout=timeout, dimensions=(60, 200))
         self.child.logfile_read = self.log
         self.chosen_device = None
 
@@ -55,7 +58,7 @@ class Console:
         return self.child.match
 
     def answer(self, text):
-        self.child.sendline(text)
+        self.child.send(text + self._line_end)
 
     def screen_before(self):
         """What was printed between the last two matches."""
@@ -96,6 +99,47 @@ class Console:
         else:
             self.child.close()
         self.log.close()
+
+
+class _WineScreen(pexpect.spawn):
+    """What Wine's console draws, as text: it moves the cursor over spaces and to the next
+    line, which come back as spaces and line ends; every other control sequence is dropped."""
+
+    _SEQUENCE = re.compile(r"\x1b(?:\[([0-9;?]*)([@-~])|\][^\x07]*\x07|[^\[\]])")
+    _UNFINISHED_SEQUENCE = re.compile(r"\x1b(?:\[[0-9;?]*|\][^\x07]*)?\Z")
+    _UNFINISHED_LINE_END = re.compile(r"\r+\Z")
+
+    def __init__(self, *args, **kwargs):
+        self._held_sequence = self._held_text = ""
+        super().__init__(*args, **kwargs)
+
+    def read_nonblocking(self, size=1, timeout=-1):
+        raw = self._held_sequence + super().read_nonblocking(size, timeout)
+        cut = self._UNFINISHED_SEQUENCE.search(raw)
+        cut = cut.start() if cut else len(raw)
+        self._held_sequence = raw[cut:]
+        # Its line ends come as CR CR LF, at times with sequences between.
+        text = (self._held_text + self._SEQUENCE.sub(self._as_text, raw[:cut])).replace("\r\r\n", "\r\n")
+        cut = self._UNFINISHED_LINE_END.search(text)
+        cut = cut.start() if cut else len(text)
+        self._held_text = text[cut:]
+        return text[:cut]
+
+    @staticmethod
+    def _as_text(sequence):
+        parameters, command = sequence.group(1), sequence.group(2)
+        if command == "C":
+            return " " * int(parameters or 1)
+        if command == "H" and parameters and parameters.endswith(";1"):
+            return "\r\n"
+        return ""
+
+
+class WineConsole(Console):
+    """The Windows program under Wine: its screen read as text; Enter is a carriage return."""
+
+    _spawn = _WineScreen
+    _line_end = "\r"
 
 
 def dialogue_to_streaming(console, device_name, vinyl=MIXVIBES, preamp=False, port=None, host=None,
