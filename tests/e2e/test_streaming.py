@@ -33,7 +33,6 @@ class MixvibesStreaming(E2ETest):
     PROFILE = "1:4,1->0.5:1,0.5:1,0.5->-1:0.5,-1:1.5,-1->1:0.5,1:2"
     PLAY_SECONDS = 13.0  # past the loop's jump back to the start at 10.5 s
     DEVICE, API = PLAYER, "LINUX_JACK"  # the device that captures the record
-    MAX_AGE_SECONDS = MAX_AGE_SECONDS
 
     def capture_env(self, server, generator):
         """Leads the record to DEVICE; the program's environment."""
@@ -104,8 +103,7 @@ class MixvibesStreaming(E2ETest):
         self.assertGreater(len(arrivals), 200, "the position hardly changed")
         ages, late, wrong = [], [], []
         for arrival, value in arrivals:
-            matched = truth.latest_match(value, arrival - self.MAX_AGE_SECONDS, arrival, AHEAD_SECONDS,
-                                         BEHIND_SECONDS)
+            matched = truth.latest_match(value, arrival - MAX_AGE_SECONDS, arrival, AHEAD_SECONDS, BEHIND_SECONDS)
             if matched is not None:
                 ages.append(arrival - matched)
             elif truth.latest_match(value, arrival - STALL_SECONDS, arrival + ONSET_UNCERTAINTY_SECONDS,
@@ -145,7 +143,6 @@ class MixvibesStreamingOnWindows(MixvibesStreaming):
     """The Windows program under Wine (--platora runs it): the record goes from JACK's loopback
     ports through ALSA's default device (alsa-lib's JACK plugin) to Wine's DirectSound."""
     DEVICE, API = "In: default", "WINDOWS_DS"  # Wine's name for ALSA's default capture device
-    MAX_AGE_SECONDS = 0.3  # DirectSound's capture buffer under Wine holds a few periods more
     PLAY_SECONDS = 26.0  # the dialogue under Wine takes seconds: a whole second loop after it
 
     def start_server(self):

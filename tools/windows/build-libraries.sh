@@ -84,7 +84,7 @@ if [ ! -f "$prefix/include/CLI/CLI.hpp" ]; then
   echo "Installing CLI11 for Windows"
   src=$(fetch_source cli11)
   cmake_build "$src" "$cache/build/cli11" -DCLI11_BUILD_TESTS=OFF -DCLI11_BUILD_EXAMPLES=OFF \
-    -DCLI11_BUILD_DOCS=OFF -DCLI11_PRECOMPILED=OFF
+    -DCLI11_BUILD_DOCS=OFF
 fi
 
 if [ ! -f "$prefix/include/toml++/toml.h" ]; then
