@@ -1,7 +1,6 @@
 """What the end-to-end tests share: the binaries, a work directory per test, the chain of
 real parts with cleanup, and the generator's ground truth."""
 
-import bisect
 import contextlib
 import glob
 import os
@@ -85,26 +84,3 @@ class E2ETest(unittest.TestCase):
         code, killed = program.wait_for_exit(timeout=timeout)
         self.assertIsNone(killed, f"platora was killed by signal {killed}")
         self.assertEqual(code, 0)
-
-
-class Truth:
-    """The generator's manifest: position and speed over time since play began."""
-
-    def __init__(self, rows):
-        self.times, self.positions, self.speeds = (list(column) for column in zip(*rows))
-
-    def _span(self, start, stop):
-        return bisect.bisect_left(self.times, start), bisect.bisect_right(self.times, stop)
-
-    def speed_held(self, start, stop, speed):
-        """Whether the record turned at exactly this speed throughout [start, stop]."""
-        first, last = self._span(start, stop)
-        return start >= 0 and stop <= self.times[-1] and last > first and all(
-            abs(s - speed) < 1e-9 for s in self.speeds[first:last])
-
-    def latest_match(self, value, start, stop, ahead, behind):
-        """The latest time in [start, stop] at which the record stood no more than `ahead`
-        before and `behind` after `value`, or None."""
-        first, last = self._span(start, stop)
-        return next((self.times[i] for i in range(last - 1, first - 1, -1)
-                     if -ahead <= self.positions[i] - value <= behind), None)

@@ -9,20 +9,10 @@ import subprocess
 import time
 import wave
 
-from e2e_support import BINARIES, PLAYER, E2ETest, Truth, chain, console, measured
+from e2e_support import BINARIES, PLAYER, E2ETest, chain, console, measured
 
 ADDRESSES = ["/scratch/pos", "/scratch/TPS", "/scratch/speed", "/scratch/vol"]
-FRAME_SECONDS = 0.007333333
-# A value read while the decoder was busy may wait a little for the main thread on a loaded
-# machine; older than this is stale. When the whole machine stalls, JACK catches up with a
-# burst of periods: those positions come late but must still be right, and stay rare.
-MAX_AGE_SECONDS, STALL_SECONDS, MAX_LATE_SHARE = 0.1, 1.0, 0.05
-# The wall-clock start of play is measured, not known: under a sanitizer's load it can be off
-# by a period or so, which can make a right position look ahead of the record. Such a value
-# counts as late, not wrong.
-ONSET_UNCERTAINTY_SECONDS = 0.03
-# A frame is reported once the decoder has seen its whole window; never ahead of the record.
-BEHIND_SECONDS, AHEAD_SECONDS = FRAME_SECONDS + 0.001, 0.0005
+MAX_LATE_SHARE = 0.05  # positions that came late (see Truth) stay rare
 TPS_WINDOW_SECONDS = 2.5  # the count covers a little over a second; give it two
 GAIN_TARGET_LEVEL, FULL_SCALE = 16360, 32767  # auto-gain stops above the target
 
@@ -66,7 +56,7 @@ class MixvibesStreaming(E2ETest):
         messages = [(arrival - play_began, address, value) for arrival, address, value in receiver.messages()
                     if address.startswith("/scratch/")]
         self.assertEqual(generator.stop(), 0)
-        truth = Truth(generator.read_manifest())
+        truth = chain.Truth(generator.read_manifest())
 
         with self.subTest("every cycle sends the four messages in order, the last one too, and Ctrl-C ends it"):
             self.assertGreater(len(messages), 4 * 1000)
@@ -101,16 +91,7 @@ class MixvibesStreaming(E2ETest):
             if address == "/scratch/pos" and (not arrivals or arrivals[-1][1] != value):
                 arrivals.append((arrival, value))
         self.assertGreater(len(arrivals), 200, "the position hardly changed")
-        ages, late, wrong = [], [], []
-        for arrival, value in arrivals:
-            matched = truth.latest_match(value, arrival - MAX_AGE_SECONDS, arrival, AHEAD_SECONDS, BEHIND_SECONDS)
-            if matched is not None:
-                ages.append(arrival - matched)
-            elif truth.latest_match(value, arrival - STALL_SECONDS, arrival + ONSET_UNCERTAINTY_SECONDS,
-                                    AHEAD_SECONDS, BEHIND_SECONDS) is None:
-                wrong.append(f"{value:.5f} at {arrival:.3f} s")
-            else:
-                late.append(f"{value:.5f} at {arrival:.3f} s")
+        ages, late, wrong = truth.judge_positions(arrivals)
         self.assertFalse(wrong, f"{len(wrong)} of {len(arrivals)} positions off the record: {wrong[:8]}")
         self.assertLessEqual(len(late), MAX_LATE_SHARE * len(arrivals),
                              f"{len(late)} of {len(arrivals)} positions stale: {late[:8]}")

@@ -7,6 +7,7 @@ only the foreground program and the parts can be stopped in order. stop() is saf
 more than once and on a part that never started.
 """
 
+import bisect
 import csv
 import ctypes
 import fcntl
@@ -20,6 +21,7 @@ import tempfile
 import time
 
 SAMPLE_RATE_HZ = 44100
+MIXVIBES_FRAME_SECONDS = 0.007333333
 PERIOD_FRAMES = 1024
 NTP_TO_UNIX_SECONDS = 2208988800  # 1900-01-01 to 1970-01-01
 
@@ -398,6 +400,56 @@ class OnsetProbe(_Part):
                 self._fail("ended before the signal began")
             time.sleep(_POLL_SECONDS)
         self._fail(f"no signal within {timeout:g} s")
+
+
+class Truth:
+    """The generator's manifest: position and speed over time since play began."""
+
+    # A frame is reported once the decoder has seen its whole window; never ahead of the record.
+    BEHIND_SECONDS, AHEAD_SECONDS = MIXVIBES_FRAME_SECONDS + 0.001, 0.0005
+    # A value read while the decoder was busy may wait a little for the main thread on a
+    # loaded machine; older than this is stale. When the whole machine stalls, JACK catches
+    # up with a burst of periods: those positions come late but must still be right.
+    MAX_AGE_SECONDS, STALL_SECONDS = 0.1, 1.0
+    # The wall-clock start of play is measured, not known: under load it can be off by a
+    # period or so, which can make a right position look ahead of the record.
+    ONSET_UNCERTAINTY_SECONDS = 0.03
+
+    def __init__(self, rows):
+        self.times, self.positions, self.speeds = (list(column) for column in zip(*rows))
+
+    def _span(self, start, stop):
+        return bisect.bisect_left(self.times, start), bisect.bisect_right(self.times, stop)
+
+    def speed_held(self, start, stop, speed):
+        """Whether the record turned at exactly this speed throughout [start, stop]."""
+        first, last = self._span(start, stop)
+        return start >= 0 and stop <= self.times[-1] and last > first and all(
+            abs(s - speed) < 1e-9 for s in self.speeds[first:last])
+
+    def latest_match(self, value, start, stop, ahead, behind):
+        """The latest time in [start, stop] at which the record stood no more than `ahead`
+        before and `behind` after `value`, or None."""
+        first, last = self._span(start, stop)
+        return next((self.times[i] for i in range(last - 1, first - 1, -1)
+                     if -ahead <= self.positions[i] - value <= behind), None)
+
+    def judge_positions(self, arrivals):
+        """For (arrival, position) pairs, times since play began: the ages of the right ones
+        (how long after the record stood there they arrived), and the late and the wrong ones
+        as text."""
+        ages, late, wrong = [], [], []
+        for arrival, value in arrivals:
+            matched = self.latest_match(value, arrival - self.MAX_AGE_SECONDS, arrival, self.AHEAD_SECONDS,
+                                        self.BEHIND_SECONDS)
+            if matched is not None:
+                ages.append(arrival - matched)
+            elif self.latest_match(value, arrival - self.STALL_SECONDS, arrival + self.ONSET_UNCERTAINTY_SECONDS,
+                                   self.AHEAD_SECONDS, self.BEHIND_SECONDS) is None:
+                wrong.append(f"{value:.5f} at {arrival:.3f} s")
+            else:
+                late.append(f"{value:.5f} at {arrival:.3f} s")
+        return ages, late, wrong
 
 
 class Chain:
