@@ -6,6 +6,8 @@
 #   ./platora.sh bench   build in Release and run the benchmarks
 #   ./platora.sh windows cross-build the Windows programs and write their zip (installs mingw-w64 and Wine)
 #                        once they are installed, ./platora.sh test also runs the Windows tests under Wine
+#   ./platora.sh fuzz [SECONDS]   build the libFuzzer targets (clang) and run each that long (default 60)
+#   ./platora.sh soak [MINUTES]   stream the whole chain for that long (default 60) and check it held
 set -eu
 cd "$(dirname "$0")"
 top=$(pwd)
@@ -13,7 +15,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 case "${1:-}" in
   run|demo|test|bench|windows) ./tools/install-deps.sh "$1" ;;
-  *) echo "usage: $0 run|demo|test|bench|windows" >&2; exit 2 ;;
+  soak) ./tools/install-deps.sh demo ;;
+  fuzz) ./tools/install-deps.sh test ;;
+  *) echo "usage: $0 run|demo|test|bench|windows|fuzz|soak" >&2; exit 2 ;;
 esac
 
 # The Windows build: libraries built once into a cache outside the tree, then the programs.
@@ -33,6 +37,13 @@ configure_and_build() {  # dir, extra cmake arguments...
   cmake --build "$top/$dir" -j "$jobs"
 }
 
+fuzz() {  # seconds per target
+  CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLATORA_BUILD_BENCH=OFF \
+    -DPLATORA_BUILD_FUZZ=ON -DPLATORA_SANITIZE=address,undefined >/dev/null
+  cmake --build "$top/build-fuzz" -j "$jobs" --target platora-fuzzers
+  "$top/tools/fuzz.sh" "$top/build-fuzz" "$1"
+}
+
 case "$1" in
   run)
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
@@ -49,6 +60,7 @@ case "$1" in
     (cd build-asan && ctest --output-on-failure -j "$jobs" -LE slow)
     configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF -DPLATORA_SANITIZE=thread
     (cd build-tsan && ctest --output-on-failure -L threaded)
+    fuzz 20
     if windows_tools_installed; then
       # The end-to-end test under Wine takes its JACK server's clients from the Linux build.
       configure_windows -DPLATORA_LINUX_BUILD="$top/build-test"
@@ -63,6 +75,15 @@ case "$1" in
     configure_windows
     cmake --build "$top/build-windows" -j "$jobs" --target windows-zip
     echo "Written: $(ls "$top"/build-windows/platora-*-windows.zip)"
+    ;;
+  fuzz)
+    fuzz "${2:-60}"
+    ;;
+  soak)
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
+    # Debian's interpreter is the one install-deps.sh gives pexpect to.
+    python=python3; [ -x /usr/bin/python3 ] && python=/usr/bin/python3
+    exec "$python" "$top/tools/soak.py" "$top/build" --minutes "${2:-60}"
     ;;
   bench)
     configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF

@@ -2,7 +2,8 @@
 # Installs the Debian packages one use of Platora needs, only when some are missing:
 #   install-deps.sh run     build and run the program
 #   install-deps.sh demo    run, plus the JACK server and what drives the demonstration
-#   install-deps.sh test    demo, plus test libraries and the servers the tests start themselves
+#   install-deps.sh test    demo, plus test libraries, the servers the tests start themselves
+#                           and clang with libFuzzer
 #   install-deps.sh bench   run, plus Google Benchmark
 #   install-deps.sh windows run, plus the cross compiler and Wine for the Windows build and its tests
 # Works on a bare minbase Debian 12: root without sudo, or a user with sudo.
@@ -17,7 +18,8 @@ run="build-essential cmake pkg-config git ca-certificates
   liboscpack-dev libcli11-dev libtomlplusplus-dev"
 demo="jackd2 python3 python3-pexpect procps"
 test="libgtest-dev libgmock-dev liblo-tools
-  pipewire-bin"
+  pipewire-bin
+  clang libclang-rt-dev"
 bench="libbenchmark-dev"
 # About 1.1 GB: only for the Windows build. The posix-thread variant is the one with std::thread;
 # wine only adds the wine command to wine64; googletest is GoogleTest's source, built for Windows.

@@ -107,10 +107,11 @@ def receive(receiver, record, seconds, pid, streaming_began):
     receiver.settimeout(0.1)
     while time.monotonic() < deadline:
         if time.monotonic() >= next_sample:
-            record.memory.append((time.time() - streaming_began, private_kb(pid)))
+            try:
+                record.memory.append((time.time() - streaming_began, private_kb(pid)))
+            except (OSError, StopIteration):  # the program has ended
+                return
             next_sample += MEMORY_SAMPLE_SECONDS
-        if not os.path.exists(f"/proc/{pid}"):
-            return
         try:
             datagram = receiver.recv(64)
         except socket.timeout:
