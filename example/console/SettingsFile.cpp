@@ -9,7 +9,23 @@ namespace platora {
 // The file reads "1.9" whatever locale the program may have made global: no comma as the
 // decimal point, no digit grouping.
 
+namespace {
+
+// Opening a FIFO would wait for a writer (or a reader) for ever; a device never ends.
+bool isRegularFile(const std::filesystem::path& path) {
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(path, ignored);
+}
+
+bool existsAsOther(const std::filesystem::path& path) {
+    std::error_code ignored;
+    return std::filesystem::exists(path, ignored) && !isRegularFile(path);
+}
+
+}  // namespace
+
 bool loadCalibrationValue(float& value, const std::filesystem::path& path) {
+    if (!isRegularFile(path)) return false;
     std::ifstream file(path);
     if (!file) {
         return false;
@@ -26,6 +42,7 @@ bool loadCalibrationValue(float& value, const std::filesystem::path& path) {
 }
 
 bool saveCalibrationValue(float value, const std::filesystem::path& path) {
+    if (existsAsOther(path)) return false;
     std::ofstream file(path, std::ios::out | std::ios::trunc);
     if (!file) {
         return false;

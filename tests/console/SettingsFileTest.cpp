@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -74,13 +76,17 @@ TEST_F(SettingsFile, OnlyTheFirstNumberCountsAndAFileWithoutAPositiveFiniteOneCo
     EXPECT_EQ(value, untouched);
 }
 
-TEST_F(SettingsFile, SavingReportsFailureForADirectoryAMissingDirectoryOrAFullDevice)
+TEST_F(SettingsFile, ADirectoryOrAFifoIsNeitherReadNorWrittenAndSavingReportsAMissingDirectoryOrAFullDevice)
 {
+    const fs::path fifo = directory / "fifo.ini";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     fs::create_directory(file);
-    float value = untouched;
-    EXPECT_FALSE(loadCalibrationValue(value, file));
-    EXPECT_EQ(value, untouched);
-    EXPECT_FALSE(saveCalibrationValue(1.9f, file));
+    for (const fs::path& other : {file, fifo}) {
+        float value = untouched;
+        EXPECT_FALSE(loadCalibrationValue(value, other)) << other;  // a FIFO would block the open
+        EXPECT_EQ(value, untouched);
+        EXPECT_FALSE(saveCalibrationValue(1.9f, other)) << other;
+    }
     const fs::path nowhere = directory / "missing" / settingsFileName;
     EXPECT_FALSE(saveCalibrationValue(1.9f, nowhere));
     EXPECT_FALSE(fs::exists(nowhere.parent_path()));
