@@ -164,8 +164,8 @@ class MixvibesFromPlainAlsa(E2ETest):
         sent = receiver.messages()
         positions = [value for _, address, value in sent if address == "/scratch/pos"]
         decoded = positions[next(i for i, value in enumerate(positions) if value != 0):]  # 0 until a frame decodes
-        self.assertFalse([p for p in decoded if not self.START_SECONDS <= p <= end + FRAME_SECONDS], "off the record")
-        self.assertFalse([(a, b) for a, b in zip(decoded, decoded[1:]) if b < a - FRAME_SECONDS], "out of order")
+        self.assertFalse([p for p in decoded if not self.START_SECONDS <= p <= end + chain.MIXVIBES_FRAME_SECONDS], "off the record")
+        self.assertFalse([(a, b) for a, b in zip(decoded, decoded[1:]) if b < a - chain.MIXVIBES_FRAME_SECONDS], "out of order")
         self.assertGreater(len(set(decoded)), 20)
         self.assertGreater(decoded[-1], end - 1.0, "the recording was not read to its end")
         speeds = [value for _, address, value in sent if address == "/scratch/speed"][-len(decoded):]
