@@ -163,6 +163,7 @@ class MixvibesFromPlainAlsa(E2ETest):
         self.assertExitsWithZero(program, timeout=5)
         sent = receiver.messages()
         positions = [value for _, address, value in sent if address == "/scratch/pos"]
+        self.assertTrue(any(positions), "nothing decoded")
         decoded = positions[next(i for i, value in enumerate(positions) if value != 0):]  # 0 until a frame decodes
         self.assertFalse([p for p in decoded if not self.START_SECONDS <= p <= end + chain.MIXVIBES_FRAME_SECONDS], "off the record")
         self.assertFalse([(a, b) for a, b in zip(decoded, decoded[1:]) if b < a - chain.MIXVIBES_FRAME_SECONDS], "out of order")

@@ -405,8 +405,9 @@ class OnsetProbe(_Part):
 class Truth:
     """The generator's manifest: position and speed over time since play began."""
 
-    # A frame is reported once the decoder has seen its whole window; never ahead of the record.
-    BEHIND_SECONDS, AHEAD_SECONDS = MIXVIBES_FRAME_SECONDS + 0.001, 0.0005
+    # A frame is reported once the decoder has seen its whole window; never ahead of the record,
+    # though up to a row's spacing (44 frames, 1 ms) ahead of the last row before a loop's jump.
+    BEHIND_SECONDS, AHEAD_SECONDS = MIXVIBES_FRAME_SECONDS + 0.001, 0.0005 + 0.001
     # A value read while the decoder was busy may wait a little for the main thread on a
     # loaded machine; older than this is stale. When the whole machine stalls, JACK catches
     # up with a burst of periods: those positions come late but must still be right.
