@@ -141,7 +141,7 @@ class MixvibesFromPlainAlsa(E2ETest):
     """No server and no sound card: ALSA's default device reads a recording from a file far
     faster than real time, then repeats its last period; so the positions are judged by what
     they are, not by when they come."""
-    START_SECONDS, LENGTH_SECONDS = 300.0, 20.0
+    START_SECONDS, LENGTH_SECONDS = 300.0, 60.0  # long enough to be caught on the way by a few 5 ms cycles
 
     def test_the_positions_sent_are_the_recorded_ones_in_order(self):
         recording = self.workpath("record")
@@ -166,8 +166,9 @@ class MixvibesFromPlainAlsa(E2ETest):
         self.assertTrue(any(positions), "nothing decoded")
         decoded = positions[next(i for i, value in enumerate(positions) if value != 0):]  # 0 until a frame decodes
         self.assertFalse([p for p in decoded if not self.START_SECONDS <= p <= end + chain.MIXVIBES_FRAME_SECONDS], "off the record")
-        self.assertFalse([(a, b) for a, b in zip(decoded, decoded[1:]) if b < a - chain.MIXVIBES_FRAME_SECONDS], "out of order")
-        self.assertGreater(len(set(decoded)), 20)
-        self.assertGreater(decoded[-1], end - 1.0, "the recording was not read to its end")
+        way = decoded[:decoded.index(max(decoded)) + 1]  # then the last period repeats
+        self.assertFalse([(a, b) for a, b in zip(way, way[1:]) if b < a - chain.MIXVIBES_FRAME_SECONDS], "out of order")
+        self.assertGreater(len(set(way)), 5)
+        self.assertGreater(way[-1], end - 1.0, "the recording was not read to its end")
         speeds = [value for _, address, value in sent if address == "/scratch/speed"][-len(decoded):]
         self.assertFalse([s for s in speeds if abs(s - 100) > 5], "speed off nominal")
