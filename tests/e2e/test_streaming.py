@@ -165,7 +165,8 @@ class MixvibesFromPlainAlsa(E2ETest):
         positions = [value for _, address, value in sent if address == "/scratch/pos"]
         self.assertTrue(any(positions), "nothing decoded")
         decoded = positions[next(i for i, value in enumerate(positions) if value != 0):]  # 0 until a frame decodes
-        self.assertFalse([p for p in decoded if not self.START_SECONDS <= p <= end + chain.MIXVIBES_FRAME_SECONDS], "off the record")
+        self.assertFalse([p for p in decoded if not self.START_SECONDS <= p <= end + chain.MIXVIBES_FRAME_SECONDS],
+                         "off the record")
         way = decoded[:decoded.index(max(decoded)) + 1]  # then the last period repeats
         self.assertFalse([(a, b) for a, b in zip(way, way[1:]) if b < a - chain.MIXVIBES_FRAME_SECONDS], "out of order")
         self.assertGreater(len(set(way)), 5)
