@@ -78,10 +78,13 @@ TEST_F(SettingsFile, OnlyTheFirstNumberCountsAndAFileWithoutAPositiveFiniteOneCo
 
 TEST_F(SettingsFile, ADirectoryOrAFifoIsNeitherReadNorWrittenAndSavingReportsAMissingDirectoryOrAFullDevice)
 {
-    const fs::path fifo = directory / "fifo.ini";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<fs::path> others{file};
+#ifndef _WIN32
+    others.push_back(directory / "fifo.ini");
+    ASSERT_EQ(::mkfifo(others.back().c_str(), 0600), 0);
+#endif
     fs::create_directory(file);
-    for (const fs::path& other : {file, fifo}) {
+    for (const fs::path& other : others) {
         float value = untouched;
         EXPECT_FALSE(loadCalibrationValue(value, other)) << other;  // a FIFO would block the open
         EXPECT_EQ(value, untouched);
