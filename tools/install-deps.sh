@@ -8,8 +8,8 @@
 #   install-deps.sh windows run, plus the cross compiler and Wine for the Windows build and its tests
 # Works on a bare minbase Debian 12: root without sudo, or a user with sudo.
 # Nothing here changes how the machine's own audio works: PipeWire comes only as its programs and
-# libraries (pipewire-bin), not the packages that enable it for every login or make it the ALSA
-# default; the tests unpack the rest into their build folder.
+# libraries (pipewire-bin, libwireplumber-0.4-0), not the packages that enable it for every login
+# or make it the ALSA default; the tests unpack the rest into their build folder.
 set -eu
 
 run="build-essential cmake pkg-config git ca-certificates
@@ -18,7 +18,7 @@ run="build-essential cmake pkg-config git ca-certificates
   liboscpack-dev libcli11-dev libtomlplusplus-dev"
 demo="jackd2 python3 python3-pexpect procps"
 test="libgtest-dev libgmock-dev liblo-tools
-  pipewire-bin
+  pipewire-bin libwireplumber-0.4-0
   clang libclang-rt-dev"
 bench="libbenchmark-dev"
 # About 1.1 GB: only for the Windows build. The posix-thread variant is the one with std::thread;

@@ -63,12 +63,15 @@ class E2ETest(unittest.TestCase):
         into the build folder (installing it would pull in PipeWire's login services)."""
         if shutil.which("pipewire") is None:
             self.skipTest("pipewire not found on PATH (Debian package pipewire-bin)")
-        try:
-            face = chain.unpacked("pipewire-jack", os.path.join(os.getcwd(), "unpacked"), "libpipewire-0.3-0")
-        except chain.ChainError as error:
-            self.skipTest(f"PipeWire's JACK face cannot be had: {error}")
+        face = self.unpacked("pipewire-jack", "libpipewire-0.3-0")
         jack_lib_dir, = glob.glob(os.path.join(face, "usr", "lib", "*", "pipewire-0.3", "jack"))
         return self.start(chain.PipeWireServer(self.workdir, jack_lib_dir))
+
+    def unpacked(self, package, version_of):
+        try:
+            return chain.unpacked(package, os.path.join(os.getcwd(), "unpacked"), version_of)
+        except chain.ChainError as error:
+            self.skipTest(f"{package} cannot be had: {error}")
 
     def start(self, part, *args):
         """Adds a part to the chain and starts it."""

@@ -143,6 +143,9 @@ class MixvibesFromPlainAlsa(E2ETest):
     they are, not by when they come."""
     START_SECONDS, LENGTH_SECONDS = 300.0, 60.0  # long enough to be caught on the way by a few 5 ms cycles
 
+    def capture_env(self, recording):
+        return chain.alsa_file_env(self.workdir, recording + ".raw", BINARIES["alsa-empty-control"])
+
     def test_the_positions_sent_are_the_recorded_ones_in_order(self):
         recording = self.workpath("record")
         gen = subprocess.run([BINARIES["platora-gen"], "--type", "1", "--start", repr(self.START_SECONDS),
@@ -151,11 +154,11 @@ class MixvibesFromPlainAlsa(E2ETest):
         with wave.open(recording + ".wav") as recorded, open(recording + ".raw", "wb") as raw:
             raw.write(recorded.readframes(recorded.getnframes()))
         receiver = self.start(chain.OscDump(self.workdir))
-        program = self.console(chain.alsa_file_env(self.workdir, recording + ".raw", BINARIES["alsa-empty-control"]))
+        program = self.console(self.capture_env(recording))
         console.dialogue_to_streaming(program, "default", vinyl=console.MIXVIBES, port=receiver.port)
         self.assertRegex(program.chosen_device, r"^default +LINUX_ALSA$")
         end = self.START_SECONDS + self.LENGTH_SECONDS
-        deadline = time.monotonic() + 30
+        deadline = time.monotonic() + self.LENGTH_SECONDS + 30
         while time.monotonic() < deadline and not any(
                 a == "/scratch/pos" and v > end - 1.0 for _, a, v in receiver.messages()):
             time.sleep(0.1)
@@ -173,3 +176,15 @@ class MixvibesFromPlainAlsa(E2ETest):
         self.assertGreater(way[-1], end - 1.0, "the recording was not read to its end")
         speeds = [value for _, address, value in sent if address == "/scratch/speed"][-len(decoded):]
         self.assertFalse([s for s in speeds if abs(s - 100) > 5], "speed off nominal")
+
+
+class MixvibesThroughPipeWireAlsa(MixvibesFromPlainAlsa):
+    """The recording as a PipeWire source, captured through ALSA's "default" as a desktop with
+    PipeWire's ALSA face has it; played in real time, so a short one."""
+    LENGTH_SECONDS = 3.0
+
+    def capture_env(self, recording):
+        server = self.start_pipewire()
+        self.start(chain.WirePlumber(server, self.unpacked("wireplumber", "libwireplumber-0.4-0"), self.workdir))
+        self.start(chain.RecordSource(server, recording + ".wav", self.workdir))
+        return chain.alsa_pipewire_env(server, self.unpacked("pipewire-alsa", "libpipewire-0.3-0"), self.workdir)

@@ -11,6 +11,7 @@ import bisect
 import csv
 import ctypes
 import fcntl
+import glob
 import os
 import shutil
 import signal
@@ -220,6 +221,71 @@ class PipeWireServer(JackServer):
         status = super().stop(sig)
         shutil.rmtree(self.home, ignore_errors=True)
         return status
+
+
+class WirePlumber(_Part):
+    """WirePlumber (unpacked into root) beside a PipeWireServer, linking each capture stream to
+    the default source. Without a session bus it runs only with ALSA device reservation and
+    the Flatpak portal off."""
+
+    name = "wireplumber"
+    _SETTINGS = ('alsa_monitor.properties["alsa.reserve"] = false\n'
+                 'default_access.properties["enable-flatpak-portal"] = false\n')
+
+    def __init__(self, server, root, workdir):
+        super().__init__(os.path.join(workdir, "wireplumber.log"))
+        self.server, self.root = server, root
+
+    def start(self, timeout=5.0):
+        env = self.server.client_env()
+        settings = os.path.join(env["XDG_CONFIG_HOME"], "wireplumber")
+        # Its configuration is looked for under XDG_CONFIG_HOME before /usr/share: all of it
+        # there, and ours sorting before the file that applies the settings.
+        shutil.copytree(os.path.join(self.root, "usr", "share", "wireplumber"), settings, dirs_exist_ok=True)
+        with open(os.path.join(settings, "main.lua.d", "80-platora.lua"), "w") as lua:
+            lua.write(self._SETTINGS)
+        self._spawn([os.path.join(self.root, "usr", "bin", "wireplumber")], env=env)
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if not self.running():
+                self._fail("ended at start")
+            clients = subprocess.run(["pw-cli", "ls", "Client"], env=env, capture_output=True, text=True).stdout
+            if '"WirePlumber [export]"' in clients:
+                return self
+            time.sleep(_POLL_SECONDS)
+        self._fail(f"did not join PipeWire within {timeout:g} s")
+
+
+class RecordSource(_Part):
+    """pw-cat playing a WAV as a PipeWire source node, from when something links to it."""
+
+    name = "pw-cat"
+
+    def __init__(self, server, wav_path, workdir, node="platora-record"):
+        super().__init__(os.path.join(workdir, node + ".log"))
+        self.server, self.wav_path, self.node = server, wav_path, node
+
+    def start(self):
+        properties = f'{{ media.class = "Audio/Source" node.name = "{self.node}" node.description = "{self.node}" }}'
+        self._spawn(["pw-cat", "--playback", "-P", properties, self.wav_path], env=self.server.client_env())
+        return self
+
+
+def alsa_pipewire_env(server, face_root, workdir):
+    """The environment in which ALSA's "default" device is PipeWire's default source, through
+    PipeWire's ALSA face unpacked into face_root, as a desktop with pipewire-alsa has it."""
+    plugins, = glob.glob(os.path.join(face_root, "usr", "lib", "*", "alsa-lib"))
+    conf_path = os.path.join(workdir, "alsa-pipewire.conf")
+    with open(conf_path, "w") as conf:
+        conf.write("</usr/share/alsa/alsa.conf>\n")
+        for kind in ("pcm", "ctl"):
+            conf.write(f'{kind}_type.pipewire {{ lib "{plugins}/libasound_module_{kind}_pipewire.so" }}\n')
+        for name in ("50-pipewire.conf", "99-pipewire-default.conf"):
+            conf.write(f"<{os.path.join(face_root, 'usr', 'share', 'alsa', 'alsa.conf.d', name)}>\n")
+    env = server.client_env()
+    env.update(ALSA_CONFIG_PATH=conf_path, JACK_DEFAULT_SERVER=f"platora-absent-{os.getpid()}")
+    env.pop("LD_LIBRARY_PATH", None)  # JACK itself is not asked here
+    return env
 
 
 def alsa_file_env(workdir, raw_path, control_plugin, base=None):
