@@ -8,6 +8,7 @@
 #                        once they are installed, ./platora.sh test also runs the Windows tests under Wine
 #   ./platora.sh fuzz [SECONDS]   build the libFuzzer targets (clang) and run each that long (default 60)
 #   ./platora.sh soak [MINUTES]   stream the whole chain for that long (default 60) and check it held
+#   ./platora.sh latency [CYCLES]  measure the chain's latency on a JACK dummy server (about 20 minutes)
 set -eu
 cd "$(dirname "$0")"
 top=$(pwd)
@@ -16,8 +17,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 case "${1:-}" in
   run|demo|test|bench|windows) ./tools/install-deps.sh "$1" ;;
   soak) ./tools/install-deps.sh demo ;;
+  latency) ./tools/install-deps.sh demo && ./tools/install-deps.sh bench ;;
   fuzz) ./tools/install-deps.sh test ;;
-  *) echo "usage: $0 run|demo|test|bench|windows|fuzz|soak" >&2; exit 2 ;;
+  *) echo "usage: $0 run|demo|test|bench|windows|fuzz|soak|latency" >&2; exit 2 ;;
 esac
 
 # The Windows build: libraries built once into a cache outside the tree, then the programs.
@@ -88,5 +90,9 @@ case "$1" in
   bench)
     configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF
     "$top/build-bench/bench/platora-bench"
+    ;;
+  latency)
+    configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF
+    exec python3 "$top/bench/latency.py" "$top/build-bench" ${2:+"$2"}
     ;;
 esac

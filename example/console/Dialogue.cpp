@@ -30,6 +30,16 @@ int channelsForPair(int pair) { return 2 * pair + 2; }
 
 }  // namespace
 
+void printDeviceList(const CaptureController& controller) {
+    std::printf("     Devices Name                              DriverType\n");
+    std::printf("%s", rule);
+    std::string description;
+    for (int i = 0; i < controller.deviceCount(); ++i) {
+        controller.getDescription(i, description);
+        std::printf("%i. %s\n\n", i, description.c_str());
+    }
+}
+
 int Dialogue::run() {
     try {
         runScreens();
@@ -64,12 +74,7 @@ bool Dialogue::chooseDevice() {
         pauseForKey();
         return false;
     }
-    std::printf("     Devices Name                              DriverType\n");
-    std::printf("%s", rule);
-    for (int i = 0; i < count; ++i) {
-        controller->getDescription(i, description);
-        std::printf("%i. %s\n\n", i, description.c_str());
-    }
+    printDeviceList(*controller);
     std::printf("%s", separator);
     std::printf("\nPlease select a device:");
     for (;;) {

@@ -9,6 +9,9 @@
 
 namespace platora {
 
+// The numbered device list of the dialogue's first screen, under its heading.
+void printDeviceList(const CaptureController& controller);
+
 // The program's whole user interface: a fixed sequence of screens from the device list
 // to the streaming loop. Main thread only; run() returns the program's exit status, 0 on
 // every path.

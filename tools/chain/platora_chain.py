@@ -1,6 +1,7 @@
 """Starts and stops the parts around the console program: a JACK server with the dummy
 back end (or PipeWire reached through its JACK face), platora-gen playing a timecode record
-into it, and oscdump receiving OSC; or, without any server, a file as ALSA's default device.
+into it, oscdump receiving OSC, and the program itself started with a command line; or,
+without any server, a file as ALSA's default device.
 
 Every part is a child process in its own session, so a Ctrl-C typed at the terminal reaches
 only the foreground program and the parts can be stopped in order. stop() is safe to call
@@ -102,12 +103,14 @@ class JackServer(_Part):
 
     name = "jackd"
 
-    def __init__(self, workdir, capture_channels=2, server_name=None, loopback_ports=0):
+    def __init__(self, workdir, capture_channels=2, server_name=None, loopback_ports=0,
+                 period_frames=PERIOD_FRAMES):
         super().__init__(os.path.join(workdir, "jackd.log"))
         self.server_name = server_name or f"platora-{os.getpid()}-{time.monotonic_ns()}"
         self.capture_channels = capture_channels
         # What a client plays into loopback:playback_N comes out of loopback:capture_N.
         self.loopback = ["-L", str(loopback_ports)] if loopback_ports else []
+        self.period_frames = period_frames
 
     def client_env(self, base=None):
         """The environment for any JACK client of this server."""
@@ -123,7 +126,7 @@ class JackServer(_Part):
         if jackd is None:
             raise ChainError("jackd: not found on PATH (Debian package jackd2)")
         self._spawn([jackd, "-n", self.server_name] + self.loopback + ["-d", "dummy", "-r", str(SAMPLE_RATE_HZ),
-                     "-p", str(PERIOD_FRAMES), "-C", str(self.capture_channels), "-P", "2"],
+                     "-p", str(self.period_frames), "-C", str(self.capture_channels), "-P", "2"],
                     env=self.client_env())
         return self._wait_for_clients(timeout)
 
@@ -517,6 +520,29 @@ class Truth:
             else:
                 late.append(f"{value:.5f} at {arrival:.3f} s")
         return ages, late, wrong
+
+
+class Platora(_Part):
+    """platora streaming without questions: platora --device DEVICE ARGS...; its output goes
+    to platora.log. stop() sends SIGINT, which ends streaming with status 0."""
+
+    name = "platora"
+
+    def __init__(self, platora_path, server, workdir, device, args):
+        super().__init__(os.path.join(workdir, "platora.log"))
+        self.argv = [platora_path, "--device", device] + list(args)
+        self.server = server
+
+    def start(self, settle=0.5):
+        self._spawn(self.argv, env=self.server.client_env())
+        # A refused command line or a device that does not open ends it at once.
+        time.sleep(settle)
+        if not self.running():
+            self._fail(f"ended at start with status {self.process.returncode}")
+        return self
+
+    def stop(self, sig=signal.SIGINT):
+        return super().stop(sig)
 
 
 class Chain:

@@ -1,0 +1,243 @@
+#include "StageCommandLine.h"
+
+#include "CommandLineConventions.h"
+#include "StrictNumbers.h"
+
+#include <map>
+#include <set>
+
+namespace platora {
+
+namespace {
+
+constexpr const char* programName = "platora";
+constexpr long lowestPort = 1;
+constexpr long highestPort = 65535;
+constexpr long largestPair = 127;  // 256 channels, still within the stream's 16-bit channel count
+constexpr long largestFixedGain = 32767;  // the preamp multiplies 16-bit samples
+constexpr std::size_t longestHost = 253;  // the longest DNS name
+
+using Problem = std::optional<std::string>;
+
+bool readWhole(std::string_view text, long lowest, long highest, long& value) {
+    const std::optional<long> parsed = readNumber<long>(std::string(text));
+    if (!parsed || *parsed < lowest || *parsed > highest) return false;
+    value = *parsed;
+    return true;
+}
+
+bool readPositive(std::string_view text, float& value) {
+    const std::optional<float> parsed = readNumber<float>(std::string(text));
+    if (!parsed || *parsed <= 0.0f) return false;
+    value = *parsed;
+    return true;
+}
+
+Problem readDevice(std::string_view text, StageSettings& settings) {
+    if (text.empty()) return "must name a device or give its number from --list-devices";
+    settings.device = text;
+    return {};
+}
+
+Problem readHost(std::string_view text, StageSettings& settings) {
+    if (text.empty() || text.size() > longestHost) return "must be a host name or address of 1 to 253 characters";
+    settings.host = text;
+    return {};
+}
+
+Problem readPreamp(std::string_view text, StageSettings& settings) {
+    long gain = 0;
+    if (text == "off") {
+        settings.preamp = PreampMode::off;
+    } else if (text == "auto") {
+        settings.preamp = PreampMode::automatic;
+    } else if (readWhole(text, 1, largestFixedGain, gain)) {
+        settings.preamp = PreampMode::fixed;
+        settings.preampGain = static_cast<float>(gain);
+    } else {
+        return "must be auto, off or a whole gain from 1 to 32767";
+    }
+    return {};
+}
+
+Problem readCalibration(std::string_view text, StageSettings& settings) {
+    if (text == "saved") {
+        settings.calibration = CalibrationSource::saved;
+    } else if (text == "default") {
+        settings.calibration = CalibrationSource::typeDefault;
+    } else if (readPositive(text, settings.calibrationValue)) {
+        settings.calibration = CalibrationSource::value;
+    } else {
+        return "must be saved, default or a positive number";
+    }
+    return {};
+}
+
+Problem readBuffer(std::string_view text, StageSettings& settings) {
+    long frames = 0;
+    if (!readWhole(text, smallestBufferFrames, largestBufferFrames, frames)) {
+        return "must be a whole number of frames from 32 to 4096";
+    }
+    settings.bufferFrames = static_cast<unsigned int>(frames);
+    return {};
+}
+
+Problem readSend(std::string_view text, StageSettings& settings) {
+    if (text == "poll") {
+        settings.send = SendMode::poll;
+    } else if (text == "block") {
+        settings.send = SendMode::block;
+    } else {
+        return "must be poll or block";
+    }
+    return {};
+}
+
+Problem readDeck(std::string_view text, StageSettings& settings) {
+    constexpr const char* form = "must be PAIR:VINYL[:PORT], for example 0:mixvibes or 1:finalscratch:9000";
+    const std::size_t first = text.find(':');
+    if (first == std::string_view::npos) return form;
+    const std::string_view rest = text.substr(first + 1);
+    const std::size_t second = rest.find(':');
+    const std::string_view vinyl = rest.substr(0, second);
+    DeckSettings deck;
+    long number = 0;
+    if (!readWhole(text.substr(0, first), 0, largestPair, number)) return "PAIR must be a whole number from 0 to 127";
+    deck.pair = static_cast<int>(number);
+    if (vinyl == "mixvibes" || vinyl == "1") {
+        deck.vinyl = Mixvibes;
+    } else if (vinyl == "finalscratch" || vinyl == "0") {
+        deck.vinyl = FinalScratch;
+    } else {
+        return "VINYL must be mixvibes, finalscratch, 1 or 0";
+    }
+    deck.port = 0;
+    if (second != std::string_view::npos) {
+        if (!readWhole(rest.substr(second + 1), lowestPort, highestPort, number)) {
+            return "PORT must be a whole number from 1 to 65535";
+        }
+        deck.port = static_cast<int>(number);
+    }
+    settings.decks.push_back(deck);
+    return {};
+}
+
+const std::map<std::string_view, Problem (*)(std::string_view, StageSettings&)> valueReaders{
+    {"device", readDevice}, {"deck", readDeck},     {"host", readHost}, {"preamp", readPreamp},
+    {"calibration", readCalibration}, {"buffer", readBuffer}, {"send", readSend},
+};
+
+const std::map<std::string_view, bool StageSettings::*> switches{
+    {"riaa", &StageSettings::riaa}, {"interpolate", &StageSettings::interpolate}, {"quiet", &StageSettings::quiet}};
+
+StageCommand usageProblem(const std::string& message) {
+    StageCommand command;
+    command.request = StageRequest::done;
+    command.exitStatus = usageError(programName, message);
+    return command;
+}
+
+}  // namespace
+
+Problem applyStageSetting(std::string_view name, std::string_view text, StageSettings& settings) {
+    if (const auto reader = valueReaders.find(name); reader != valueReaders.end()) return reader->second(text, settings);
+    if (const auto member = switches.find(name); member != switches.end()) {
+        if (text != "true" && text != "false") return "must be true or false";
+        settings.*(member->second) = text == "true";
+        return {};
+    }
+    return "is not a setting";
+}
+
+Problem finishStageSettings(StageSettings& settings) {
+    if (settings.device.empty()) return "no device given (--device, from --list-devices)";
+    if (settings.decks.empty()) return "no deck given (--deck PAIR:VINYL[:PORT])";
+    std::set<int> ports;
+    for (std::size_t i = 0; i < settings.decks.size(); ++i) {
+        DeckSettings& deck = settings.decks[i];
+        if (deck.port == 0) deck.port = firstDeckPort + static_cast<int>(i);
+        // Every deck sends to the same host, so a port is a whole destination.
+        if (!ports.insert(deck.port).second) {
+            return "two decks send to port " + std::to_string(deck.port) + "; give each deck its own PORT";
+        }
+    }
+    return {};
+}
+
+StageCommand readStageCommand(int argc, const char* const* argv) {
+    StageCommand command;
+    if (argc <= 1) return command;
+
+    CLI::App app{"Streams timecode vinyl positions as OSC, one destination per deck. "
+                 "Without arguments, asks for every choice instead.",
+                 programName};
+    addVersionFlag(app);
+    bool listDevices = false;
+    std::string configPath;
+    app.add_flag("--list-devices", listDevices, "Print the input devices with their numbers and exit");
+    const CLI::Option* config =
+        app.add_option("--config", configPath, "Read these settings from a TOML file; the command line wins")->type_name("FILE");
+
+    struct ValueOption {
+        const char* name;
+        const char* type;
+        const char* help;
+        std::vector<std::string> texts;
+    };
+    std::vector<ValueOption> values{
+        {"device", "DEVICE", "Device number from --list-devices, or its name", {}},
+        {"deck", "PAIR:VINYL[:PORT]",
+         "A deck: channel pair (0 = channels 1/2), mixvibes|finalscratch (or 1|0), OSC port "
+         "(default 44444, then one more per deck); repeat for more decks",
+         {}},
+        {"host", "HOST", "OSC destination of every deck (default 127.0.0.1)", {}},
+        {"preamp", "auto|GAIN|off", "Software preamp: found by level, or a fixed gain (default off)", {}},
+        {"calibration", "VALUE|saved|default", "Decoder calibration; saved reads the dialogue's settings file", {}},
+        {"buffer", "FRAMES", "Audio buffer, 32 to 4096 frames (default 1024)", {}},
+        {"send", "poll|block", "Send every 5 ms (default), or right after each decoded block", {}},
+    };
+    for (ValueOption& value : values) {
+        CLI::Option* option = app.add_option(std::string("--") + value.name, value.texts, value.help)->type_name(value.type);
+        if (std::string_view(value.name) != "deck") option->expected(1);
+    }
+    struct Switch {
+        const char* name;
+        const char* help;
+        bool on = false;
+    };
+    std::vector<Switch> flags{{"riaa", "RIAA correction"},
+                              {"interpolate", "Advance the position by the measured speed up to the send"},
+                              {"quiet", "Print errors only"}};
+    for (Switch& flag : flags) app.add_flag(std::string("--") + flag.name, flag.on, flag.help);
+
+    if (const int status = parseCommandLine(app, argc, argv); status != goOn) {
+        command.request = StageRequest::done;
+        command.exitStatus = status;
+        return command;
+    }
+    if (listDevices) {
+        command.request = StageRequest::listDevices;
+        return command;
+    }
+
+    StageSettings& settings = command.settings;
+    if (config->count() > 0) {
+        if (const Problem problem = loadStageConfigFile(configPath, settings)) return usageProblem(*problem);
+    }
+    for (const ValueOption& value : values) {
+        if (std::string_view(value.name) == "deck" && !value.texts.empty()) settings.decks.clear();
+        for (const std::string& text : value.texts) {
+            if (const Problem problem = applyStageSetting(value.name, text, settings)) {
+                return usageProblem(std::string("--") + value.name + " " + text + ": " + *problem);
+            }
+        }
+    }
+    for (const Switch& flag : flags) {
+        if (flag.on) applyStageSetting(flag.name, "true", settings);
+    }
+    if (const Problem problem = finishStageSettings(settings)) return usageProblem(*problem);
+    command.request = StageRequest::stream;
+    return command;
+}
+
+}  // namespace platora

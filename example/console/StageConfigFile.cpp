@@ -1,0 +1,96 @@
+#include "StageCommandLine.h"
+
+#include <toml++/toml.h>
+
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace platora {
+
+namespace {
+
+// A settings file is a few hundred bytes; this refuses a device or a wrong path early.
+constexpr std::uintmax_t largestConfigBytes = 1 << 20;
+
+using Problem = std::optional<std::string>;
+
+std::string at(const std::string& path, const toml::source_region& where) {
+    if (where.begin.line == 0) return path + ": ";
+    return path + ":" + std::to_string(where.begin.line) + ": ";
+}
+
+// The text the command line would give for the same value, so both are read alike.
+std::optional<std::string> textOf(const toml::node& node) {
+    if (const auto* text = node.as_string()) return text->get();
+    if (const auto* whole = node.as_integer()) return std::to_string(whole->get());
+    if (const auto* truth = node.as_boolean()) return truth->get() ? "true" : "false";
+    if (const auto* number = node.as_floating_point()) {
+        char digits[32];
+        const auto result = std::to_chars(digits, digits + sizeof digits, number->get());
+        return std::string(digits, result.ptr);
+    }
+    return {};
+}
+
+Problem readDeckTable(const toml::table& table, StageSettings& settings) {
+    const toml::node* pair = table.get("pair");
+    const toml::node* vinyl = table.get("vinyl");
+    const toml::node* port = table.get("port");
+    for (const auto& [key, value] : table) {
+        if (key != "pair" && key != "vinyl" && key != "port") return "deck: " + std::string(key.str()) + " is not a deck setting";
+    }
+    if (pair == nullptr || !pair->is_integer() || vinyl == nullptr || !textOf(*vinyl) ||
+        (port != nullptr && !port->is_integer())) {
+        return std::string("deck: needs pair = NUMBER and vinyl = \"mixvibes\" or \"finalscratch\"; port = NUMBER is optional");
+    }
+    std::string text = *textOf(*pair) + ":" + *textOf(*vinyl);
+    if (port != nullptr) text += ":" + *textOf(*port);
+    if (const Problem problem = applyStageSetting("deck", text, settings)) return "deck: " + *problem;
+    return {};
+}
+
+Problem readText(const std::string& path, std::string& text) {
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (error || !std::filesystem::is_regular_file(status)) return path + ": not a readable file";
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size > largestConfigBytes) return path + ": larger than a settings file can be (1 MB)";
+    std::ifstream file(path, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    if (!file && !file.eof()) return path + ": cannot be read";
+    return {};
+}
+
+}  // namespace
+
+std::optional<std::string> loadStageConfigFile(const std::string& path, StageSettings& settings) {
+    std::string text;
+    if (const Problem problem = readText(path, text)) return problem;
+    toml::table table;
+    try {
+        table = toml::parse(text, path);
+    } catch (const toml::parse_error& error) {
+        return at(path, error.source()) + std::string(error.description());
+    }
+    for (const auto& [key, node] : table) {
+        const std::string name(key.str());
+        const std::string where = at(path, node.source());
+        if (name == "deck") {
+            const toml::array* decks = node.as_array();
+            if (decks == nullptr || !decks->is_array_of_tables()) return where + "deck: write each deck as a [[deck]] table";
+            settings.decks.clear();
+            for (const toml::node& deck : *decks) {
+                if (const Problem problem = readDeckTable(*deck.as_table(), settings)) return at(path, deck.source()) + *problem;
+            }
+            continue;
+        }
+        const std::optional<std::string> value = textOf(node);
+        if (!value) return where + name + ": must be text, a number, true or false";
+        if (const Problem problem = applyStageSetting(name, *value, settings)) return where + name + ": " + *problem;
+    }
+    return {};
+}
+
+}  // namespace platora
