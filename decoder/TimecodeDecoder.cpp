@@ -53,6 +53,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     peakCount = 0;
     frameReadSinceReset = false;
     setPosition(0.0);
+    positionTime = -1.0;
     speed.set(1.0f);
     for (int ch = 0; ch < 2; ++ch) {
         for (Peak* record : {&trough[ch], &crest[ch]}) {
@@ -188,6 +189,8 @@ void TimecodeDecoder::insertPeak(Peak& peak) {
     }
     storePeak(peak);
     ++peakCount;
+    // One writer: a plain increment, no read-modify-write.
+    peaksSeen.store(peaksSeen.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     decodeFrame();
 }
 
@@ -210,6 +213,7 @@ void TimecodeDecoder::storePeak(const Peak& peak) {
 }
 
 void TimecodeDecoder::countValidBit() {
+    peaksWithBits.store(peaksWithBits.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     if (validBitCount < std::numeric_limits<std::int32_t>::max()) ++validBitCount;
 }
 
@@ -268,6 +272,7 @@ void TimecodeDecoder::frameRead(double newPosition) {
     const double t = history[0].time;
     frameReadSinceReset = true;
     lastFrameTime = t;
+    positionTime = t;
     if (std::fabs(t - static_cast<double>(tpsWindowStart.load(std::memory_order_relaxed))) > tpsWindowMs) {
         storeRelaxed(timecodesPerSecond, frames);
         storeRelaxed(tpsWindowStart, static_cast<std::int64_t>(t));
@@ -290,6 +295,7 @@ void TimecodeDecoder::stepBack() {
         return;
     }
     setPosition(exactPosition - step);
+    positionTime = history[0].time;
     positionUpdated = true;
 }
 

@@ -57,6 +57,14 @@ public:
     std::int32_t getTimecodesPerSecond() const { return timecodesPerSecond.load(std::memory_order_relaxed); }
     std::int32_t getLevel() const { return level.load(std::memory_order_relaxed); }
 
+    // Audio thread only, between blocks: the time (ms) at the end of the last block, and
+    // the time of the peak at which the position last changed (negative: not since reset).
+    double getTime() const { return timeBase; }
+    double getPositionTime() const { return positionTime; }
+    // Any thread: peaks seen, and those that gave a bit, since construction; both wrap.
+    std::uint32_t getPeaksSeen() const { return peaksSeen.load(std::memory_order_relaxed); }
+    std::uint32_t getPeaksWithBits() const { return peaksWithBits.load(std::memory_order_relaxed); }
+
     std::int32_t getVinylType() const { return vinylType; }
     float getCalibration() const { return calibrationValue.load(std::memory_order_relaxed); }
 
@@ -121,6 +129,9 @@ private:
     const FinalScratchCodeTable* codeTable;
     FrameSyncObserver* frameSyncObserver = nullptr;
     std::uint64_t peakCount = 0;  // peaks inserted since reset
+    double positionTime = -1.0;
+    std::atomic<std::uint32_t> peaksSeen{0};
+    std::atomic<std::uint32_t> peaksWithBits{0};
 
     static_assert(std::atomic<float>::is_always_lock_free);
     static_assert(std::atomic<std::int32_t>::is_always_lock_free);

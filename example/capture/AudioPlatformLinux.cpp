@@ -1,6 +1,8 @@
 #include "AudioPlatform.h"
 
 #include <alsa/asoundlib.h>
+#include <pthread.h>
+#include <sched.h>
 
 namespace platora {
 
@@ -15,6 +17,24 @@ snd_lib_error_handler_t previousHandler = nullptr;
 }  // namespace
 
 std::vector<RtAudio::Api> platformApis() { return {RtAudio::UNIX_JACK, RtAudio::LINUX_ALSA}; }
+
+bool realtimeGranted(RtAudio::Api api)
+{
+    if (api != RtAudio::LINUX_ALSA) return true;
+    // A thread started the way RtAudio starts its own tells whether the system allows it.
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setinheritsched(&attributes, PTHREAD_EXPLICIT_SCHED);
+    pthread_attr_setschedpolicy(&attributes, SCHED_RR);
+    sched_param parameters{};
+    parameters.sched_priority = realtimePriority;
+    pthread_attr_setschedparam(&attributes, &parameters);
+    pthread_t probe;
+    const bool started = pthread_create(&probe, &attributes, [](void*) -> void* { return nullptr; }, nullptr) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) pthread_join(probe, nullptr);
+    return started;
+}
 
 QuietAudioDiagnostics::QuietAudioDiagnostics()
 {

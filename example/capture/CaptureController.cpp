@@ -5,7 +5,7 @@
 #include "InputConditioning.h"
 
 #include <algorithm>
-#include <cmath>
+#include <charconv>
 #include <iostream>
 #include <set>
 
@@ -13,7 +13,7 @@ namespace platora {
 
 namespace {
 
-constexpr std::int16_t minChannelCount = 2;  // the callback always hands two channels on
+constexpr unsigned int minInputChannels = 2;  // a deck decodes a pair
 
 // The device's number now: JACK clients that came or went since the scan renumber the
 // devices after them. Throws RtAudioError when no input device of that name is left.
@@ -40,20 +40,13 @@ bool isCompiled(RtAudio::Api api)
     return std::find(compiled.begin(), compiled.end(), api) != compiled.end();
 }
 
-std::int16_t lowSixteenBits(float gain)
-{
-    constexpr float beyondAnyLowBits = 0x1p40f;  // floats this large are multiples of 2^16
-    if (!std::isfinite(gain) || std::fabs(gain) >= beyondAnyLowBits) return 0;
-    const auto truncated = static_cast<std::int64_t>(gain);  // toward zero
-    return static_cast<std::int16_t>(static_cast<std::uint16_t>(truncated));
-}
-
 }  // namespace
 
 CaptureController::CaptureController() : CaptureController(platformApis()) {}
 
 CaptureController::CaptureController(const std::vector<RtAudio::Api>& apis)
 {
+    setDeckPairs({0});
     for (RtAudio::Api api : apis)
         if (isCompiled(api)) scanDevices(api);
 }
@@ -83,20 +76,40 @@ std::int32_t CaptureController::getInputChannels(std::int32_t index) const
     return entries[static_cast<std::size_t>(index)].inputChannels;
 }
 
-bool CaptureController::open(std::int16_t index, std::int16_t channelCount)
+std::string CaptureController::getName(std::int32_t index) const
 {
-    if (index < 0 || index >= deviceCount() || channelCount < minChannelCount) {
-        // A running stream keeps the count it was opened with: the callback reads that
-        // many channels per frame from its buffers.
-        if (streamDevice == -1) channelCountSetting.store(channelCount, std::memory_order_relaxed);
-        return false;
-    }
-    stopCapture();
-    channelCountSetting.store(channelCount, std::memory_order_relaxed);
-    return startStream(entries[static_cast<std::size_t>(index)], channelCount);
+    if (index < 0 || index >= deviceCount()) return {};
+    return entries[static_cast<std::size_t>(index)].name;
 }
 
-bool CaptureController::startStream(const DeviceEntry& entry, std::int16_t channelCount)
+std::int32_t CaptureController::findDevice(const std::string& numberOrName) const
+{
+    std::int32_t number = -1;
+    const char* end = numberOrName.data() + numberOrName.size();
+    const auto [parsed, error] = std::from_chars(numberOrName.data(), end, number);
+    if (error == std::errc() && parsed == end) return number >= 0 && number < deviceCount() ? number : -1;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].name == numberOrName) return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+void CaptureController::setDeckPairs(const std::vector<std::int32_t>& pairs)
+{
+    decks.clear();
+    for (const std::int32_t pair : pairs) decks.push_back(std::make_unique<Deck>(pair));
+}
+
+bool CaptureController::open(std::int16_t index, unsigned int requestedFrames, bool quietly)
+{
+    if (index < 0 || index >= deviceCount() || decks.empty()) return false;
+    stopCapture();
+    std::int32_t channels = 0;
+    for (const auto& deck : decks) channels = std::max(channels, deck->channelsNeeded());
+    return startStream(entries[static_cast<std::size_t>(index)], channels, requestedFrames, quietly);
+}
+
+bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t channels, unsigned int requestedFrames,
+                                    bool quietly)
 {
     try {
         // The old instance (and any stream it still holds) goes before the new one exists.
@@ -104,26 +117,33 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int16_t chann
         audio = std::make_unique<RtAudio>(static_cast<RtAudio::Api>(entry.api));
         audio->showWarnings(false);
 
-        // Safe: no stream runs on this decoder now.
-        decoder.reset(sampleRateHz);
+        // Safe: no stream runs on these decks now.
+        for (const auto& deck : decks) deck->reset(sampleRateHz);
 
         RtAudio::StreamParameters input;
         input.deviceId = currentDeviceNumber(*audio, entry);
-        input.nChannels = static_cast<unsigned int>(channelCount);
+        input.nChannels = static_cast<unsigned int>(channels);
         input.firstChannel = 0;
         RtAudio::StreamOptions options;
         options.numberOfBuffers = numberOfBuffers;
-        unsigned int frames = bufferFrames;  // RtAudio may write back another size; not used
+        options.flags = RTAUDIO_SCHEDULE_REALTIME;
+        options.priority = realtimePriority;
+        realtimeWasRefused = !realtimeGranted(static_cast<RtAudio::Api>(entry.api));
+        unsigned int frames = requestedFrames;  // RtAudio writes back the size it granted
         // No error callback: with one, RtAudio 5 would report failures there instead of throwing.
-        audio->openStream(nullptr, &input, RTAUDIO_SINT16, sampleRateHz, &frames, &inputCallback,
-                          &decoder, &options);
+        audio->openStream(nullptr, &input, RTAUDIO_SINT16, sampleRateHz, &frames, &inputCallback, this, &options);
+        bufferFrames = frames;
+        channelCount = channels;
+        stereo.assign(2 * static_cast<std::size_t>(std::max(frames, 1u)), 0);
+        // The waiter table behind wait and notify is set up on first use: here, not on the audio thread.
+        wakeups.notify_all();
         streamDevice = static_cast<std::int16_t>(input.deviceId);
         audio->startStream();
         if (audio->isStreamRunning()) return true;
     } catch (const RtAudioError& error) {
-        error.printMessage();
+        if (!quietly) error.printMessage();
     } catch (const std::exception& error) {
-        std::cerr << '\n' << error.what() << "\n\n";
+        if (!quietly) std::cerr << '\n' << error.what() << "\n\n";
     }
     stopCapture();
     return false;
@@ -134,11 +154,57 @@ void CaptureController::stopCapture()
     if (streamDevice == -1) return;
     try {
         audio->stopStream();
+    } catch (const RtAudioError&) {
+        // Dropped: a stream the server closed cannot be stopped, only closed.
+    }
+    try {
         audio->closeStream();
     } catch (const RtAudioError&) {
         // Dropped: deleting the instance closes a stream it still carries.
     }
     streamDevice = -1;
+}
+
+bool CaptureController::streamRunning() const
+{
+    return audio && streamDevice != -1 && audio->isStreamRunning();
+}
+
+std::uint32_t CaptureController::waitForWakeup(std::uint32_t seen) const
+{
+    wakeups.wait(seen, std::memory_order_acquire);
+    return wakeups.load(std::memory_order_acquire);
+}
+
+void CaptureController::wake()
+{
+    wakeups.fetch_add(1, std::memory_order_release);
+    wakeups.notify_all();
+}
+
+int CaptureController::inputCallback(void* /*outputBuffer*/, void* inputBuffer, unsigned int frames,
+                                     double /*streamTime*/, RtAudioStreamStatus /*status*/, void* userData)
+{
+    if (inputBuffer != nullptr && userData != nullptr)
+        static_cast<CaptureController*>(userData)->handleBuffer(static_cast<const std::int16_t*>(inputBuffer),
+                                                                static_cast<std::int32_t>(frames));
+    // Anything else would stop the stream.
+    return 0;
+}
+
+void CaptureController::handleBuffer(const std::int16_t* captured, std::int32_t frames)
+{
+    // A buffer larger than granted (a server that changed its period) goes in pieces.
+    const auto chunkFrames = static_cast<std::int32_t>(stereo.size() / 2);
+    for (std::int32_t done = 0; done < frames; done += chunkFrames) {
+        const std::int32_t now = std::min(chunkFrames, frames - done);
+        const std::int16_t* chunk = captured + static_cast<std::ptrdiff_t>(done) * channelCount;
+        for (const auto& deck : decks) deck->process(chunk, now, channelCount, stereo.data());
+    }
+    blocks.store(blocks.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    // A futex wake when a sender waits, else one atomic load: no lock, no allocation.
+    wakeups.fetch_add(1, std::memory_order_release);
+    wakeups.notify_all();
 }
 
 void CaptureController::scanDevices(RtAudio::Api api)
@@ -157,7 +223,7 @@ void CaptureController::scanDevices(RtAudio::Api api)
             } catch (const RtAudioError&) {
                 continue;
             }
-            if (!info.probed || info.inputChannels < static_cast<unsigned int>(minChannelCount)) continue;
+            if (!info.probed || info.inputChannels < minInputChannels) continue;
             // Only a listed device hides later ones of the same name.
             if (!namesListed.insert(info.name).second) continue;
             entries.push_back({static_cast<std::int32_t>(api), static_cast<std::int32_t>(device),
@@ -168,24 +234,5 @@ void CaptureController::scanDevices(RtAudio::Api api)
         // The API contributes no devices.
     }
 }
-
-void CaptureController::setVinylType(std::int32_t type) { decoder.setVinylType(type); }
-
-void CaptureController::setCalibration(float value) { decoder.setCalibration(value); }
-
-void CaptureController::setPreampGain(float gain)
-{
-    preampGainSetting.store(lowSixteenBits(gain), std::memory_order_relaxed);
-}
-
-void CaptureController::setRiaaEnabled(bool on) { riaaEnabledSetting.store(on, std::memory_order_relaxed); }
-
-float CaptureController::getSpeed() const { return decoder.getSpeed(); }
-
-float CaptureController::getPosition() const { return decoder.getPosition(); }
-
-std::int32_t CaptureController::getTimecodesPerSecond() const { return decoder.getTimecodesPerSecond(); }
-
-std::int32_t CaptureController::getLevel() const { return decoder.getLevel(); }
 
 }  // namespace platora

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "Deck.h"
 #include "DeviceEntry.h"
-#include "TimecodeDecoder.h"
 
 #include <RtAudio.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -12,22 +13,23 @@
 
 namespace platora {
 
-// The one object between the console and RtAudio: lists the input devices, runs one
-// input-only stream (16-bit, 44100 Hz) into its decoder, and passes settings and results
-// through. Every operation runs on the main thread and raises nothing; RtAudio's
-// failures while opening are printed on stderr by RtAudio's own printMessage.
+// The one object between the console and RtAudio: lists the input devices and runs one
+// input-only stream (16-bit, 44100 Hz) whose callback feeds every deck its channel pair.
+// Every operation runs on the main thread unless said otherwise and raises nothing;
+// RtAudio's failures while opening are printed on stderr by RtAudio's own printMessage.
 class CaptureController {
 public:
     static constexpr std::int32_t sampleRateHz = 44100;
-    static constexpr unsigned int bufferFrames = 1024;
+    static constexpr unsigned int defaultBufferFrames = 1024;
     static constexpr unsigned int numberOfBuffers = 8;
 
     // Lists the devices with at least two input channels of the platform's APIs
     // (AudioPlatform.h): ASIO, then DirectSound on Windows; JACK, then ALSA elsewhere.
+    // One deck, pair 0.
     CaptureController();
     // Lists the devices of these APIs, in this order; APIs RtAudio lacks are passed over.
     explicit CaptureController(const std::vector<RtAudio::Api>& apis);
-    // Stops and closes the stream before the decoder goes away.
+    // Stops and closes the stream before the decks go away.
     ~CaptureController();
 
     CaptureController(const CaptureController&) = delete;
@@ -36,35 +38,60 @@ public:
     std::int32_t deviceCount() const;
     // False, and text untouched, for an index outside the list.
     bool getDescription(std::int32_t index, std::string& text) const;
-    // The index must be below deviceCount().
+    // 0 for an index outside the list.
     std::int32_t getInputChannels(std::int32_t index) const;
+    // The device's name; empty for an index outside the list.
+    std::string getName(std::int32_t index) const;
+    // The index of a device given as its number in the list or as its name; -1 if none.
+    std::int32_t findDevice(const std::string& numberOrName) const;
 
-    // Opens and starts a stream of channelCount channels (at least 2; the last two are
-    // the pair decoded) on the listed device. True means the stream runs. A running
-    // stream is stopped first; the decoder is reset before the new stream opens.
-    bool open(std::int16_t index, std::int16_t channelCount);
+    // One deck per pair, in this order, replacing the decks there were. Not while a stream runs.
+    void setDeckPairs(const std::vector<std::int32_t>& pairs);
+    std::size_t deckCount() const { return decks.size(); }
+    Deck& deck(std::size_t index) { return *decks[index]; }
 
-    void setVinylType(std::int32_t type);
-    void setCalibration(float value);
-    // Truncated toward zero; the low 16 bits are kept.
-    void setPreampGain(float gain);
-    void setRiaaEnabled(bool on);
+    // Opens and starts a stream with as many channels as the highest pair needs, asking for
+    // bufferFrames per buffer and realtime scheduling. True means the stream runs. A running
+    // stream is stopped first; the decks are reset before the new stream opens. quietly:
+    // RtAudio's message is not printed (retries of an open that failed before).
+    bool open(std::int16_t index, unsigned int bufferFrames = defaultBufferFrames, bool quietly = false);
+    // Frames per buffer of the last stream opened, as RtAudio granted them.
+    unsigned int grantedBufferFrames() const { return bufferFrames; }
+    // Whether the system refused realtime scheduling to the last stream that asked for it.
+    bool realtimeRefused() const { return realtimeWasRefused; }
 
-    float getSpeed() const;
-    float getPosition() const;
-    std::int32_t getTimecodesPerSecond() const;
-    std::int32_t getLevel() const;
+    // Whether the stream is open and running. After the audio server went away RtAudio closes
+    // the stream on a thread of its own, so this turns false within moments.
+    bool streamRunning() const;
+    // Buffers the callback has handled since construction; any thread; wraps.
+    std::uint32_t blocksDelivered() const { return blocks.load(std::memory_order_acquire); }
+    // Blocks the calling thread until wakeups differs from seen; returns the new count. The
+    // callback wakes it after every buffer, and so does wake, from any thread.
+    std::uint32_t waitForWakeup(std::uint32_t seen) const;
+    std::uint32_t wakeupCount() const { return wakeups.load(std::memory_order_acquire); }
+    void wake();
 
 private:
+    static int inputCallback(void* outputBuffer, void* inputBuffer, unsigned int frames, double streamTime,
+                             RtAudioStreamStatus status, void* userData);
+    void handleBuffer(const std::int16_t* captured, std::int32_t frames);
     void scanDevices(RtAudio::Api api);
-    bool startStream(const DeviceEntry& entry, std::int16_t channelCount);
+    bool startStream(const DeviceEntry& entry, std::int32_t channelCount, unsigned int requestedFrames, bool quietly);
     void stopCapture();
 
     std::unique_ptr<RtAudio> audio;  // null until the first open; replaced by every open
     std::vector<DeviceEntry> entries;
-    TimecodeDecoder decoder;  // the callback's user data
+    std::vector<std::unique_ptr<Deck>> decks;  // fixed while a stream runs: the callback walks them
+    std::vector<std::int16_t> stereo;  // the callback's scratch block, sized before each stream starts
+    std::int32_t channelCount = 0;     // of the running stream
     std::vector<std::string> descriptions;
     std::int16_t streamDevice = -1;  // -1 while no stream is open
+    unsigned int bufferFrames = defaultBufferFrames;
+    bool realtimeWasRefused = false;
+    std::atomic<std::uint32_t> blocks{0};
+    std::atomic<std::uint32_t> wakeups{0};
+
+    static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 };
 
 }  // namespace platora

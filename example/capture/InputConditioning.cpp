@@ -1,19 +1,10 @@
 #include "InputConditioning.h"
 
-#include "TimecodeDecoder.h"
-
 #include <algorithm>
 #include <bit>
 #include <limits>
 
 namespace platora {
-
-std::atomic<std::int16_t> channelCountSetting{initialChannelCount};
-std::atomic<std::int16_t> preampGainSetting{initialPreampGain};
-std::atomic<bool> riaaEnabledSetting{false};
-
-static_assert(std::atomic<std::int16_t>::is_always_lock_free);
-static_assert(std::atomic<bool>::is_always_lock_free);
 
 namespace {
 
@@ -43,13 +34,14 @@ std::int16_t saturated(std::int32_t value)
     return static_cast<std::int16_t>(std::clamp(value, sampleMin, sampleMax));
 }
 
-void keepLastPair(std::int16_t* samples, std::int32_t frames, std::int32_t channelCount)
+void takePair(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int32_t pair,
+              std::int16_t* stereo)
 {
-    // Each write lands before its read position, so copying upward loses nothing.
+    const std::int16_t* left = captured + 2 * pair;
     for (std::int32_t f = 0; f < frames; ++f) {
-        const std::int16_t* frame = samples + static_cast<std::ptrdiff_t>(channelCount) * f;
-        samples[2 * f] = frame[channelCount - 2];
-        samples[2 * f + 1] = frame[channelCount - 1];
+        const std::int16_t* frame = left + static_cast<std::ptrdiff_t>(channelCount) * f;
+        stereo[2 * f] = frame[0];
+        stereo[2 * f + 1] = frame[1];
     }
 }
 
@@ -72,26 +64,13 @@ void applyGain(std::int16_t* samples, std::int32_t count, std::int16_t gain)
 
 const double riaaScale = riaaCoefficientSum;
 
-void conditionBlock(std::int16_t* samples, std::int32_t frames, std::int32_t channelCount,
-                    std::int16_t preampGain, bool riaaEnabled)
+void conditionPair(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int32_t pair,
+                   std::int16_t preampGain, bool riaaEnabled, std::int16_t* stereo)
 {
-    if (channelCount > 2) keepLastPair(samples, frames, channelCount);
+    takePair(captured, frames, channelCount, pair, stereo);
     const std::int32_t count = 2 * frames;
-    if (riaaEnabled) applyRiaa(samples, count);
-    applyGain(samples, count, preampGain);
-}
-
-int inputCallback(void* /*outputBuffer*/, void* inputBuffer, unsigned int frames, double /*streamTime*/,
-                  RtAudioStreamStatus /*status*/, void* userData)
-{
-    if (inputBuffer == nullptr || userData == nullptr) return 0;
-    auto* samples = static_cast<std::int16_t*>(inputBuffer);
-    const auto frameCount = static_cast<std::int32_t>(frames);
-    conditionBlock(samples, frameCount, channelCountSetting.load(std::memory_order_relaxed),
-                   preampGainSetting.load(std::memory_order_relaxed),
-                   riaaEnabledSetting.load(std::memory_order_relaxed));
-    static_cast<TimecodeDecoder*>(userData)->processBlock(samples, 2 * frameCount);
-    return 0;
+    if (riaaEnabled) applyRiaa(stereo, count);
+    applyGain(stereo, count, preampGain);
 }
 
 }  // namespace platora

@@ -5,10 +5,9 @@
 #include "FinalScratchCodeTable.h"
 #include "GainAndCalibration.h"
 #include "SettingsFile.h"
+#include "Streaming.h"
 
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 namespace platora {
 
@@ -21,12 +20,6 @@ constexpr int defaultPort = 44444;
 constexpr const char* defaultHost = "127.0.0.1";
 constexpr float finalScratchCalibration = 1.2f;
 constexpr float mixvibesCalibration = 1.07f;
-constexpr std::chrono::milliseconds streamingCycle{5};
-constexpr double fullScale = 32767.0;
-constexpr double speedPercent = 100.0;
-
-// Pair n uses channels 2n+1 and 2n+2, so the stream needs 2n+2 channels.
-int channelsForPair(int pair) { return 2 * pair + 2; }
 
 }  // namespace
 
@@ -98,7 +91,8 @@ void Dialogue::chooseChannels() {
     for (;;) {
         const int pair = parseMenuAnswer(readAnswer(menuAnswerLimit));
         if (pair >= 0 && pair < pairs) {
-            channelCount = channelsForPair(pair);
+            controller->deck(0).setPair(pair);
+            channelCount = controller->deck(0).channelsNeeded();
             return;
         }
         std::printf("The selected channels are invalid!\n Please try again.\n");
@@ -116,7 +110,7 @@ void Dialogue::chooseVinyl() {
         }
         std::printf("The selected vinyl type is invalid!\n Please try again.\n");
     }
-    controller->setVinylType(vinylChoice);
+    controller->deck(0).setVinylType(vinylChoice);
     riaaEnabled = false;
     if (vinylChoice == FinalScratch) loadCodeTable();
 }
@@ -140,7 +134,7 @@ void Dialogue::chooseRiaa() {
     std::printf("1. continue\n");
     if (parseChoice(readAnswer(menuAnswerLimit)) == 0) {
         riaaEnabled = true;
-        controller->setRiaaEnabled(true);
+        controller->deck(0).setRiaaEnabled(true);
     }
 }
 
@@ -152,7 +146,7 @@ bool Dialogue::choosePreamp() {
     if (parseChoice(readAnswer(menuAnswerLimit)) != 0) return true;
     preampEnabled = true;
     if (!openStream()) return false;
-    preampReachedTarget = autoAdjustGain(*controller);
+    preampReachedTarget = autoAdjustGain(controller->deck(0));
     return true;
 }
 
@@ -168,12 +162,12 @@ bool Dialogue::chooseCalibration() {
     if (parseChoice(readAnswer(menuAnswerLimit)) != 0) return true;
     calibrationRan = true;
     if (!preampEnabled && !openStream()) return false;
-    calibrationSetting = runCalibration(*controller, calibrationSetting);
+    calibrationSetting = runCalibration(controller->deck(0), calibrationSetting);
     return true;
 }
 
 bool Dialogue::openDevice() {
-    return controller->open(static_cast<std::int16_t>(deviceIndex), static_cast<std::int16_t>(channelCount));
+    return controller->open(static_cast<std::int16_t>(deviceIndex));
 }
 
 bool Dialogue::openStream() {
@@ -184,7 +178,7 @@ bool Dialogue::openStream() {
 }
 
 void Dialogue::setUpOsc() {
-    controller->setCalibration(calibrationSetting);
+    controller->deck(0).setCalibration(calibrationSetting);
     redraw();
     std::printf("\n\n\nOSC Send setup (UDP):\n\n");
     for (;;) {
@@ -197,8 +191,10 @@ void Dialogue::setUpOsc() {
         host = readAnswer(hostAnswerLimit);
         if (host.empty()) host = defaultHost;
         std::string error;
-        sender = OscSender::create(host.c_str(), port, error);
-        if (sender) break;
+        if (auto sender = OscSender::create(host.c_str(), port, error)) {
+            controller->deck(0).setDestination(std::move(sender));
+            break;
+        }
         std::printf("%s. Please try again.\n", error.c_str());
     }
     if (!installStopHandler()) std::printf("Unable to install close handler!\n");
@@ -209,7 +205,6 @@ bool Dialogue::startStreamAfterSetup() {
     if (openDevice()) return true;
     std::printf("Initialization failed!\n Press any key to quit.");
     pauseForKey();
-    sender.reset();
     return false;
 }
 
@@ -222,20 +217,11 @@ void Dialogue::stream() {
     std::printf("%s", separator);
     std::printf("\nOSC Streaming running...\n");
     std::fflush(stdout);
-    do {
-        const float position = controller->getPosition();
-        const std::int32_t tps = controller->getTimecodesPerSecond();
-        const std::int32_t level = controller->getLevel();
-        const float speed = controller->getSpeed();
-        sender->sendFloat("/scratch/pos", position);
-        sender->sendFloat("/scratch/TPS", static_cast<float>(tps));
-        sender->sendFloat("/scratch/speed", static_cast<float>(speed * speedPercent));
-        sender->sendFloat("/scratch/vol", static_cast<float>(level * (1.0 / fullScale)));
-        std::this_thread::sleep_for(streamingCycle);
-    } while (!stopRequested.load(std::memory_order_relaxed));
-    // The stream stops before the decoder goes; the sender goes last.
+    StreamingChoices choices;
+    choices.deviceIndex = static_cast<std::int16_t>(deviceIndex);
+    streamDecks(*controller, choices);
+    // The stream stops before the deck, and with it the sender, goes.
     controller.reset();
-    sender.reset();
 }
 
 void Dialogue::redraw() {

@@ -40,7 +40,7 @@ private:
     std::unique_ptr<CaptureController> controller;
     std::string description;
     int deviceIndex = -1;
-    int channelCount = 0;  // 2n + 2 for channel pair n
+    int channelCount = 0;  // 2n + 2 for channel pair n: the stream's channels
     int vinylChoice = -1;
     bool riaaEnabled = false;
     bool preampEnabled = false;
@@ -50,7 +50,6 @@ private:
     std::string codeTableProblem;  // empty unless FinalScratch positions cannot be decoded
     int port = 0;
     std::string host;
-    std::unique_ptr<OscSender> sender;
 };
 
 }  // namespace platora

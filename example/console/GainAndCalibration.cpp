@@ -44,34 +44,39 @@ bool recordPlays(float positionBefore, float positionNow) {
     return travel >= slowestTravelSeconds && travel <= fastestTravelSeconds;
 }
 
-std::int32_t levelAfterGain(CaptureController& controller, float gain) {
-    controller.setPreampGain(gain);
+std::int32_t levelAfterGain(Deck& deck, float gain) {
+    deck.setPreampGain(gain);
     sleepFor(gainSettle);
-    return controller.getLevel();
+    return deck.getLevel();
 }
 
 }  // namespace
 
-bool autoAdjustGain(CaptureController& controller) {
+bool autoAdjustGain(Deck& deck) {
     std::printf("\nStart playback and press <enter> to auto-adjust the volume.\n");
     pauseForKey();
-    float gain = firstGain;
     setCursorPosition(0, gainRow);
     std::printf("calculate needed amplification...                                     \n");
-    std::int32_t level = levelAfterGain(controller, gain);
+    if (raiseGainToTarget(deck)) return true;
+    std::printf("No signal reached the target level; the software preamp stays at gain 1.\n");
+    return false;
+}
+
+bool raiseGainToTarget(Deck& deck) {
+    float gain = firstGain;
+    std::int32_t level = levelAfterGain(deck, gain);
     while (level <= targetLevel) {
-        if (gain >= gainCeiling) {
-            controller.setPreampGain(firstGain);
-            std::printf("No signal reached the target level; the software preamp stays at gain 1.\n");
+        if (gain >= gainCeiling || stopRequested.load(std::memory_order_relaxed)) {
+            deck.setPreampGain(firstGain);
             return false;
         }
         gain = static_cast<float>(gain + gainStep);
-        level = levelAfterGain(controller, gain);
+        level = levelAfterGain(deck, gain);
     }
     return true;
 }
 
-float runCalibration(CaptureController& controller, float valueInForce) {
+float runCalibration(Deck& deck, float valueInForce) {
     std::printf("\nStart playback and press <enter> to run calibration.\n");
     pauseForKey();
     int timeLeft = sweepMs;
@@ -79,13 +84,13 @@ float runCalibration(CaptureController& controller, float valueInForce) {
     float best = firstCalibration;
     std::int32_t bestTps = 0;
     int tick = 0;
-    controller.setCalibration(current);
-    float position = controller.getPosition();
+    deck.setCalibration(current);
+    float position = deck.getPosition();
     for (;;) {
         sleepFor(std::chrono::milliseconds(cycleMs));
-        const std::int32_t tps = controller.getTimecodesPerSecond();
+        const std::int32_t tps = deck.getTimecodesPerSecond();
         const float positionBefore = position;
-        position = controller.getPosition();
+        position = deck.getPosition();
         // Strict: on a tie the earlier, smaller value stays.
         if (tps > bestTps && recordPlays(positionBefore, position)) {
             bestTps = tps;
@@ -100,7 +105,7 @@ float runCalibration(CaptureController& controller, float valueInForce) {
         if (tick == cyclesPerValue) {
             tick = 0;
             current = static_cast<float>(current + calibrationStep);
-            controller.setCalibration(current);
+            deck.setCalibration(current);
         } else {
             ++tick;
         }

@@ -2,7 +2,6 @@
 // The audio thread writes the decoder while these tests read it: run them under TSan too.
 #include "CaptureController.h"
 #include "FinalScratchCodeTable.h"
-#include "InputConditioning.h"
 #include "JackServer.h"
 #include "VinylType.h"
 
@@ -111,9 +110,6 @@ protected:
         controller.reset();  // the stream goes before what it listens to
         players.clear();
         JackServerTest::TearDown();
-        channelCountSetting = initialChannelCount;
-        preampGainSetting = initialPreampGain;
-        riaaEnabledSetting = false;
     }
 
     // Players start before the scan: RtAudio lists the JACK clients present at that time.
@@ -134,9 +130,16 @@ protected:
         return -1;
     }
 
-    bool levelBecomes(std::int32_t level) const
+    // One deck per pair, in this order.
+    bool open(std::int16_t index, const std::vector<std::int32_t>& pairs)
     {
-        return eventually([&] { return controller->getLevel() == level; });
+        controller->setDeckPairs(pairs);
+        return controller->open(index);
+    }
+
+    bool levelBecomes(std::int32_t level, std::size_t deck = 0) const
+    {
+        return eventually([&] { return controller->deck(deck).getLevel() == level; });
     }
 
     // Input ports of RtAudio's stream clients: one per channel of every open stream.
@@ -180,25 +183,28 @@ TEST_F(CaptureWithJack, AStreamRunsOnThroughRefusedOpensAndFollowsGainAndRiaaSet
 {
     play("tonegen", {10000, -5000});
     scan();
-    ASSERT_TRUE(controller->open(indexOf("tonegen"), 2));
-    ASSERT_TRUE(levelBecomes(10000)) << "level " << controller->getLevel();
+    ASSERT_TRUE(open(indexOf("tonegen"), {0}));
+    Deck& deck = controller->deck(0);
+    ASSERT_TRUE(levelBecomes(10000)) << "level " << deck.getLevel();
+    EXPECT_TRUE(controller->streamRunning());
+    EXPECT_EQ(controller->grantedBufferFrames(), periodFrames);
+    const std::uint32_t blocks = controller->blocksDelivered();
+    EXPECT_NE(controller->waitForWakeup(controller->wakeupCount()), 0u);
+    EXPECT_TRUE(eventually([&] { return controller->blocksDelivered() != blocks; }));
 
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(controller->open(-1, 6));
-    EXPECT_FALSE(controller->open(static_cast<std::int16_t>(controller->deviceCount()), 6));
-    EXPECT_FALSE(controller->open(indexOf("tonegen"), 1));
+    EXPECT_FALSE(controller->open(-1));
+    EXPECT_FALSE(controller->open(static_cast<std::int16_t>(controller->deviceCount())));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    // Still two channels per frame for the callback.
-    EXPECT_EQ(channelCountSetting.load(), 2);
     EXPECT_EQ(streamPortCount(), 2);
 
-    controller->setPreampGain(2.7f);
-    EXPECT_TRUE(levelBecomes(20000)) << "level " << controller->getLevel();
-    controller->setRiaaEnabled(true);
-    EXPECT_TRUE(levelBecomes(20334)) << "level " << controller->getLevel();
-    controller->setPreampGain(4.0f);
+    deck.setPreampGain(2.7f);
+    EXPECT_TRUE(levelBecomes(20000)) << "level " << deck.getLevel();
+    deck.setRiaaEnabled(true);
+    EXPECT_TRUE(levelBecomes(20334)) << "level " << deck.getLevel();
+    deck.setPreampGain(4.0f);
     // 10167 x 4 saturates at both ends, so the troughs read -32768; wrapped, the level would be 24868.
-    EXPECT_TRUE(levelBecomes(32768)) << "level " << controller->getLevel();
+    EXPECT_TRUE(levelBecomes(32768)) << "level " << deck.getLevel();
 }
 
 TEST_F(CaptureWithJack, ARefusedChannelCountGivesRtAudiosMessageAndNeitherItNorDestructionLeavesAStream)
@@ -207,13 +213,13 @@ TEST_F(CaptureWithJack, ARefusedChannelCountGivesRtAudiosMessageAndNeitherItNorD
     scan();
     const std::int16_t index = indexOf("tonegen");
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(controller->open(index, 4));
+    EXPECT_FALSE(open(index, {1}));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.rfind("\nRtApiJack::probeDeviceOpen: requested number of channels (4)", 0), 0u) << err;
     EXPECT_EQ(err.substr(err.size() - 2), "\n\n");
     EXPECT_EQ(streamPortCount(), 0);
 
-    ASSERT_TRUE(controller->open(index, 2));
+    ASSERT_TRUE(open(index, {0}));
     EXPECT_TRUE(levelBecomes(7000));
     ASSERT_EQ(streamPortCount(), 2);
     controller.reset();
@@ -223,18 +229,18 @@ TEST_F(CaptureWithJack, ARefusedChannelCountGivesRtAudiosMessageAndNeitherItNorD
     EXPECT_EQ(streamPortCount(), 0);
 }
 
-TEST_F(CaptureWithJack, ASecondOpenReplacesTheFirstStreamAndFourChannelsDecodeTheLastPair)
+TEST_F(CaptureWithJack, ASecondOpenReplacesTheFirstStreamAndEachDeckDecodesItsOwnPair)
 {
     play("tonegen", {6000, 6000});
     play("quadgen", {20000, 20000, 3000, -2500});
     scan();
-    ASSERT_TRUE(controller->open(indexOf("tonegen"), 2));
+    ASSERT_TRUE(open(indexOf("tonegen"), {0}));
     ASSERT_TRUE(levelBecomes(6000));
-    ASSERT_TRUE(controller->open(indexOf("quadgen"), 4));
-    EXPECT_TRUE(levelBecomes(3000)) << "level " << controller->getLevel();
-    EXPECT_EQ(channelCountSetting.load(), 4);
+    ASSERT_TRUE(open(indexOf("quadgen"), {1, 0}));
+    EXPECT_TRUE(levelBecomes(3000, 0)) << "level " << controller->deck(0).getLevel();
+    EXPECT_TRUE(levelBecomes(20000, 1)) << "level " << controller->deck(1).getLevel();
     EXPECT_EQ(streamPortCount(), 4) << "the first stream's client must be gone";
-    ASSERT_TRUE(controller->open(indexOf("tonegen"), 2));
+    ASSERT_TRUE(open(indexOf("tonegen"), {0}));
     EXPECT_TRUE(levelBecomes(6000));
     EXPECT_EQ(streamPortCount(), 2);
 }
@@ -247,12 +253,12 @@ TEST_F(CaptureWithJack, OpenFindsTheListedDeviceByNameAfterAnEarlierOneLeftAndFa
     const std::int16_t later = indexOf("latergen");
     ASSERT_LT(indexOf("earliergen"), later);
     players.front().reset();  // the devices after it move up by one
-    ASSERT_TRUE(controller->open(later, 2));
-    EXPECT_TRUE(levelBecomes(8000)) << "level " << controller->getLevel();
+    ASSERT_TRUE(open(later, {0}));
+    EXPECT_TRUE(levelBecomes(8000)) << "level " << controller->deck(0).getLevel();
 
     players.clear();
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(controller->open(later, 2));
+    EXPECT_FALSE(controller->open(later));
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("\"latergen\" is no longer available"), std::string::npos) << err;
     EXPECT_EQ(streamPortCount(), 0);
@@ -328,9 +334,11 @@ TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth)
     scan();
     const std::int16_t index = indexOf("livegen");
     ASSERT_EQ(controller->getInputChannels(index), c.channels);
-    controller->setVinylType(c.vinylType);
-    controller->setCalibration(c.calibration);
-    ASSERT_TRUE(controller->open(index, static_cast<std::int16_t>(c.channels)));
+    controller->setDeckPairs({c.channels / 2 - 1});
+    Deck& deck = controller->deck(0);
+    deck.setVinylType(c.vinylType);
+    deck.setCalibration(c.calibration);
+    ASSERT_TRUE(controller->open(index));
 
     struct Reading {
         float position;
@@ -340,7 +348,7 @@ TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth)
     std::vector<Reading> readings;
     int status = -1;
     ASSERT_TRUE(eventually([&] {
-        readings.push_back({controller->getPosition(), controller->getSpeed(), controller->getTimecodesPerSecond()});
+        readings.push_back({deck.getPosition(), deck.getSpeed(), deck.getTimecodesPerSecond()});
         if (::waitpid(generator, &status, WNOHANG) != generator) return false;
         generator = -1;
         return true;
@@ -352,8 +360,8 @@ TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth)
 
     // The decoder reports the last frame read: at most a frame (and a carrier cycle to see
     // its last peak) behind where the record stopped.
-    EXPECT_LE(controller->getPosition(), truthAtEnd + 1e-3);
-    EXPECT_GE(controller->getPosition(), truthAtEnd - 2 * c.frameSeconds);
+    EXPECT_LE(deck.getPosition(), truthAtEnd + 1e-3);
+    EXPECT_GE(deck.getPosition(), truthAtEnd - 2 * c.frameSeconds);
 
     // On the way: positions only within the played stretch and never backwards, speed near 1.
     float previous = 0.0f;
@@ -381,10 +389,10 @@ TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth)
 
     // A refused open still resets the decoder: its results start over.
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(controller->open(index, static_cast<std::int16_t>(c.channels + 2)));
+    EXPECT_FALSE(open(index, {c.channels / 2}));
     testing::internal::GetCapturedStderr();
-    EXPECT_EQ(controller->getPosition(), 0.0f);
-    EXPECT_EQ(controller->getSpeed(), 1.0f);
+    EXPECT_EQ(controller->deck(0).getPosition(), 0.0f);
+    EXPECT_EQ(controller->deck(0).getSpeed(), 1.0f);
 #endif
 }
 

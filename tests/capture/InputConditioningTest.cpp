@@ -1,9 +1,10 @@
+#include "Deck.h"
 #include "InputConditioning.h"
-#include "TimecodeDecoder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace platora {
@@ -13,16 +14,16 @@ using Samples = std::vector<std::int16_t>;
 
 constexpr std::int16_t unitGain = 1;
 
-// The stereo block the decoder is handed: the first 2 x frames samples after conditioning.
-Samples conditioned(Samples buffer, std::int32_t channelCount, std::int16_t gain, bool riaa)
+// The stereo block the decoder is handed; the last pair unless another is named.
+Samples conditioned(const Samples& buffer, std::int32_t channelCount, std::int16_t gain, bool riaa, std::int32_t pair = -1)
 {
     const auto frames = static_cast<std::int32_t>(buffer.size()) / channelCount;
-    conditionBlock(buffer.data(), frames, channelCount, gain, riaa);
-    buffer.resize(static_cast<std::size_t>(2 * frames));
-    return buffer;
+    Samples stereo(static_cast<std::size_t>(2 * frames), 0x7474);
+    conditionPair(buffer.data(), frames, channelCount, pair < 0 ? channelCount / 2 - 1 : pair, gain, riaa, stereo.data());
+    return stereo;
 }
 
-TEST(ChannelPair, TheLastTwoChannelsOfEveryFrameReachTheDecoder)
+TEST(ChannelPair, TheChosenTwoChannelsOfEveryFrameReachTheDecoder)
 {
     const Samples stereo = {1, -2, 3, -4, 32767, -32768};
     EXPECT_EQ(conditioned(stereo, 2, unitGain, false), stereo);
@@ -31,16 +32,8 @@ TEST(ChannelPair, TheLastTwoChannelsOfEveryFrameReachTheDecoder)
     for (std::int16_t frame = 0; frame < 5; ++frame)
         for (std::int16_t channel = 0; channel < 6; ++channel) six.push_back(static_cast<std::int16_t>(100 * frame + channel));
     EXPECT_EQ(conditioned(six, 6, unitGain, false), (Samples{4, 5, 104, 105, 204, 205, 304, 305, 404, 405}));
-}
-
-TEST(ChannelPair, CountsOfTwoOrLessTakeTheBufferAsStereo)
-{
-    const Samples captured = {7, 8, 9, 10};
-    for (std::int32_t count : {1, 0, -1}) {
-        Samples buffer = captured;
-        conditionBlock(buffer.data(), 2, count, unitGain, false);
-        EXPECT_EQ(buffer, captured) << "channel count " << count;
-    }
+    EXPECT_EQ(conditioned(six, 6, unitGain, false, 0), (Samples{0, 1, 100, 101, 200, 201, 300, 301, 400, 401}));
+    EXPECT_EQ(conditioned(six, 6, unitGain, false, 1), (Samples{2, 3, 102, 103, 202, 203, 302, 303, 402, 403}));
 }
 
 TEST(Riaa, ScalesByTheCoefficientSumRoundedToFloatThenTruncatedAndSaturates)
@@ -82,32 +75,38 @@ TEST(Gain, ComesAfterRiaaWhichComesAfterThePairIsTaken)
     EXPECT_EQ(conditioned({32767, -32768}, 2, 2, true), (Samples{32767, -32768}));
 }
 
-TEST(InputCallback, HandsTheConditionedPairToTheDecoderWithEachBuffersSettingsAndAlwaysReturnsZero)
+TEST(Deck, DecodesItsOwnPairWithItsOwnSettingsAndLeavesTheCapturedBufferAsItWas)
 {
-    TimecodeDecoder decoder;
-    decoder.reset(44100);
-    const auto call = [&](Samples buffer) { return inputCallback(nullptr, buffer.data(), 1024, 0.0, 0, &decoder); };
-    channelCountSetting = 4;
-    preampGainSetting = 2;
     Samples quad;
-    for (int frame = 0; frame < 1024; ++frame) quad.insert(quad.end(), {30000, -30000, 1000, -1500});
-    EXPECT_EQ(call(quad), 0);
-    EXPECT_EQ(decoder.getLevel(), 3000);
+    for (int frame = 0; frame < 1024; ++frame) quad.insert(quad.end(), {1000, -1500, 100, -100});
+    const Samples captured = quad;
+    Samples stereo(2 * 1024);
+    Deck first(0), second(1);
+    for (Deck* deck : {&first, &second}) deck->reset(44100);
+    first.setPreampGain(2.7f);
+    second.setRiaaEnabled(true);
+    second.setPreampGain(3.0f);
+    first.process(quad.data(), 1024, 4, stereo.data());
+    second.process(quad.data(), 1024, 4, stereo.data());
+    EXPECT_EQ(first.getLevel(), 3000);
+    EXPECT_EQ(second.getLevel(), 303);
+    EXPECT_EQ(quad, captured);
+    EXPECT_EQ(second.channelsNeeded(), 4);
+}
 
-    channelCountSetting = 2;
-    riaaEnabledSetting = true;
-    preampGainSetting = 3;
-    EXPECT_EQ(call(Samples(2 * 1024, 100)), 0);
-    EXPECT_EQ(decoder.getLevel(), 303);
-    // A return other than zero would stop the stream.
-    EXPECT_EQ(inputCallback(nullptr, nullptr, 1024, 0.0, 0, &decoder), 0);
-    EXPECT_EQ(inputCallback(nullptr, nullptr, 0, 0.0, 0, &decoder), 0);
-    EXPECT_EQ(call(Samples(2 * 1024, -32768)), 0);
-    EXPECT_EQ(decoder.getLevel(), 32768);
-
-    channelCountSetting = initialChannelCount;
-    preampGainSetting = initialPreampGain;
-    riaaEnabledSetting = false;
+TEST(Deck, PreampGainIsTruncatedTowardZeroAndKeepsTheLowSixteenBits)
+{
+    Deck deck;
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    constexpr float infinity = std::numeric_limits<float>::infinity();
+    const std::pair<float, std::int16_t> cases[] = {
+        {1.5f, 1},         {2.0f, 2},          {0.99f, 0},      {-1.5f, -1},       {-0.99f, 0},
+        {32767.9f, 32767}, {32768.0f, -32768}, {65536.0f, 0},   {70000.5f, 4464},  {-32769.0f, 32767},
+        {1e12f, 0},        {nan, 0},           {infinity, 0}};
+    for (const auto& [gain, stored] : cases) {
+        deck.setPreampGain(gain);
+        EXPECT_EQ(deck.preampGain(), stored) << "gain " << gain;
+    }
 }
 
 }  // namespace

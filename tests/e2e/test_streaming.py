@@ -1,9 +1,11 @@
 """The whole chain: a Mixvibes record played into JACK (jackd, or PipeWire's JACK face), or
 read by plain ALSA from a file; platora answered through a terminal, its OSC received by
-oscdump and held against the generator's truth."""
+oscdump and held against the generator's truth. Under jackd the server is then killed and a
+new one started under its name."""
 
 import math
 import os
+import signal
 import statistics
 import subprocess
 import time
@@ -15,6 +17,8 @@ ADDRESSES = ["/scratch/pos", "/scratch/TPS", "/scratch/speed", "/scratch/vol"]
 MAX_LATE_SHARE = 0.05  # positions that came late (see Truth) stay rare
 TPS_WINDOW_SECONDS = 2.5  # the count covers a little over a second; give it two
 GAIN_TARGET_LEVEL, FULL_SCALE = 16360, 32767  # auto-gain stops above the target
+LOSS_NOTICED_SECONDS, DOWN_SECONDS, RESUME_SECONDS = 0.25, 2.0, 5.0
+LOST_LINE, BACK_LINE = "The audio input was lost", "The audio input is back"
 
 
 class MixvibesStreaming(E2ETest):
@@ -22,6 +26,7 @@ class MixvibesStreaming(E2ETest):
     # Forward, slowing to half speed, backwards, forward again; then from the start.
     PROFILE = "1:4,1->0.5:1,0.5:1,0.5->-1:0.5,-1:1.5,-1->1:0.5,1:2"
     PLAY_SECONDS = 13.0  # past the loop's jump back to the start at 10.5 s
+    REJOINS = True  # then the server is killed and a new one started under its name
     DEVICE, API = PLAYER, "LINUX_JACK"  # the device that captures the record
 
     def capture_env(self, server, generator):
@@ -49,6 +54,22 @@ class MixvibesStreaming(E2ETest):
         self.assertIn(f"> Streaming OSC data to 127.0.0.1:{receiver.port}\r\n", screen)
 
         time.sleep(max(0.0, play_began + self.PLAY_SECONDS - time.time()))
+        killed = restarted = math.inf
+        if self.REJOINS:
+            killed = time.time() - play_began
+            server.stop(signal.SIGKILL)
+            program.expect(LOST_LINE)
+            time.sleep(DOWN_SECONDS)  # a reopen or two fails meanwhile
+            rejoin = self.workpath("rejoin")
+            os.makedirs(rejoin)
+            restarted = time.time() - play_began
+            server = self.start(chain.JackServer(rejoin, server_name=server.server_name))
+            # The reopened stream's connection starts this player.
+            self.start(chain.Generator(BINARIES["platora-gen"], server, rejoin, client=PLAYER, vinyl=1, level=self.LEVEL))
+            deadline = time.time() + RESUME_SECONDS
+            while time.time() < deadline and not self.resumed(receiver, play_began + restarted):
+                time.sleep(0.1)
+            program.expect(BACK_LINE)
         interrupted = time.time()
         program.interrupt()
         self.assertExitsWithZero(program, timeout=5)
@@ -60,9 +81,12 @@ class MixvibesStreaming(E2ETest):
 
         with self.subTest("every cycle sends the four messages in order, the last one too, and Ctrl-C ends it"):
             self.assertGreater(len(messages), 4 * 1000)
-            self.assertEqual([a for _, a, _ in messages], ADDRESSES * (len(messages) // 4))
-            self.assertEqual(len(messages) % 4, 0)
-            self.assertLess(messages[-1][0] + play_began - interrupted, 0.5)
+            self.assertEqual([a for _, a, _ in every], ADDRESSES * (len(every) // 4))
+            self.assertEqual(len(every) % 4, 0)
+            self.assertLess(every[-1][0] + play_began - interrupted, 0.5)
+        if self.REJOINS:
+            with self.subTest("a killed server is noticed at once, the values go to rest, and a new one is rejoined"):
+                self.check_loss_and_rejoin(every, killed, restarted)
         with self.subTest("positions are within a frame of the record"):
             self.check_positions(truth, messages)
         with self.subTest("speed is 100 at nominal speed, its share of it when slower, negative backwards"):
@@ -84,6 +108,30 @@ class MixvibesStreaming(E2ETest):
             gains = range(least_gain, least_gain + 3)
             self.assertTrue(any(abs(max(volumes) - self.LEVEL * gain) < 2e-3 for gain in gains),
                             f"volume {max(volumes)} is not {self.LEVEL} times one of {list(gains)}")
+
+    @staticmethod
+    def resumed(receiver, since):
+        return any(arrival > since and address == "/scratch/TPS" and value > 0
+                   for arrival, address, value in receiver.messages())
+
+    def check_loss_and_rejoin(self, every, killed, restarted):
+        cycles = [every[i:i + 4] for i in range(0, len(every), 4)]
+        last_before = [c for c in cycles if c[0][0] < killed][-1]
+        held = last_before[0][2]
+        at_rest = [c[0][0] for c in cycles if [v for _, _, v in c] == [held, 0.0, 0.0, 0.0]]
+        self.assertTrue(at_rest and at_rest[0] - killed <= LOSS_NOTICED_SECONDS,
+                        f"first cycle at rest {at_rest[:1]} s, server killed at {killed:.3f} s")
+        measured(f"input loss sent {(at_rest[0] - killed) * 1000:.0f} ms after the server was killed")
+        down = [c for c in cycles if killed + LOSS_NOTICED_SECONDS <= c[0][0] <= restarted]
+        self.assertTrue(all([v for _, _, v in c] == [held, 0.0, 0.0, 0.0] for c in down), "values moved while lost")
+        gaps = [b[0][0] - a[0][0] for a, b in zip(down, down[1:])]
+        self.assertGreater(len(down), 0.5 * (restarted - killed) / 0.005, f"too few cycles while lost; gaps {max(gaps):.3f}")
+        back = [c for c in cycles if c[0][0] > restarted and c[1][2] > 0]
+        self.assertTrue(back and back[0][0][0] - restarted <= RESUME_SECONDS, "positions did not resume")
+        measured(f"positions resumed {back[0][0][0] - restarted:.2f} s after the new server started; longest gap "
+                 f"between cycles while lost {max(gaps) * 1000:.0f} ms")
+        # The same gain as before: the same level reads the same volume.
+        self.assertAlmostEqual(back[-1][3][2], last_before[3][2], delta=2e-3)
 
     def check_positions(self, truth, messages):
         arrivals = []  # each time the position changes
@@ -115,6 +163,7 @@ class MixvibesStreaming(E2ETest):
 
 class MixvibesStreamingThroughPipeWire(MixvibesStreaming):
     """The same record and checks, with PipeWire in place of jackd: a desktop's path."""
+    REJOINS = False
 
     def start_server(self):
         return self.start_pipewire()
@@ -124,6 +173,7 @@ class MixvibesStreamingOnWindows(MixvibesStreaming):
     """The Windows program under Wine (--platora runs it): the record goes from JACK's loopback
     ports through ALSA's default device (alsa-lib's JACK plugin) to Wine's DirectSound."""
     DEVICE, API = "In: default", "WINDOWS_DS"  # Wine's name for ALSA's default capture device
+    REJOINS = False
     PLAY_SECONDS = 26.0  # the dialogue under Wine takes seconds: a whole second loop after it
 
     def start_server(self):

@@ -1,0 +1,72 @@
+#include "Deck.h"
+
+#include "InputConditioning.h"
+#include "OscSender.h"
+
+#include <cmath>
+
+namespace platora {
+
+namespace {
+
+constexpr double msPerSecond = 1000.0;
+constexpr double fullScale = 32767.0;
+constexpr double speedPercent = 100.0;
+
+std::int16_t lowSixteenBits(float gain)
+{
+    constexpr float beyondAnyLowBits = 0x1p40f;  // floats this large are multiples of 2^16
+    if (!std::isfinite(gain) || std::fabs(gain) >= beyondAnyLowBits) return 0;
+    const auto truncated = static_cast<std::int64_t>(gain);  // toward zero
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(truncated));
+}
+
+}  // namespace
+
+Deck::Deck(std::int32_t pair) : pair_(pair) {}
+
+Deck::~Deck() = default;
+
+void Deck::reset(std::int32_t sampleRate)
+{
+    decoder_.reset(sampleRate);
+    position.store(decoder_.getPosition(), std::memory_order_relaxed);
+}
+
+void Deck::setPreampGain(float gain) { preampGain_.store(lowSixteenBits(gain), std::memory_order_relaxed); }
+
+void Deck::setDestination(std::unique_ptr<OscSender> sender) { destination = std::move(sender); }
+
+void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo)
+{
+    conditionPair(captured, frames, channelCount, pair_, preampGain(), riaa(), stereo);
+    decoder_.processBlock(stereo, 2 * frames);
+    double value = decoder_.getPosition();
+    const double speed = decoder_.getSpeed();
+    // Held while the speed is 0 or unknown, and until a position has been read.
+    if (interpolate && std::isfinite(speed) && speed != 0.0 && decoder_.getPositionTime() >= 0.0)
+        value += speed * (decoder_.getTime() - decoder_.getPositionTime()) / msPerSecond;
+    position.store(static_cast<float>(value), std::memory_order_relaxed);
+}
+
+void Deck::send(bool inputLost)
+{
+    if (!destination) return;
+    if (inputLost) {
+        destination->sendFloat("/scratch/pos", heldPosition.load(std::memory_order_relaxed));
+        destination->sendFloat("/scratch/TPS", 0.0f);
+        destination->sendFloat("/scratch/speed", 0.0f);
+        destination->sendFloat("/scratch/vol", 0.0f);
+        return;
+    }
+    const float value = getPosition();
+    const std::int32_t tps = getTimecodesPerSecond();
+    const std::int32_t level = getLevel();
+    const float speed = getSpeed();
+    destination->sendFloat("/scratch/pos", value);
+    destination->sendFloat("/scratch/TPS", static_cast<float>(tps));
+    destination->sendFloat("/scratch/speed", static_cast<float>(speed * speedPercent));
+    destination->sendFloat("/scratch/vol", static_cast<float>(level * (1.0 / fullScale)));
+}
+
+}  // namespace platora

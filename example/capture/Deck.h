@@ -1,0 +1,73 @@
+#pragma once
+
+#include "TimecodeDecoder.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+namespace platora {
+
+class OscSender;
+
+// One turntable: a channel pair of the stream, the conditioning of that pair, its decoder
+// and the destination its results go to. The dialogue streams one deck, stage mode several.
+//
+// Threads: process runs on the audio thread. Pair, vinyl type, interpolation and the
+// destination are set on the main thread while no stream runs; gain, RIAA and calibration
+// at any time. The getters are relaxed atomics: any thread, values may mix blocks.
+class Deck {
+public:
+    explicit Deck(std::int32_t pair = 0);
+    ~Deck();
+    Deck(const Deck&) = delete;
+    Deck& operator=(const Deck&) = delete;
+
+    std::int32_t pair() const { return pair_; }
+    // Pair n is channels 2n+1 and 2n+2, so the stream needs 2n+2 channels.
+    std::int32_t channelsNeeded() const { return 2 * pair_ + 2; }
+    void setPair(std::int32_t pair) { pair_ = pair; }
+
+    // Main thread, while no stream runs: the decoder and the published position start over.
+    void reset(std::int32_t sampleRate);
+    TimecodeDecoder& decoder() { return decoder_; }
+    const TimecodeDecoder& decoder() const { return decoder_; }
+    void setVinylType(std::int32_t type) { decoder_.setVinylType(type); }
+    void setCalibration(float value) { decoder_.setCalibration(value); }
+    // Truncated toward zero; the low 16 bits are kept.
+    void setPreampGain(float gain);
+    void setRiaaEnabled(bool on) { riaaEnabled.store(on, std::memory_order_relaxed); }
+    std::int16_t preampGain() const { return preampGain_.load(std::memory_order_relaxed); }
+    bool riaa() const { return riaaEnabled.load(std::memory_order_relaxed); }
+    // Off: getPosition is exactly the decoder's. On: the position of the last change
+    // advanced by the speed up to the end of the block just decoded.
+    void setInterpolation(bool on) { interpolate = on; }
+
+    void setDestination(std::unique_ptr<OscSender> sender);
+    // The four messages of one cycle. inputLost: speed, timecodes per second and volume 0,
+    // the position held as it was when the input went. One thread at a time sends.
+    void send(bool inputLost);
+    // Main thread, when the input is lost: keeps the position the lost cycles send.
+    void holdPosition() { heldPosition.store(getPosition(), std::memory_order_relaxed); }
+
+    // Audio thread: conditions this deck's pair of `frames` frames of `channelCount`
+    // channels into `stereo` (2 x frames samples) and decodes it.
+    void process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo);
+
+    float getPosition() const { return position.load(std::memory_order_relaxed); }
+    float getSpeed() const { return decoder_.getSpeed(); }
+    std::int32_t getTimecodesPerSecond() const { return decoder_.getTimecodesPerSecond(); }
+    std::int32_t getLevel() const { return decoder_.getLevel(); }
+
+private:
+    TimecodeDecoder decoder_;
+    std::int32_t pair_;
+    bool interpolate = false;
+    std::atomic<std::int16_t> preampGain_{1};
+    std::atomic<bool> riaaEnabled{false};
+    std::atomic<float> position{0.0f};
+    std::atomic<float> heldPosition{0.0f};
+    std::unique_ptr<OscSender> destination;
+};
+
+}  // namespace platora
