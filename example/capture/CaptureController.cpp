@@ -95,6 +95,7 @@ std::int32_t CaptureController::findDevice(const std::string& numberOrName) cons
 
 void CaptureController::setDeckPairs(const std::vector<std::int32_t>& pairs)
 {
+    stopCapture();  // the callback walks the decks
     decks.clear();
     for (const std::int32_t pair : pairs) decks.push_back(std::make_unique<Deck>(pair));
 }

@@ -45,7 +45,7 @@ public:
     // The index of a device given as its number in the list or as its name; -1 if none.
     std::int32_t findDevice(const std::string& numberOrName) const;
 
-    // One deck per pair, in this order, replacing the decks there were. Not while a stream runs.
+    // One deck per pair, in this order, replacing the decks there were; a running stream stops first.
     void setDeckPairs(const std::vector<std::int32_t>& pairs);
     std::size_t deckCount() const { return decks.size(); }
     Deck& deck(std::size_t index) { return *decks[index]; }

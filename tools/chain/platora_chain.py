@@ -447,7 +447,8 @@ class OscDump(_Part):
 
 
 class OnsetProbe(_Part):
-    """Connects to ports (which starts a player) and reports when their signal began."""
+    """Connects to ports (which starts a player) and reports when their signal began. It
+    plays them on as its own out_1.., so players of two records make one 4-channel device."""
 
     name = "platora-onset-probe"
 
@@ -457,14 +458,17 @@ class OnsetProbe(_Part):
         self.server = server
 
     def start(self, timeout=5.0):
-        """Returns the wall-clock time (Unix seconds) of the first sample of signal."""
+        """Returns the wall-clock time (Unix seconds) of the first sample of signal on the
+        first port; self.onsets has one per port."""
         self._spawn(self.argv, env=self.server.client_env())
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             with open(self.log_path, errors="replace") as log:
                 for line in log:
-                    if line.startswith("onset ") and line.endswith("\n"):  # a whole line, not one being written
-                        return float(line.split()[1])
+                    if line.startswith("onset ") and line.endswith("
+"):  # a whole line, not one being written
+                        self.onsets = [float(field) for field in line.split()[1:]]
+                        return self.onsets[0]
             if not self.running():
                 self._fail("ended before the signal began")
             time.sleep(_POLL_SECONDS)

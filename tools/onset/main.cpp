@@ -1,8 +1,9 @@
-// platora-onset-probe CLIENT PORT...: listens to the given output ports and prints, once,
-// "onset SECONDS": the wall-clock time (Unix seconds) at which the first non-zero sample
-// entered the JACK graph. Connecting to a player's timecode ports starts its play, so this
-// is when its ground truth begins. Then waits for SIGINT or SIGTERM. Failures: one line on
-// stderr, exit status 1.
+// platora-onset-probe CLIENT PORT...: listens to the given output ports and prints, once
+// every port has carried signal, "onset SECONDS..." with one wall-clock time (Unix seconds)
+// per port: when its first non-zero sample entered the JACK graph. Connecting to a player's
+// timecode ports starts its play, so this is when its ground truth begins. Every input is
+// also played on as out_N, so several players reach a capture as one device. Then waits for
+// SIGINT or SIGTERM. Failures: one line on stderr, exit status 1.
 #include <jack/jack.h>
 
 #include <atomic>
@@ -10,7 +11,9 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,30 +29,30 @@ void onStopSignal(int) { stopSignal = 1; }
 struct Probe {
     jack_client_t* client = nullptr;
     std::vector<jack_port_t*> inputs;
-    // jack_get_time() of the cycle start plus the sample's offset, in nanoseconds to keep the
-    // offset's fraction of a microsecond; written once by the process thread.
-    std::atomic<std::int64_t> onsetNanoseconds{noOnset};
+    std::vector<jack_port_t*> outputs;
+    // Per input: jack_get_time() of the cycle start plus the sample's offset, in nanoseconds
+    // to keep the offset's fraction of a microsecond; written once by the process thread.
+    std::unique_ptr<std::atomic<std::int64_t>[]> onsetNanoseconds;
     static_assert(std::atomic<std::int64_t>::is_always_lock_free);
 };
 
 int process(jack_nframes_t frames, void* arg) {
     auto* probe = static_cast<Probe*>(arg);
-    if (probe->onsetNanoseconds.load(std::memory_order_relaxed) != noOnset) return 0;
-    jack_nframes_t first = frames;
-    for (jack_port_t* port : probe->inputs) {
-        const auto* samples = static_cast<const float*>(jack_port_get_buffer(port, frames));
-        for (jack_nframes_t i = 0; i < first; ++i)
-            if (samples[i] != 0.0f) first = i;
-    }
     jack_nframes_t cycleFrames = 0;
     jack_time_t cycleStart = 0, nextCycleStart = 0;
     float periodUsecs = 0.0f;
-    if (first == frames ||
-        jack_get_cycle_times(probe->client, &cycleFrames, &cycleStart, &nextCycleStart, &periodUsecs) != 0)
-        return 0;
-    const double offsetUsecs = first * microsecondsPerSecond / jack_get_sample_rate(probe->client);
-    probe->onsetNanoseconds.store(std::llround((static_cast<double>(cycleStart) + offsetUsecs) * 1e3),
-                                  std::memory_order_relaxed);
+    const bool timed = jack_get_cycle_times(probe->client, &cycleFrames, &cycleStart, &nextCycleStart, &periodUsecs) == 0;
+    for (std::size_t p = 0; p < probe->inputs.size(); ++p) {
+        const auto* samples = static_cast<const float*>(jack_port_get_buffer(probe->inputs[p], frames));
+        std::memcpy(jack_port_get_buffer(probe->outputs[p], frames), samples, frames * sizeof(float));
+        if (!timed || probe->onsetNanoseconds[p].load(std::memory_order_relaxed) != noOnset) continue;
+        jack_nframes_t first = 0;
+        while (first < frames && samples[first] == 0.0f) ++first;
+        if (first == frames) continue;
+        const double offsetUsecs = first * microsecondsPerSecond / jack_get_sample_rate(probe->client);
+        probe->onsetNanoseconds[p].store(std::llround((static_cast<double>(cycleStart) + offsetUsecs) * 1e3),
+                                         std::memory_order_relaxed);
+    }
     return 0;
 }
 
@@ -80,11 +83,16 @@ int main(int argc, char** argv) {
     Probe probe;
     probe.client = jack_client_open(argv[1], JackNoStartServer, nullptr);
     if (probe.client == nullptr) return fail("cannot connect to the JACK server");
-    for (int i = 2; i < argc; ++i) {
-        const std::string name = "in_" + std::to_string(i - 1);
-        jack_port_t* port = jack_port_register(probe.client, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        if (port == nullptr) return fail("cannot register port " + name);
-        probe.inputs.push_back(port);
+    const auto ports = static_cast<std::size_t>(argc - 2);
+    probe.onsetNanoseconds = std::make_unique<std::atomic<std::int64_t>[]>(ports);
+    for (std::size_t i = 0; i < ports; ++i) {
+        probe.onsetNanoseconds[i] = noOnset;
+        const std::string number = std::to_string(i + 1);
+        jack_port_t* in = jack_port_register(probe.client, ("in_" + number).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_port_t* out = jack_port_register(probe.client, ("out_" + number).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        if (in == nullptr || out == nullptr) return fail("cannot register ports " + number);
+        probe.inputs.push_back(in);
+        probe.outputs.push_back(out);
     }
     if (jack_set_process_callback(probe.client, &process, &probe) != 0 || jack_activate(probe.client) != 0)
         return fail("cannot activate the client");
@@ -95,12 +103,15 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onStopSignal);
 
     for (bool reported = false; stopSignal == 0; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
-        const std::int64_t onset = probe.onsetNanoseconds.load(std::memory_order_relaxed);
-        if (!reported && onset != noOnset) {
-            std::printf("onset %.6f\n", wallSecondsFromJack(onset));
-            std::fflush(stdout);
-            reported = true;
-        }
+        bool all = true;
+        for (std::size_t i = 0; i < ports; ++i) all = all && probe.onsetNanoseconds[i].load(std::memory_order_relaxed) != noOnset;
+        if (reported || !all) continue;
+        std::printf("onset");
+        for (std::size_t i = 0; i < ports; ++i)
+            std::printf(" %.6f", wallSecondsFromJack(probe.onsetNanoseconds[i].load(std::memory_order_relaxed)));
+        std::printf("\n");
+        std::fflush(stdout);
+        reported = true;
     }
     jack_deactivate(probe.client);
     jack_client_close(probe.client);
