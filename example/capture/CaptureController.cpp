@@ -112,6 +112,7 @@ bool CaptureController::open(std::int16_t index, unsigned int requestedFrames, b
 bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t channels, unsigned int requestedFrames,
                                     bool quietly)
 {
+    lastOpenError.clear();
     try {
         // The old instance (and any stream it still holds) goes before the new one exists.
         audio.reset();
@@ -141,9 +142,12 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
         streamDevice = static_cast<std::int16_t>(input.deviceId);
         audio->startStream();
         if (audio->isStreamRunning()) return true;
+        lastOpenError = "the stream did not start";
     } catch (const RtAudioError& error) {
+        lastOpenError = error.getMessage();
         if (!quietly) error.printMessage();
     } catch (const std::exception& error) {
+        lastOpenError = error.what();
         if (!quietly) std::cerr << '\n' << error.what() << "\n\n";
     }
     stopCapture();

@@ -55,6 +55,8 @@ public:
     // stream is stopped first; the decks are reset before the new stream opens. quietly:
     // RtAudio's message is not printed (retries of an open that failed before).
     bool open(std::int16_t index, unsigned int bufferFrames = defaultBufferFrames, bool quietly = false);
+    // Why the last open failed, in RtAudio's words; empty after a successful one.
+    const std::string& openError() const { return lastOpenError; }
     // Frames per buffer of the last stream opened, as RtAudio granted them.
     unsigned int grantedBufferFrames() const { return bufferFrames; }
     // Whether the system refused realtime scheduling to the last stream that asked for it.
@@ -88,6 +90,7 @@ private:
     std::int16_t streamDevice = -1;  // -1 while no stream is open
     unsigned int bufferFrames = defaultBufferFrames;
     bool realtimeWasRefused = false;
+    std::string lastOpenError;
     std::atomic<std::uint32_t> blocks{0};
     std::atomic<std::uint32_t> wakeups{0};
 

@@ -86,8 +86,8 @@ LiveStatus::State LiveStatus::stateOf(const Deck& deck, bool inputLost) const
 
 int LiveStatus::qualityPercent(Tracked& t, const Deck& deck)
 {
-    t.peaks.push_back(deck.decoder().getPeakCount());
-    t.bitPeaks.push_back(deck.decoder().getBitPeakCount());
+    t.peaks.push_back(deck.decoder().getPeaksSeen());
+    t.bitPeaks.push_back(deck.decoder().getPeaksWithBits());
     if (t.peaks.size() > updatesPerSecond + 1) {
         t.peaks.erase(t.peaks.begin());
         t.bitPeaks.erase(t.bitPeaks.begin());

@@ -21,10 +21,11 @@ constexpr float mixvibesCalibration = 1.07f;
 
 const char* vinylName(VinylType type) { return type == FinalScratch ? "FinalScratch" : "Mixvibes"; }
 
-int failure(const std::string& line)
+int failure(std::string line)
 {
-    std::printf("Error: %s\n", line.c_str());
+    std::replace(line.begin(), line.end(), '\n', ' ');  // RtAudio's words may span lines
     std::fflush(stdout);
+    std::fprintf(stderr, "platora: %s\n", line.c_str());
     return 1;
 }
 
@@ -76,8 +77,8 @@ int runStage(const StageSettings& settings)
 
     if (!installStopHandler()) std::printf("Unable to install close handler!\n");
     const auto deviceIndex = static_cast<std::int16_t>(device);
-    if (!controller.open(deviceIndex, settings.bufferFrames))
-        return failure("cannot open the audio device \"" + deviceName + "\"");
+    if (!controller.open(deviceIndex, settings.bufferFrames, true))
+        return failure("cannot open the audio device \"" + deviceName + "\": " + controller.openError());
     if (controller.grantedBufferFrames() != settings.bufferFrames && !quiet)
         std::printf("> the audio library granted %u frames per buffer (asked for %u)\n",
                     controller.grantedBufferFrames(), settings.bufferFrames);
