@@ -21,7 +21,47 @@ LOSS_NOTICED_SECONDS, DOWN_SECONDS, RESUME_SECONDS = 0.25, 2.0, 5.0
 LOST_LINE, BACK_LINE = "The audio input was lost", "The audio input is back"
 
 
-class MixvibesStreaming(E2ETest):
+class FollowsTheRecord:
+    """Checks of the values sent against a generator's truth, for E2ETest cases."""
+
+    def check_positions(self, truth, messages):
+        arrivals = []  # each time the position changes
+        for arrival, address, value in messages:
+            if address == "/scratch/pos" and (not arrivals or arrivals[-1][1] != value):
+                arrivals.append((arrival, value))
+        self.assertGreater(len(arrivals), 200, "the position hardly changed")
+        ages, late, wrong = [], [], []
+        for arrival, value in arrivals:
+            matched = truth.latest_match(value, arrival - MAX_AGE_SECONDS, arrival, AHEAD_SECONDS, BEHIND_SECONDS)
+            if matched is not None:
+                ages.append(arrival - matched)
+            elif truth.latest_match(value, arrival - STALL_SECONDS, arrival + ONSET_UNCERTAINTY_SECONDS,
+                                    AHEAD_SECONDS, BEHIND_SECONDS) is None:
+                wrong.append(f"{value:.5f} at {arrival:.3f} s")
+            else:
+                late.append(f"{value:.5f} at {arrival:.3f} s")
+        self.assertFalse(wrong, f"{len(wrong)} of {len(arrivals)} positions off the record: {wrong[:8]}")
+        self.assertLessEqual(len(late), MAX_LATE_SHARE * len(arrivals),
+                             f"{len(late)} of {len(arrivals)} positions stale: {late[:8]}")
+        measured(f"position arrival after the record stood within a frame of it: median "
+                 f"{statistics.median(ages) * 1000:.1f} ms, max {max(ages) * 1000:.1f} ms; {len(late)} stale")
+
+    def check_speed(self, truth, messages):
+        checked = {1.0: 0, 0.5: 0, -1.0: 0}
+        wrong = []
+        for arrival, address, value in messages:
+            for speed in checked:
+                if address == "/scratch/speed" and truth.speed_held(arrival - 0.3, arrival, speed):
+                    checked[speed] += 1
+                    if abs(value - 100 * speed) > 5:
+                        wrong.append(f"{value:.2f} at {arrival:.3f} s, record at {speed}")
+        self.assertFalse(wrong, f"{len(wrong)} speeds off: {wrong[:8]}")
+        self.assertGreater(checked[1.0], 100)
+        self.assertGreater(checked[0.5], 20)
+        self.assertGreater(checked[-1.0], 20)
+
+
+class MixvibesStreaming(FollowsTheRecord, E2ETest):
     LEVEL = 0.2  # the auto-gain has to raise it
     # Forward, slowing to half speed, backwards, forward again; then from the start.
     PROFILE = "1:4,1->0.5:1,0.5:1,0.5->-1:0.5,-1:1.5,-1->1:0.5,1:2"
@@ -238,3 +278,65 @@ class MixvibesThroughPipeWireAlsa(MixvibesFromPlainAlsa):
         self.start(chain.WirePlumber(server, self.unpacked("wireplumber", "libwireplumber-0.4-0"), self.workdir))
         self.start(chain.RecordSource(server, recording + ".wav", self.workdir))
         return chain.alsa_pipewire_env(server, self.unpacked("pipewire-alsa", "libpipewire-0.3-0"), self.workdir)
+
+
+class TwoDecksOnTheCommandLine(FollowsTheRecord, E2ETest):
+    """platora --device with two decks on one 4-channel device: one record playing forward on
+    channels 1/2, another backward on 3/4. Each deck's datagrams follow their own record, in
+    either send mode."""
+    SECONDS = 6.0
+    FORWARD, BACKWARD = (100.0, "1"), (500.0, "-1")  # start position, speed profile
+    # send mode, more options, one deck's cycles per second with 1024-frame periods
+    CASES = [("poll", [], (150, 205)), ("block", ["--interpolate", "--buffer", "64"], (38, 48))]
+    MAX_INTERPOLATED_DISTANCE_SECONDS = 0.001
+
+    def test_each_deck_follows_its_own_record_in_each_send_mode(self):
+        server = self.start_server()
+        gen = BINARIES["platora-gen"]
+        records = [self.start(chain.Generator(gen, server, self.workdir, client=f"platora-record{i}", start=start,
+                                              profile=profile, manifest_base=self.workpath(f"truth{i}")))
+                   for i, (start, profile) in enumerate((self.FORWARD, self.BACKWARD))]
+        decks = self.start(chain.OnsetProbe(BINARIES["platora-onset-probe"], server, self.workdir,
+                                            records[0].timecode_ports() + records[1].timecode_ports(),
+                                            client="platora-decks"))
+        began = [min(decks.onsets[0:2]), min(decks.onsets[2:4])]
+        runs = []
+        for send, options, rate in self.CASES:
+            receivers = []
+            for i in range(2):
+                os.makedirs(self.workpath(f"{send}{i}"))
+                receivers.append(self.start(chain.OscDump(self.workpath(f"{send}{i}"))))
+            program = self.start(chain.Platora(BINARIES["platora"], server, self.workpath(send + "0"), "platora-decks",
+                                               ["--send", send, *options] + [f"--deck={i}:mixvibes:{r.port}"
+                                                                             for i, r in enumerate(receivers)]))
+            time.sleep(self.SECONDS)
+            self.assertEqual(program.stop(), 0)
+            runs.append((send, options, rate, receivers, program))
+        for generator in records:
+            generator.stop()
+        truths = [Truth(generator.read_manifest()) for generator in records]
+        for send, options, rate, receivers, program in runs:
+            with open(program.log_path) as log:
+                screen = log.read()
+            for deck, receiver in enumerate(receivers):
+                messages = [(arrival - began[deck], address, value) for arrival, address, value in receiver.messages()
+                            if address.startswith("/scratch/")]
+                with self.subTest(send=send, deck=deck):
+                    self.assertIn(f"deck {deck}: decoding\n", screen)
+                    self.check_positions(truths[deck], messages)
+                    self.check_rate_and_distance(truths[deck], messages, rate, "--interpolate" in options)
+            if "--buffer" in options:
+                self.assertIn("> the audio library granted 1024 frames per buffer (asked for 64)\n", screen)
+
+    def check_rate_and_distance(self, truth, messages, rate, interpolated):
+        sent = [(arrival, value) for arrival, address, value in messages if address == "/scratch/pos"]
+        per_second = (len(sent) - 1) / (sent[-1][0] - sent[0][0])
+        self.assertTrue(rate[0] <= per_second <= rate[1], f"{per_second:.0f} cycles a second")
+        distances = sorted(abs(value - truth.position_at(arrival)) for arrival, value in sent
+                           if truth.speed_held(arrival - 0.5, arrival, truth.speeds[0]))
+        median = statistics.median(distances)
+        measured(f"{'interpolated' if interpolated else 'decoded'} position to the record at sending: median "
+                 f"{median * 1000:.2f} ms, 99th percentile {distances[int(0.99 * len(distances))] * 1000:.2f} ms")
+        if interpolated:
+            self.assertLessEqual(median, self.MAX_INTERPOLATED_DISTANCE_SECONDS)
+

@@ -345,7 +345,7 @@ class Generator(_Part):
     name = "platora-gen"
 
     def __init__(self, gen_path, server, workdir, client="platora-turntable", vinyl=1,
-                 profile=None, loop=False, level=None, channels=2, length=0, manifest_base=None):
+                 profile=None, loop=False, level=None, channels=2, length=0, manifest_base=None, start=None):
         super().__init__(os.path.join(workdir, client + ".log"))
         self.gen_path = gen_path
         self.server = server
@@ -358,6 +358,8 @@ class Generator(_Part):
             self.argv += ["--profile", profile]
         if loop:
             self.argv.append("--loop")
+        if start is not None:
+            self.argv += ["--start", repr(start)]
         if level is not None:
             self.argv += ["--level", repr(level)]
         if manifest_base:
