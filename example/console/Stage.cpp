@@ -42,6 +42,8 @@ float calibrationFor(const StageSettings& settings, VinylType type)
 int runStage(const StageSettings& settings)
 {
     const bool quiet = settings.quiet;
+    // First: a stop signal at any moment ends the program with status 0.
+    if (!installStopHandler()) std::printf("Unable to install close handler!\n");
     CaptureController controller;
     const std::int32_t device = controller.findDevice(settings.device);
     if (device < 0) return failure("no input device \"" + settings.device + "\" (see --list-devices)");
@@ -75,7 +77,6 @@ int runStage(const StageSettings& settings)
         }
     }
 
-    if (!installStopHandler()) std::printf("Unable to install close handler!\n");
     const auto deviceIndex = static_cast<std::int16_t>(device);
     if (!controller.open(deviceIndex, settings.bufferFrames, true))
         return failure("cannot open the audio device \"" + deviceName + "\": " + controller.openError());
