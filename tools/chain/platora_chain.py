@@ -467,8 +467,7 @@ class OnsetProbe(_Part):
         while time.monotonic() < deadline:
             with open(self.log_path, errors="replace") as log:
                 for line in log:
-                    if line.startswith("onset ") and line.endswith("
-"):  # a whole line, not one being written
+                    if line.startswith("onset ") and line.endswith("\n"):  # a whole line, not one being written
                         self.onsets = [float(field) for field in line.split()[1:]]
                         return self.onsets[0]
             if not self.running():
