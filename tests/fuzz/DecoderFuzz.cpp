@@ -5,10 +5,10 @@
 //
 // Input: a 12-byte header, then interleaved 16-bit little-endian samples.
 //   0 sample rate (index)  1 vinyl type (index)  2 calibration (index; past the list: bytes 3-6)
-//   7 channels + 1 (mod 10, so -1 to 8)  8-9 gain  10 RIAA (bit 0)  11 frames per block / 16 - 1
+//   7 channels and pair (2 to 8 channels, any pair within them)  8-9 gain  10 RIAA (bit 0)
+//   11 frames per block / 16 - 1
+#include "Deck.h"
 #include "FrameLayout.h"
-#include "InputConditioning.h"
-#include "TimecodeDecoder.h"
 
 #include <sanitizer/allocator_interface.h>
 
@@ -70,21 +70,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         std::memcpy(&calibration, data + 3, sizeof calibration);
     }
-    const std::int32_t channels = data[7] % 10 - 1;
-    const std::size_t samplesPerFrame = static_cast<std::size_t>(std::max(channels, 2));
+    const std::int32_t channels = 2 + data[7] % 7;
+    const std::int32_t pair = data[7] / 7 % (channels / 2);
+    const auto samplesPerFrame = static_cast<std::size_t>(channels);
     const std::size_t framesPerBlock = (data[11] + 1u) * framesPerBlockStep;
 
-    TimecodeDecoder decoder;
+    Deck deck(pair);
+    TimecodeDecoder& decoder = deck.decoder();
     decoder.setCodeTable(&syntheticTable());
-    decoder.reset(pick(sampleRates, data[0]));
-    decoder.setVinylType(pick(vinylTypes, data[1]));
-    decoder.setCalibration(calibration);
-    channelCountSetting = static_cast<std::int16_t>(channels);
-    preampGainSetting = static_cast<std::int16_t>(data[8] | data[9] << 8);
-    riaaEnabledSetting = (data[10] & 1) != 0;
+    deck.reset(pick(sampleRates, data[0]));
+    deck.setVinylType(pick(vinylTypes, data[1]));
+    deck.setCalibration(calibration);
+    deck.setPreampGain(static_cast<std::int16_t>(data[8] | data[9] << 8));
+    deck.setRiaaEnabled((data[10] & 1) != 0);
+    deck.setInterpolation((data[10] & 2) != 0);
 
     const std::size_t sampleCount = (size - headerBytes) / sizeof(std::int16_t);
     std::vector<std::int16_t> block(framesPerBlock * samplesPerFrame);
+    std::vector<std::int16_t> stereo(2 * framesPerBlock);
     for (std::size_t done = 0; done < sampleCount;) {
         const std::size_t frames = std::min(framesPerBlock, (sampleCount - done + samplesPerFrame - 1) / samplesPerFrame);
         const std::size_t taken = std::min(frames * samplesPerFrame, sampleCount - done);
@@ -92,10 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::memcpy(block.data(), data + headerBytes + done * sizeof(std::int16_t), taken * sizeof(std::int16_t));
         done += taken;
         audioPathRunning = true;
-        inputCallback(nullptr, block.data(), static_cast<unsigned>(frames), 0.0, 0, &decoder);
+        deck.process(block.data(), static_cast<std::int32_t>(frames), channels, stereo.data());
         audioPathRunning = false;
         // Speed may be infinite: the estimate is 1 / mean, and opposite terms can cancel.
-        if (!std::isfinite(decoder.getPosition()) || std::isnan(decoder.getSpeed()) ||
+        if (!std::isfinite(deck.getPosition()) || std::isnan(decoder.getSpeed()) ||
             decoder.getTimecodesPerSecond() < 0 || decoder.getLevel() < 0)
             std::abort();
     }

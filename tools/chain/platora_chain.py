@@ -502,6 +502,12 @@ class Truth:
         return start >= 0 and stop <= self.times[-1] and last > first and all(
             abs(s - speed) < 1e-9 for s in self.speeds[first:last])
 
+    def position_at(self, time):
+        """Where the record stood at this time (rows are a millisecond apart)."""
+        i = min(max(bisect.bisect_left(self.times, time), 1), len(self.times) - 1)
+        share = (time - self.times[i - 1]) / (self.times[i] - self.times[i - 1])
+        return self.positions[i - 1] + share * (self.positions[i] - self.positions[i - 1])
+
     def latest_match(self, value, start, stop, ahead, behind):
         """The latest time in [start, stop] at which the record stood no more than `ahead`
         before and `behind` after `value`, or None."""
