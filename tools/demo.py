@@ -2,10 +2,10 @@
 """Platora without a turntable.
 
 Starts a JACK server with the dummy back end, platora-gen playing a Mixvibes record into it
-(forward, a slow-down, a short reverse, over and over), the console program answered
-automatically through a pseudo-terminal, and platora-monitor in the foreground showing the
-OSC values as they arrive. Ctrl-C stops everything: the monitor, then the console program
-(Ctrl-C ends its streaming), then the generator and the server.
+(forward, a slow-down, a short reverse, over and over), platora streaming from it with a
+command line, and platora-monitor in the foreground showing the OSC values as they arrive.
+Ctrl-C stops everything: the monitor, then platora (SIGINT ends its streaming), then the
+generator and the server.
 
 usage: tools/demo.py BUILD_DIR [--port PORT]
 """
@@ -40,10 +40,6 @@ def binaries(build_dir):
 
 
 def run(paths, port, workdir):
-    try:
-        import platora_console as console
-    except ImportError:
-        sys.exit("demo: needs pexpect (Debian package python3-pexpect; tools/install-deps.sh)")
     if chain.jackd_path() is None:
         sys.exit("demo: needs jackd (Debian package jackd2; tools/install-deps.sh)")
 
@@ -56,11 +52,10 @@ def run(paths, port, workdir):
         parts.add(chain.Generator(paths["platora-gen"], server, workdir, client=PLAYER, vinyl=1,
                                   profile=PROFILE, loop=True, level=LEVEL)).start()
         print(f"platora-gen plays a Mixvibes record as JACK client '{PLAYER}': {PROFILE}, looped.")
-        log_path = os.path.join(workdir, "console.log")
-        print(f"The console program's screen goes to {log_path}")
-        program = console.Console(paths["platora"], server.client_env(), workdir, log_path)
-        console.dialogue_to_streaming(program, PLAYER, vinyl=console.MIXVIBES,
-                                      port=None if port == 44444 else port)
+        args = ["--deck", f"0:mixvibes:{port}"]
+        program = chain.Platora(paths["platora"], server, workdir, PLAYER, args)
+        print(f"platora --device {PLAYER} {' '.join(args)}; its output goes to {program.log_path}")
+        program.start()
         print(f"platora streams OSC to 127.0.0.1:{port}. Ctrl-C stops the demonstration.\n")
         sys.stdout.flush()
         monitor = subprocess.Popen([paths["platora-monitor"], str(port)])
@@ -76,23 +71,17 @@ def run(paths, port, workdir):
             monitor.wait()
     except KeyboardInterrupt:
         status = 0
-    except (chain.ChainError, console.pexpect.ExceptionPexpect) as error:
+    except chain.ChainError as error:
         print(f"\ndemo: {error}", file=sys.stderr)
     finally:
         signal.signal(signal.SIGINT, signal.SIG_IGN)
         print()
-        if program is not None:
-            if program.child.isalive():
-                program.interrupt()
-                try:
-                    code, killed = program.wait_for_exit(timeout=5)
-                    print(f"platora ended with status {code if killed is None else 'signal ' + str(killed)}.")
-                    if code != 0:
-                        status = 1
-                except console.pexpect.ExceptionPexpect:
-                    print("platora did not end after Ctrl-C; killed.")
-                    status = 1
-            program.close()
+        if program is not None and program.running():
+            code = program.stop()
+            print(f"platora ended with status {code}." if code is not None and code >= 0
+                  else f"platora ended by signal {-code}.")
+            if code != 0:
+                status = 1
         parts.stop()
         print("Generator and JACK server stopped.")
     return status
