@@ -45,8 +45,13 @@ Problem readDeckTable(const toml::table& table, StageSettings& settings) {
         (port != nullptr && !port->is_integer())) {
         return std::string("deck: needs pair = NUMBER and vinyl = \"mixvibes\" or \"finalscratch\"; port = NUMBER is optional");
     }
-    std::string text = *textOf(*pair) + ":" + *textOf(*vinyl);
-    if (port != nullptr) text += ":" + *textOf(*port);
+    // Appended piece by piece: GCC 12 at -O2 warns (-Wrestrict) about ":" + a temporary string.
+    std::string text = *textOf(*pair);
+    for (const toml::node* part : {vinyl, port}) {
+        if (part == nullptr) continue;
+        text += ':';
+        text += *textOf(*part);
+    }
     if (const Problem problem = applyStageSetting("deck", text, settings)) return "deck: " + *problem;
     return {};
 }
