@@ -1,12 +1,11 @@
-// platora-latency-probe CLIENT CYCLES: a JACK client with two output ports playing a Mixvibes
-// record that platora (--device CLIENT) decodes, and the receiver of its datagrams. Prints
-// "ready PORT" once it listens on UDP PORT, and plays once both ports are connected. Each cycle
-// is 150 ms of silence, of play from one position, and of play after a jump. At the end prints
-// the median and 99th percentile in ms, and the events missed, of two delays: from the JACK time
-// of the first sample after the silence to the first datagram whose volume shows it, and from
-// the JACK time of the last sample of the first whole frame after the jump to the first datagram
-// with the new position; then the median distance in ms between the positions sent after that
-// and the record's at their arrival. The first two cycles warm up and are left out.
+// platora-latency-probe CLIENT CYCLES: plays a Mixvibes record as JACK client CLIENT for platora
+// to decode, receives its datagrams, prints "ready PORT" once it listens on UDP PORT, and plays
+// once both ports are connected: cycles of 150 ms silence, 150 ms play, 150 ms play after a jump.
+// At the end: median and 99th percentile (ms) of the delay from the JACK time of the first sample
+// after the silence to the first datagram whose volume shows it, and from the JACK time of the
+// last sample of the first whole frame after the jump to the first datagram with the new
+// position; the median distance (ms) of later positions from the record's at their arrival; the
+// events missed. Two cycles warm up first.
 #include "TimecodeGenerator.h"
 
 #include <jack/jack.h>

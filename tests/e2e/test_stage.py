@@ -1,5 +1,6 @@
 """The program started with a command line or a configuration file instead of the dialogue."""
 
+import pathlib
 import re
 import subprocess
 import time
@@ -15,8 +16,7 @@ class CommandLine(E2ETest):
                               text=True, timeout=30)
 
     def write(self, name, text):
-        with open(self.workpath(name), "w") as config:
-            config.write(text)
+        pathlib.Path(self.workpath(name)).write_text(text)
         return name
 
     def test_every_usage_or_configuration_error_is_one_line_with_the_usage_hint_and_status_2(self):
