@@ -18,8 +18,10 @@ chain could not start.
 
 import argparse
 import array
+import bisect
 import contextlib
 import fcntl
+import math
 import os
 import socket
 import statistics
@@ -44,6 +46,12 @@ MEMORY_SAMPLE_SECONDS = 5
 # value sent may be up to a cycle old, and a loaded machine runs late.
 STOP_SETTLE_SECONDS = 0.05 + chain.PERIOD_FRAMES / chain.SAMPLE_RATE_HZ + 0.1
 RECEIVE_BUFFER_BYTES = 1 << 22
+SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)  # Linux
+KERNEL_STAMP = struct.Struct("qq")  # struct timespec
+# A value older than the usual age for this many position changes in a row means the
+# generator's record fell behind the wall clock (it misses a JACK cycle at an xrun), not
+# that the values went stale.
+SLIP_RUN = 20
 
 
 def binaries(build_dir):
@@ -113,12 +121,50 @@ def receive(receiver, record, seconds, pid, streaming_began):
                 return
             next_sample += MEMORY_SAMPLE_SECONDS
         try:
-            datagram = receiver.recv(64)
+            datagram, ancillary, _, _ = receiver.recvmsg(64, socket.CMSG_SPACE(KERNEL_STAMP.size))
         except socket.timeout:
             continue
+        # The kernel's arrival time: this script may be scheduled late on a loaded machine.
+        stamps = [data for level, kind, data in ancillary if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS]
+        seconds_, nanoseconds = KERNEL_STAMP.unpack(stamps[0]) if stamps else (time.time(), 0)
         message = osc_float(datagram)
         if message:
-            record.add(time.time(), *message)
+            record.add(seconds_ + nanoseconds * 1e-9, *message)
+
+
+def judge_positions_with_slips(truth, arrivals):
+    """As Truth.judge_positions, on the generator's time: the wall clock less how far the
+    record has fallen behind it. Returns ages, late, wrong and the slips as (arrival, total
+    slip) from (0, 0) on."""
+    slips = [(0.0, 0.0)]
+    ages, late, wrong, run = [], [], [], []
+    usual_age = truth.MAX_AGE_SECONDS / 10
+
+    def age_of(arrival, value, window):
+        t = arrival - slips[-1][1]
+        matched = truth.latest_match(value, t - window, t + truth.ONSET_UNCERTAINTY_SECONDS, truth.AHEAD_SECONDS,
+                                     truth.BEHIND_SECONDS)
+        return None if matched is None else t - matched
+
+    for arrival, value in arrivals:
+        age = age_of(arrival, value, truth.MAX_AGE_SECONDS)
+        if age is not None and age <= truth.MAX_AGE_SECONDS:
+            ages.append(max(age, 0.0))
+            late.extend(f"{v:.5f} at {a:.3f} s" for a, v, _ in run)
+            run = []
+            continue
+        age = age_of(arrival, value, truth.STALL_SECONDS)
+        if age is None:
+            wrong.append(f"{value:.5f} at {arrival:.3f} s")
+            continue
+        run.append((arrival, value, age))
+        if len(run) == SLIP_RUN:
+            slip = min(a for _, _, a in run) - usual_age
+            slips.append((run[0][0], slips[-1][1] + slip))
+            ages.extend(a - slip for _, _, a in run)
+            run = []
+    late.extend(f"{v:.5f} at {a:.3f} s" for a, v, _ in run)
+    return ages, late, wrong, slips
 
 
 def judge(record, truth, play_began, minutes):
@@ -145,18 +191,22 @@ def judge(record, truth, play_began, minutes):
         failed.append("private memory grew")
 
     arrivals = [(t - play_began, p) for t, p in zip(record.position_times, record.positions)]
-    ages, late, wrong = truth.judge_positions(arrivals)
+    ages, late, wrong, slips = judge_positions_with_slips(truth, arrivals)
     print(f"positions: {len(arrivals)} changes, {len(wrong)} off the record, {len(late)} late "
           f"(older than {truth.MAX_AGE_SECONDS * 1000:.0f} ms); age median {statistics.median(ages) * 1000:.1f} ms, "
-          f"max {max(ages) * 1000:.1f} ms")
+          f"max {max(ages) * 1000:.1f} ms; the record fell behind the wall clock {len(slips) - 1} times, "
+          f"by {slips[-1][1] * 1000:.0f} ms in all")
     if wrong:
         print("  off the record: " + ", ".join(wrong[:8]))
         failed.append("positions off the record")
     if len(late) > 0.01 * len(arrivals):
         failed.append("more than 1 % of the positions late")
 
+    def record_time(arrival):
+        return arrival - play_began - slips[bisect.bisect_right(slips, (arrival - play_began, math.inf)) - 1][1]
+
     stopped = [(t, v) for t, v in zip(record.speed_times, record.speeds)
-               if truth.speed_held(t - play_began - STOP_SETTLE_SECONDS, t - play_began, 0.0)]
+               if truth.speed_held(record_time(t) - STOP_SETTLE_SECONDS, record_time(t), 0.0)]
     moving = [v for t, v in stopped if v != 0.0]
     print(f"speed while stopped: {len(stopped)} values, {len(moving)} not 0"
           + (f" (e.g. {', '.join(f'{v:.1f}' for v in moving[:5])})" if moving else ""))
@@ -175,6 +225,7 @@ def soak(paths, minutes, workdir, start_lock):
     program = None
     receiver = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     receiver.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, RECEIVE_BUFFER_BYTES)
+    receiver.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
     receiver.bind(("127.0.0.1", 0))
     record = Record()
     try:
