@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -28,8 +29,8 @@ using namespace platora;
 constexpr std::int64_t segmentFrames = 6615, cycleFrames = 3 * segmentFrames, unknown = -1;
 constexpr int warmUpCycles = 2, quietLimit = 100;  // receive time-outs of 50 ms: platora is gone
 constexpr double peaksPerSecond = 4 * TimecodeGenerator::mixvibesCarrierHz, rateHz = 44100.0;
-constexpr double segmentUs = 1e6 * segmentFrames / rateHz;
-constexpr double heardVolume = 0.1, positionSlack = 0.01, msPerUs = 1e-3, finalWaitUs = 500000.0;
+constexpr double segmentUs = 1e6 * segmentFrames / rateHz, heardVolume = 0.1, positionSlack = 0.01;
+constexpr double msPerUs = 1e-3, finalWaitUs = 500000.0;
 constexpr ssize_t datagramBytes = 24;  // an address of 12 characters and one float
 
 struct Probe {
@@ -54,8 +55,7 @@ int process(jack_nframes_t frames, void* arg) {
     auto& probe = *static_cast<Probe*>(arg);
     float* out[2] = {static_cast<float*>(jack_port_get_buffer(probe.ports[0], frames)),
                      static_cast<float*>(jack_port_get_buffer(probe.ports[1], frames))};
-    std::fill(out[0], out[0] + frames, 0.0f);
-    std::fill(out[1], out[1] + frames, 0.0f);
+    for (float* channel : out) std::fill(channel, channel + frames, 0.0f);
     probe.started = probe.started || (jack_port_connected(probe.ports[0]) > 0 && jack_port_connected(probe.ports[1]) > 0);
     const auto end = static_cast<std::int64_t>(probe.targets.size()) * cycleFrames;
     std::int16_t samples[2 * 64];
@@ -138,9 +138,7 @@ int main(int argc, char** argv) {
         if (cycle < warmUpCycles || size != datagramBytes) continue;
         std::uint32_t bits;
         std::memcpy(&bits, datagram + datagramBytes - sizeof bits, sizeof bits);
-        bits = ntohl(bits);
-        float value;
-        std::memcpy(&value, &bits, sizeof value);
+        const auto value = std::bit_cast<float>(ntohl(bits));
         const std::string name(datagram);
         if (!heard && name == "/scratch/vol" && value > heardVolume) {
             pipeline.push_back((arrival - timeOf(probe.onsetFrames[cycle].load())) * msPerUs);
@@ -153,7 +151,6 @@ int main(int argc, char** argv) {
         if (!moved) position.push_back((sinceJumpUs - (wholeFrameEnd(target) - target) * 1e6) * msPerUs);
         moved = true;
     }
-    jack_deactivate(probe.client);
     jack_client_close(probe.client);
     const auto missed = static_cast<std::size_t>(cycles - warmUpCycles) * 2 - pipeline.size() - position.size();
     std::printf("pipeline-median %.2f pipeline-p99 %.2f position-median %.2f position-p99 %.2f off-truth-median %.2f missed %zu\n",

@@ -1,7 +1,6 @@
 #!/usr/bin/env python3
-"""Latency of the whole chain on the JACK dummy server, for each buffer size and send mode:
-platora-latency-probe plays into the server and receives platora's datagrams.
-usage: bench/latency.py BUILD_DIR [CYCLES (0.45 s each, one event of each kind; default 202)]"""
+"""usage: bench/latency.py BUILD_DIR [CYCLES (0.45 s, one event of each kind, each; default 202)]
+Latency from signal to datagram on the JACK dummy server for each buffer size and send mode."""
 
 import os
 import subprocess
