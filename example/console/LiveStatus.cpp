@@ -80,7 +80,8 @@ LiveStatus::State LiveStatus::stateOf(const Deck& deck, bool inputLost) const
 {
     if (inputLost) return State::inputLost;
     if (deck.getLevel() < noSignalLevel) return State::noSignal;
-    if (deck.getTimecodesPerSecond() > 0 && deck.getSpeed() != 0.0f) return State::decoding;
+    // Backwards no frame is read, but the peaks still give the speed.
+    if (deck.getSpeed() != 0.0f) return State::decoding;
     return State::stopped;
 }
 
