@@ -9,8 +9,10 @@
 #include "Streaming.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 namespace platora {
 
@@ -18,6 +20,9 @@ namespace {
 
 constexpr float finalScratchCalibration = 1.2f;
 constexpr float mixvibesCalibration = 1.07f;
+constexpr std::uint32_t settleBlocks = 4;
+constexpr int settleWaitMs = 10;
+constexpr int settleWaitsMax = 100;  // a second at most
 
 const char* vinylName(VinylType type) { return type == FinalScratch ? "FinalScratch" : "Mixvibes"; }
 
@@ -86,6 +91,10 @@ int runStage(const StageSettings& settings)
     if (controller.realtimeRefused())
         std::printf("> the system refused realtime scheduling; the audio thread runs at normal priority\n");
     if (settings.preamp == PreampMode::automatic) {
+        // The gain must not climb while the first buffers are still on their way.
+        const std::uint32_t opened = controller.blocksDelivered();
+        for (int wait = 0; wait < settleWaitsMax && controller.blocksDelivered() - opened < settleBlocks; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(settleWaitMs));
         for (std::size_t i = 0; i < controller.deckCount(); ++i)
             if (!raiseGainToTarget(controller.deck(i)) && !stopRequested.load() && !quiet)
                 std::printf("> deck %zu: no signal reached the target level; its preamp stays at gain 1\n", i);
