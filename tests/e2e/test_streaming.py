@@ -187,7 +187,7 @@ class MixvibesStreamingOnWindows(MixvibesStreaming):
 
     def capture_env(self, server, generator):
         for port, loopback in zip(generator.timecode_ports(), ["loopback:playback_1", "loopback:playback_2"]):
-            subprocess.run(["jack_connect", port, loopback], env=server.client_env(), check=True)
+            subprocess.run(["jack_connect", port, loopback], env=server.client_env(), check=True, timeout=10)
         return chain.alsa_jack_env(self.workdir, os.environ["PLATORA_ALSA_JACK_PLUGIN"], server)
 
 

@@ -28,6 +28,7 @@ PERIOD_FRAMES = 1024
 NTP_TO_UNIX_SECONDS = 2208988800  # 1900-01-01 to 1970-01-01
 
 _STOP_GRACE_SECONDS = 2.0
+_JACK_CLIENT_SECONDS = 5.0
 _POLL_SECONDS = 0.01
 _PR_SET_PDEATHSIG = 1
 
@@ -142,8 +143,12 @@ class JackServer(_Part):
 
     def ports(self):
         """The server's port names, or None while it does not answer."""
-        listed = subprocess.run(["jack_lsp"], env=self.client_env(), stdin=subprocess.DEVNULL,
-                                capture_output=True, text=True)
+        # A JACK client can hang while a loaded server starts: ask again rather than wait forever.
+        try:
+            listed = subprocess.run(["jack_lsp"], env=self.client_env(), stdin=subprocess.DEVNULL,
+                                    capture_output=True, text=True, timeout=_JACK_CLIENT_SECONDS)
+        except subprocess.TimeoutExpired:
+            return None
         return listed.stdout.splitlines() if listed.returncode == 0 else None
 
     def wait_for_ports(self, prefix, count, part, timeout=10.0):
