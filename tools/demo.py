@@ -28,15 +28,7 @@ LEVEL = 0.5
 
 
 def binaries(build_dir):
-    paths = {
-        "platora": os.path.join(build_dir, "example", "console", "platora"),
-        "platora-gen": os.path.join(build_dir, "tools", "gen", "platora-gen"),
-        "platora-monitor": os.path.join(build_dir, "tools", "monitor", "platora-monitor"),
-    }
-    missing = [name for name, path in paths.items() if not os.access(path, os.X_OK)]
-    if missing:
-        sys.exit(f"demo: {', '.join(missing)} not found in {build_dir}; build first (./platora.sh demo does)")
-    return paths
+    return chain.built_programs(build_dir, ["platora", "platora-gen", "platora-monitor"], "demo")
 
 
 def run(paths, port, workdir):

@@ -55,15 +55,7 @@ SLIP_RUN = 20
 
 
 def binaries(build_dir):
-    paths = {
-        "platora": os.path.join(build_dir, "example", "console", "platora"),
-        "platora-gen": os.path.join(build_dir, "tools", "gen", "platora-gen"),
-        "platora-onset-probe": os.path.join(build_dir, "tools", "onset", "platora-onset-probe"),
-    }
-    missing = [name for name, path in paths.items() if not os.access(path, os.X_OK)]
-    if missing:
-        sys.exit(f"soak: {', '.join(missing)} not found in {build_dir}; build first (./platora.sh soak does)")
-    return paths
+    return chain.built_programs(build_dir, ["platora", "platora-gen", "platora-onset-probe"], "soak")
 
 
 def private_kb(pid):

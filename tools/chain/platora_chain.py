@@ -18,6 +18,7 @@ import shutil
 import signal
 import socket
 import struct
+import sys
 import subprocess
 import tempfile
 import time
@@ -577,3 +578,20 @@ class Chain:
             part = self.parts.pop()
             statuses[part.name] = part.stop()
         return statuses
+
+
+BUILT_PROGRAMS = {
+    "platora": ("example", "console", "platora"),
+    "platora-gen": ("tools", "gen", "platora-gen"),
+    "platora-monitor": ("tools", "monitor", "platora-monitor"),
+    "platora-onset-probe": ("tools", "onset", "platora-onset-probe"),
+}
+
+
+def built_programs(build_dir, names, command):
+    """Paths of the named programs in a build folder; ends the script in one line if any is missing."""
+    paths = {name: os.path.join(build_dir, *BUILT_PROGRAMS[name]) for name in names}
+    missing = [name for name, path in paths.items() if not os.access(path, os.X_OK)]
+    if missing:
+        sys.exit(f"{command}: {', '.join(missing)} not found in {build_dir}; build first (./platora.sh {command} does)")
+    return paths
