@@ -13,19 +13,21 @@ set -eu
 cd "$(dirname "$0")"
 top=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
+# The Python harness the demo, the soak and the latency measurement drive the programs with.
+export PYTHONPATH="$top/harness${PYTHONPATH:+:$PYTHONPATH}"
 
 case "${1:-}" in
-  run|demo|test|bench|windows) ./tools/install-deps.sh "$1" ;;
-  soak) ./tools/install-deps.sh demo ;;
-  latency) ./tools/install-deps.sh demo && ./tools/install-deps.sh bench ;;
-  fuzz) ./tools/install-deps.sh test ;;
+  run|demo|test|bench|windows) ./scripts/install-deps.sh "$1" ;;
+  soak) ./scripts/install-deps.sh demo ;;
+  latency) ./scripts/install-deps.sh demo && ./scripts/install-deps.sh bench ;;
+  fuzz) ./scripts/install-deps.sh test ;;
   *) echo "usage: $0 run|demo|test|bench|windows|fuzz|soak|latency" >&2; exit 2 ;;
 esac
 
 # The Windows build: libraries built once into a cache outside the tree, then the programs.
 windows_cache=${XDG_CACHE_HOME:-$HOME/.cache}/platora/windows
 configure_windows() {  # extra cmake arguments...
-  "$top/tools/windows/build-libraries.sh" "$windows_cache/prefix" "$windows_cache"
+  "$top/scripts/windows/build-libraries.sh" "$windows_cache/prefix" "$windows_cache"
   cmake -S "$top" -B "$top/build-windows" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/WindowsToolchain.cmake" \
     -DPLATORA_WINDOWS_PREFIX="$windows_cache/prefix" -DPLATORA_BUILD_BENCH=OFF "$@" >/dev/null
 }
@@ -43,17 +45,17 @@ fuzz() {  # seconds per target
   CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLATORA_BUILD_BENCH=OFF \
     -DPLATORA_BUILD_FUZZ=ON -DPLATORA_SANITIZE=address,undefined >/dev/null
   cmake --build "$top/build-fuzz" -j "$jobs" --target platora-fuzzers
-  "$top/tools/fuzz.sh" "$top/build-fuzz" "$1"
+  "$top/scripts/fuzz.sh" "$top/build-fuzz" "$1"
 }
 
 case "$1" in
   run)
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
-    exec "$top/build/example/console/platora"
+    exec "$top/build/example/platora"
     ;;
   demo)
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
-    exec "$top/tools/demo.sh" "$top/build"
+    exec "$top/scripts/demo.sh" "$top/build"
     ;;
   test)
     configure_and_build build-test -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF
@@ -85,7 +87,7 @@ case "$1" in
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
     # Debian's interpreter is the one install-deps.sh gives pexpect to.
     python=python3; [ -x /usr/bin/python3 ] && python=/usr/bin/python3
-    exec "$python" "$top/tools/soak.py" "$top/build" --minutes "${2:-60}"
+    exec "$python" "$top/scripts/soak.py" "$top/build" --minutes "${2:-60}"
     ;;
   bench)
     configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF
@@ -93,6 +95,6 @@ case "$1" in
     ;;
   latency)
     configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF
-    exec python3 "$top/bench/latency.py" "$top/build-bench" ${2:+"$2"}
+    exec python3 "$top/scripts/latency.py" "$top/build-bench" ${2:+"$2"}
     ;;
 esac

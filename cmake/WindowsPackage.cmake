@@ -7,7 +7,7 @@ add_custom_target(windows-zip
   COMMAND ${CMAKE_COMMAND} -E make_directory ${staging}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:platora> $<TARGET_FILE:platora-decode>
     $<TARGET_FILE:platora-table> $<TARGET_FILE:platora-gen> ${staging}
-  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/tools/windows/README-windows.txt ${staging}/README.txt
+  COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/scripts/windows/README-windows.txt ${staging}/README.txt
   COMMAND ${CMAKE_COMMAND} -E tar cf ${package}.zip --format=zip ${package}
   WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
   DEPENDS platora platora-decode platora-table platora-gen

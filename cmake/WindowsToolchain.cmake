@@ -1,6 +1,6 @@
 # Cross-builds the Windows programs (x86-64) on Debian with mingw-w64 (posix threads: only
 # that variant's GCC has std::thread). Libraries other than the system's are looked for
-# only in PLATORA_WINDOWS_PREFIX (tools/windows/build-libraries.sh fills it). Tests run
+# only in PLATORA_WINDOWS_PREFIX (scripts/windows/build-libraries.sh fills it). Tests run
 # through Wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
@@ -24,6 +24,6 @@ set(ENV{PKG_CONFIG_PATH} "")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(ZLIB_USE_STATIC_LIBS ON)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tools/windows/wine-run.sh)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/windows/wine-run.sh)
 # GoogleTest cases are listed by running the test program: when ctest runs, not while building.
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

@@ -8,12 +8,11 @@ import shutil
 import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "chain"))
 
-import platora_chain as chain  # noqa: E402
+from platora_harness import chain
 
 try:
-    import platora_console as console
+    from platora_harness import console
 except ImportError:  # the runner reports it as a skip
     console = None
 

@@ -182,7 +182,7 @@ class MixvibesStreamingOnWindows(MixvibesStreaming):
 
     def start_server(self):
         if not os.path.isfile(os.environ.get("PLATORA_ALSA_JACK_PLUGIN", "")):
-            self.skipTest("PLATORA_ALSA_JACK_PLUGIN names no file (tools/windows/build-libraries.sh unpacks it)")
+            self.skipTest("PLATORA_ALSA_JACK_PLUGIN names no file (scripts/windows/build-libraries.sh unpacks it)")
         return super().start_server(loopback_ports=2)
 
     def capture_env(self, server, generator):

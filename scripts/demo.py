@@ -7,7 +7,7 @@ command line, and platora-monitor in the foreground showing the OSC values as th
 Ctrl-C stops everything: the monitor, then platora (SIGINT ends its streaming), then the
 generator and the server.
 
-usage: tools/demo.py BUILD_DIR [--port PORT]
+usage: scripts/demo.py BUILD_DIR [--port PORT]
 """
 
 import argparse
@@ -18,8 +18,7 @@ import sys
 import tempfile
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "chain"))
-import platora_chain as chain  # noqa: E402
+from platora_harness import chain
 
 # 6 s forward, slowing to half speed, 1.5 s backwards, back to forward; then from the start.
 PROFILE = "1:6,1->0.5:1,0.5:1,0.5->-1:0.5,-1:1.5,-1->1:0.5,1:1.5"
@@ -33,7 +32,7 @@ def binaries(build_dir):
 
 def run(paths, port, workdir):
     if chain.jackd_path() is None:
-        sys.exit("demo: needs jackd (Debian package jackd2; tools/install-deps.sh)")
+        sys.exit("demo: needs jackd (Debian package jackd2; scripts/install-deps.sh)")
 
     parts = chain.Chain()
     program = None

@@ -11,7 +11,7 @@ pseudo-terminal, and a UDP receiver in this script. At the end it checks:
 - every position sent was within one frame of where the generator's record stood;
 - the speed sent was 0 whenever the record had stood still for long enough to tell.
 
-usage: tools/soak.py BUILD_DIR --minutes M [--start-lock FILE] [--workdir DIR]
+usage: scripts/soak.py BUILD_DIR --minutes M [--start-lock FILE] [--workdir DIR]
 Prints the figures; exit status 0 when every check held, 1 when one failed, 2 when the
 chain could not start.
 """
@@ -31,8 +31,7 @@ import tempfile
 import time
 
 sys.dont_write_bytecode = True  # nothing written into the source tree
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "chain"))
-import platora_chain as chain  # noqa: E402
+from platora_harness import chain
 
 # 5 s forward, a stop of 2 s, 3 s backwards, a stop of 2 s, with ramps between; then again.
 PROFILE = "1:5,1->0:0.5,0:2,0->-1:0.5,-1:3,-1->0:0.5,0:2,0->1:0.5"
@@ -209,9 +208,9 @@ def judge(record, truth, play_began, minutes):
 
 def soak(paths, minutes, workdir, start_lock):
     try:
-        import platora_console as console
+        from platora_harness import console
     except ImportError:
-        sys.exit("soak: needs pexpect (Debian package python3-pexpect; tools/install-deps.sh)")
+        sys.exit("soak: needs pexpect (Debian package python3-pexpect; scripts/install-deps.sh)")
     player = f"platora-soak-{os.getpid()}"
     parts = chain.Chain()
     program = None
@@ -272,7 +271,7 @@ def main():
     if not args.minutes > 0:
         parser.error("--minutes must be above 0")
     if chain.jackd_path() is None:
-        sys.exit("soak: needs jackd (Debian package jackd2; tools/install-deps.sh)")
+        sys.exit("soak: needs jackd (Debian package jackd2; scripts/install-deps.sh)")
     workdir = args.workdir or tempfile.mkdtemp(prefix="platora-soak-")
     os.makedirs(workdir, exist_ok=True)
     return soak(binaries(os.path.abspath(args.build_dir)), args.minutes, workdir, args.start_lock)

@@ -1,6 +1,6 @@
 /* An ALSA control device with no controls. A machine without a sound card has no control
  * device that opens, and RtAudio lists ALSA devices only once the control "default" opens;
- * a private ALSA configuration points "default" here (tools/chain/platora_chain.py writes one). */
+ * a private ALSA configuration points "default" here (harness/platora_harness/chain.py writes one). */
 #include <alsa/asoundlib.h>
 #include <alsa/control_external.h>
 #include <errno.h>

@@ -2,7 +2,7 @@
 # Runs every libFuzzer target of a fuzz build for SECONDS each, starting from the seeds in
 # tests/fuzz/corpus; what it learns stays in BUILD_DIR/fuzz-corpus. A finding stops the run
 # (the crashing input is saved in BUILD_DIR/fuzz-findings) and the exit status is 1.
-#   tools/fuzz.sh BUILD_DIR SECONDS
+#   scripts/fuzz.sh BUILD_DIR SECONDS
 set -eu
 build=$1
 seconds=$2

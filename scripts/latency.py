@@ -8,8 +8,7 @@ import sys
 import tempfile
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools", "chain"))
-import platora_chain as chain  # noqa: E402
+from platora_harness import chain
 
 CLIENT = "platora-latency-probe"
 
@@ -18,10 +17,10 @@ def measure(build, buffer, send, cycles, workdir, extra=()):
     parts = chain.Chain()
     try:
         server = parts.add(chain.JackServer(workdir, period_frames=buffer)).start()
-        probe = subprocess.Popen([os.path.join(build, "bench", CLIENT), CLIENT, str(cycles)], text=True,
+        probe = subprocess.Popen([os.path.join(build, "harness", "latency", CLIENT), CLIENT, str(cycles)], text=True,
                                  stdout=subprocess.PIPE, env=server.client_env())
         port = probe.stdout.readline().split()[-1]
-        parts.add(chain.Platora(os.path.join(build, "example", "console", "platora"), server, workdir, CLIENT,
+        parts.add(chain.Platora(os.path.join(build, "example", "platora"), server, workdir, CLIENT,
                                 ["--deck", f"0:mixvibes:{port}", "--buffer", str(buffer), "--send", send, "--quiet", *extra])).start()
         return probe.communicate(timeout=cycles + 30)[0].split()[1::2]
     finally:

@@ -581,10 +581,10 @@ class Chain:
 
 
 BUILT_PROGRAMS = {
-    "platora": ("example", "console", "platora"),
-    "platora-gen": ("tools", "gen", "platora-gen"),
+    "platora": ("example", "platora"),
+    "platora-gen": ("tools", "generator", "platora-gen"),
     "platora-monitor": ("tools", "monitor", "platora-monitor"),
-    "platora-onset-probe": ("tools", "onset", "platora-onset-probe"),
+    "platora-onset-probe": ("harness", "onset", "platora-onset-probe"),
 }
 
 
