@@ -28,6 +28,11 @@ constexpr std::uint32_t mixvibesFrameNumberMask = 0x1FFFF;
 constexpr int mixvibesCheckShift = 17;
 constexpr std::uint32_t mixvibesCheckMask = 0x1F;
 constexpr int mixvibesWordBits = 22;
+constexpr double finalScratchCarrierHz = 1200.0;
+constexpr double mixvibesCarrierHz = 3000.0;
+constexpr double slopeSpanMs = 20.0;     // frames this far apart give the frame speed
+constexpr double slopeStaleMs = 200.0;   // older than this, it no longer describes the record
+constexpr double overdueFrames = 1.5;    // frame intervals without a frame before reckoning starts
 
 void storeRelaxed(std::atomic<float>& field, float value) { field.store(value, std::memory_order_relaxed); }
 void storeRelaxed(std::atomic<std::int32_t>& field, std::int32_t value) { field.store(value, std::memory_order_relaxed); }
@@ -55,6 +60,10 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     setPosition(0.0);
     positionTime = -1.0;
     speed.set(1.0f);
+    conditioner.reset(carrierHz(), rate);
+    guard.reset();
+    slopeFromTime = frameSpeedTime = -1.0;
+    storeRelaxed(positionAgeMs, -1.0f);
     for (int ch = 0; ch < 2; ++ch) {
         for (Peak* record : {&trough[ch], &crest[ch]}) {
             record->value = 0;
@@ -68,6 +77,11 @@ void TimecodeDecoder::setVinylType(std::int32_t type) {
     vinylType = type;
     if (type == FinalScratch) frameLength = finalScratchFrameLength;
     if (type == Mixvibes) frameLength = mixvibesFrameLength;
+    conditioner.reset(carrierHz(), sampleRate);
+}
+
+double TimecodeDecoder::carrierHz() const {
+    return vinylType == FinalScratch ? finalScratchCarrierHz : mixvibesCarrierHz;
 }
 
 void TimecodeDecoder::setCalibration(float value) {
@@ -80,6 +94,20 @@ void TimecodeDecoder::setCalibration(float value) {
 bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t count) {
     positionUpdated = false;
     if (count < 0) count = 0;
+    if (mode == DecodingMode::robust) {
+        conditionAndTrack(samples, count);
+    } else {
+        trackSamples(samples, count);
+    }
+    publishSpeed(0);
+    storeRelaxed(level, largestMagnitude(samples, count));
+    applyStopRule();
+    if (mode == DecodingMode::robust) reckon();
+    storeRelaxed(positionAgeMs, frameReadSinceReset ? static_cast<float>(timeBase - lastFrameTime) : -1.0f);
+    return positionUpdated;
+}
+
+void TimecodeDecoder::trackSamples(const std::int16_t* samples, std::int32_t count) {
     const double framePeriodMs = sampleRate > 0 ? msPerSecond / sampleRate : 0.0;
     const std::int32_t frames = count / 2;
     Extremes first = beginTracking(0);
@@ -92,11 +120,19 @@ bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t cou
     if (count % 2 == 1) trackSample(0, first, samples[count - 1], frames, framePeriodMs);
     endTracking(0, first, framePeriodMs);
     endTracking(1, second, framePeriodMs);
-    publishSpeed(0);
-    storeRelaxed(level, largestMagnitude(samples, count));
     timeBase += framePeriodMs * frames;
-    applyStopRule();
-    return positionUpdated;
+}
+
+// A lone last sample has no partner to be filtered with and is left out.
+void TimecodeDecoder::conditionAndTrack(const std::int16_t* samples, std::int32_t count) {
+    const std::int32_t frames = count / 2;
+    for (std::int32_t done = 0; done < frames;) {
+        const std::int32_t n = std::min(frames - done, SignalConditioner::chunkFrames);
+        conditioner.followSpeed(speed.get());
+        conditioner.process(samples + 2 * done, n, conditioned.data());
+        trackSamples(conditioned.data(), 2 * n);
+        done += n;
+    }
 }
 
 std::int32_t TimecodeDecoder::largestMagnitude(const std::int16_t* samples, std::int32_t count) {
@@ -224,7 +260,7 @@ void TimecodeDecoder::decodeFrame() {
         if (history[0].channel != 0) return;
         double newPosition = 0.0;
         if (readFrame(newPosition)) {
-            frameRead(newPosition);
+            if (mode == DecodingMode::faithful || admitFrame(newPosition)) frameRead(newPosition);
             return;
         }
     }
@@ -262,6 +298,48 @@ bool TimecodeDecoder::readFrame(double& newPosition) const {
         return true;
     }
     return false;
+}
+
+bool TimecodeDecoder::admitFrame(double newPosition) {
+    const double t = history[0].time;
+    const double v = reckoningSpeed();
+    const double expected = exactPosition + v * (t - positionTime) / msPerSecond;
+    if (!guard.admit(newPosition, t, frameReadSinceReset, expected, t - lastFrameTime, v)) return false;
+    followFrameSpeed(newPosition, t);
+    return true;
+}
+
+void TimecodeDecoder::followFrameSpeed(double newPosition, double timeMs) {
+    const double span = timeMs - slopeFromTime;
+    if (slopeFromTime >= 0.0 && span < slopeSpanMs) return;
+    if (slopeFromTime >= 0.0 && span <= slopeStaleMs) {
+        frameSpeed = (newPosition - slopeFrom) * msPerSecond / span;
+        frameSpeedTime = timeMs;
+    }
+    slopeFrom = newPosition;
+    slopeFromTime = timeMs;
+}
+
+// The frames' speed while it is fresh and the peaks agree on the direction, else the peaks'.
+double TimecodeDecoder::reckoningSpeed() const {
+    const double peakSpeed = speed.get();
+    const bool fresh = frameSpeedTime >= 0.0 && timeBase - frameSpeedTime <= slopeStaleMs;
+    return fresh && (frameSpeed > 0.0) == (peakSpeed > 0.0) ? frameSpeed : peakSpeed;
+}
+
+// Moves the position on by the speed once a frame is overdue on a record that plays
+// forward; backwards the step-backs move it, and a stopped record stays where it is.
+void TimecodeDecoder::reckon() {
+    if (!frameReadSinceReset || !(speed.get() > 0.0f)) return;
+    const double v = reckoningSpeed();
+    if (!(v > 0.0)) return;
+    const double frameMs = (vinylType == FinalScratch ? finalScratchFrameLength * finalScratchStepSeconds
+                                                      : mixvibesFrameSeconds) *
+                           msPerSecond / v;
+    if (timeBase - lastFrameTime <= overdueFrames * frameMs) return;
+    setPosition(exactPosition + v * (timeBase - positionTime) / msPerSecond);
+    positionTime = timeBase;
+    positionUpdated = true;
 }
 
 void TimecodeDecoder::frameRead(double newPosition) {

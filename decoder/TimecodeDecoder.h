@@ -1,12 +1,16 @@
 #pragma once
 
+#include "DecodingMode.h"
 #include "FinalScratchCodeTable.h"
 #include "Peak.h"
 #include "PeakHistory.h"
+#include "PositionGuard.h"
 #include "PublishedSpeed.h"
+#include "SignalConditioner.h"
 #include "SpeedWindow.h"
 #include "VinylType.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -26,6 +30,11 @@ public:
 // Turns blocks of interleaved 16-bit stereo timecode samples into position, speed,
 // timecodes per second and level.
 //
+// Modes: faithful applies the rules below exactly. Robust runs the same rules on the
+// signal as a SignalConditioner leaves it, takes a frame only as a PositionGuard allows,
+// and while frames are lost on a record that plays forward moves the position on by the
+// speed; the position's age says how long ago a frame last set it.
+//
 // Threads: processBlock runs on the audio thread, one block at a time. The getters and
 // setCalibration may be called from another thread at any time; those values are
 // relaxed atomics, so a reader may see values from different blocks (the speed is
@@ -40,6 +49,9 @@ public:
 
     void reset(std::int32_t sampleRate);
     void setVinylType(std::int32_t type);
+    // Only while no block is being processed; takes effect cleanly from the next reset.
+    void setDecodingMode(DecodingMode value) { mode = value; }
+    DecodingMode getDecodingMode() const { return mode; }
     void setCalibration(float value);
     // Defaults to FinalScratchCodeTable::shared(); the table must outlive the decoder.
     void setCodeTable(const FinalScratchCodeTable* table) { codeTable = table; }
@@ -56,6 +68,9 @@ public:
     float getPosition() const { return position.load(std::memory_order_relaxed); }
     std::int32_t getTimecodesPerSecond() const { return timecodesPerSecond.load(std::memory_order_relaxed); }
     std::int32_t getLevel() const { return level.load(std::memory_order_relaxed); }
+    // ms since a frame last set the position, at the end of the last block; -1 before the
+    // first frame since reset. Dead reckoning, step-backs and holding all age it.
+    float getPositionAgeMs() const { return positionAgeMs.load(std::memory_order_relaxed); }
 
     // Audio thread only, between blocks: the time (ms) at the end of the last block, and
     // the time of the peak at which the position last changed (negative: not since reset).
@@ -85,6 +100,13 @@ private:
     void handOff(Peak& record, std::int32_t kind, std::int32_t value, std::int32_t frame, double framePeriodMs);
     void endTracking(int channel, const Extremes& extremes, double framePeriodMs);
     double timeOf(std::int32_t frame, double framePeriodMs) const;
+    void trackSamples(const std::int16_t* samples, std::int32_t count);
+    void conditionAndTrack(const std::int16_t* samples, std::int32_t count);
+    bool admitFrame(double newPosition);
+    void followFrameSpeed(double newPosition, double timeMs);
+    double reckoningSpeed() const;
+    void reckon();
+    double carrierHz() const;
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);
     static bool swingIsSteady(std::int32_t previousSwing, std::int32_t currentSwing, double limit);
@@ -132,6 +154,16 @@ private:
     double positionTime = -1.0;
     std::atomic<std::uint32_t> peaksSeen{0};
     std::atomic<std::uint32_t> peaksWithBits{0};
+
+    DecodingMode mode = DecodingMode::faithful;
+    SignalConditioner conditioner;
+    std::array<std::int16_t, 2 * SignalConditioner::chunkFrames> conditioned{};
+    PositionGuard guard;
+    // The record's speed from frames taken some ms apart: steadier than the peaks' while
+    // reckoning across lost frames.
+    double slopeFrom = 0.0, slopeFromTime = -1.0;  // s, ms (negative: none)
+    double frameSpeed = 0.0, frameSpeedTime = -1.0;  // record s per s, ms (negative: none)
+    std::atomic<float> positionAgeMs{-1.0f};
 
     static_assert(std::atomic<float>::is_always_lock_free);
     static_assert(std::atomic<std::int32_t>::is_always_lock_free);

@@ -73,8 +73,9 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
                     " channels");
 
     TimecodeDecoder decoder;
-    decoder.reset(sampleRate);
+    decoder.setDecodingMode(command.mode);
     decoder.setVinylType(command.vinyl);
+    decoder.reset(sampleRate);
     decoder.setCalibration(command.calibration ? *command.calibration
                            : command.vinyl == FinalScratch ? finalScratchCalibration
                                                            : mixvibesCalibration);
@@ -86,7 +87,8 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
     const std::size_t framesPerRead = std::min<std::size_t>(framesPerBlock, 4096);
     std::vector<float> frames(framesPerRead * channels);
     std::vector<std::int16_t> stereo(2 * framesPerBlock);
-    out << "block,position,speed,tps,level\n";
+    const bool withAge = command.mode == DecodingMode::robust;
+    out << (withAge ? "block,position,speed,tps,level,age\n" : "block,position,speed,tps,level\n");
     char row[96];
     for (long block = 0;; ++block) {
         std::size_t got = 0;
@@ -101,9 +103,14 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
         }
         if (got == 0) break;
         decoder.processBlock(stereo.data(), static_cast<std::int32_t>(2 * got));
-        std::snprintf(row, sizeof row, "%ld,%.9g,%.9g,%d,%d\n", block, static_cast<double>(decoder.getPosition()),
-                      static_cast<double>(decoder.getSpeed()), decoder.getTimecodesPerSecond(), decoder.getLevel());
-        out << row;
+        int length = std::snprintf(row, sizeof row, "%ld,%.9g,%.9g,%d,%d", block,
+                                   static_cast<double>(decoder.getPosition()), static_cast<double>(decoder.getSpeed()),
+                                   decoder.getTimecodesPerSecond(), decoder.getLevel());
+        if (withAge) {
+            const float age = decoder.getPositionAgeMs();  // -1 before the first frame
+            length += std::snprintf(row + length, sizeof row - length, ",%.0f", age < 0.0f ? -1.0 : std::floor(age));
+        }
+        out << row << '\n';
     }
     if (sf_error(file.get()) != SF_ERR_NO_ERROR) return fail(std::string("read error: ") + sf_strerror(file.get()));
     out.flush();

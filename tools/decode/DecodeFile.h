@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DecodingMode.h"
+
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -13,6 +15,7 @@ struct DecodeCommand {
     std::optional<float> calibration;  // empty: the vinyl type's usual value
     int pair = 0;                      // 0 = channels 1 and 2
     int framesPerBlock = 1024;         // as the audio callback delivers them
+    DecodingMode mode = DecodingMode::faithful;  // robust adds the column age (ms)
 };
 
 // Decodes the file block by block as the audio callback would and prints one CSV row per

@@ -24,6 +24,15 @@ int main(int argc, char** argv) {
         ->check(platora::wholeNumber(0, highestPair));
     app.add_option("--block", command.framesPerBlock, "frames per block (default 1024)")
         ->check(platora::wholeNumber(1, longestBlock));
+    app.add_option_function<std::string>(
+           "--decoding",
+           [&command](const std::string& name) {
+               const auto mode = platora::parseDecodingMode(name);
+               if (!mode) throw CLI::ValidationError("--decoding", "must be faithful or robust, not '" + name + "'");
+               command.mode = *mode;
+           },
+           "faithful (default) or robust; robust adds the column age: ms since a frame set the position")
+        ->type_name("faithful|robust");
     if (const int status = platora::parseCommandLine(app, argc, argv); status != platora::goOn) return status;
     return platora::runDecode(command, std::cout, std::cerr);
 }

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+namespace platora {
+
+// Decides whether a frame's position may be taken. A frame that agrees with where the
+// record should be is taken at once; one that does not is held until the next frame
+// confirms it, so a corrupted frame alone never moves the position while a needle drop
+// or a real jump is followed at its second frame.
+//
+// The margin: the smallest jump a corrupted Mixvibes frame passing its check makes is
+// 32 frames (0.23 s); a FinalScratch code that happens to be in the table lands anywhere.
+// Dead reckoning on the speed stays within a few ms over the gaps that noise makes, so
+// 40 ms plus a tenth of the time since the position was last known, capped at 0.1 s,
+// admits every frame of a record that plays on and no corrupted one.
+// Audio thread only; allocates nothing.
+class PositionGuard {
+public:
+    static constexpr double baseMargin = 0.04;  // s
+    static constexpr double driftMargin = 0.1;  // s per s since the position was last known
+    static constexpr double largestMargin = 0.1;  // s: below the smallest false jump
+
+    void reset() { holding_ = false; }
+
+    // position (s) read at timeMs; expected: where the record should be then, known only
+    // once a frame was taken (sinceMs: how long ago the expectation was last anchored);
+    // speed: record seconds per second, to move a held frame on.
+    bool admit(double position, double timeMs, bool haveExpected, double expected, double sinceMs, double speed) {
+        const bool agrees = haveExpected && std::fabs(position - expected) <= margin(sinceMs);
+        const bool confirms =
+            holding_ &&
+            std::fabs(position - (heldPosition_ + speed * (timeMs - heldTimeMs_) / msPerSecond)) <=
+                margin(timeMs - heldTimeMs_);
+        holding_ = !agrees && !confirms;
+        heldPosition_ = position;
+        heldTimeMs_ = timeMs;
+        return !holding_;
+    }
+
+    static double margin(double sinceMs) {
+        return std::min(largestMargin, baseMargin + driftMargin * std::fabs(sinceMs) / msPerSecond);
+    }
+
+private:
+    static constexpr double msPerSecond = 1000.0;
+    bool holding_ = false;
+    double heldPosition_ = 0.0;
+    double heldTimeMs_ = 0.0;
+};
+
+}  // namespace platora

@@ -1,0 +1,127 @@
+#include "SignalConditioner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace platora {
+
+namespace {
+
+constexpr double butterworthQ = std::numbers::sqrt2 / 2.0;
+constexpr double highestCutoff = 0.45;  // of the sample rate: below Nyquist with a margin
+constexpr float slowestSpeed = 0.5f;    // the band's edges stop following the speed here
+constexpr float fastestSpeed = 2.0f;
+// Well below the carrier: each half cycle has its own level, so a steep or high cut would
+// move the baseline between a crest and the trough after it and change the bits.
+constexpr double highPassRatio = 0.015;  // of the carrier at the band's speed
+constexpr double lowPassRatio = 2.0;   // of the carrier at the band's speed
+constexpr float retuneRatio = 1.03f;   // the band moves once the speed has moved this much
+constexpr double envelopeSeconds = 0.2;  // how fast a fading signal is brought back up
+constexpr double gainSeconds = 0.01;     // how fast the gain reaches its target
+// A click stands out of the carrier; cut back to this much above the carrier's level.
+constexpr float clickHeadroom = 1.25f;
+// The cut never goes below this (sample units) nor grows by more than clickHeadroom per
+// chunk, so a signal that starts from silence opens it within tens of ms.
+constexpr float clickFloor = 1000.0f;
+constexpr float highestGain = 32.0f;  // 30 dB: a dead input is not raised to full scale
+
+struct Coefficients {
+    double b0, b1, b2, a1, a2;
+};
+
+// The bilinear transform of a second-order Butterworth section, prewarped at the cutoff.
+Coefficients butterworth(double cutoffHz, double sampleRate, bool highPass) {
+    const double fc = std::min(cutoffHz, highestCutoff * sampleRate);
+    const double k = std::tan(std::numbers::pi * fc / sampleRate);
+    const double norm = 1.0 / (1.0 + k / butterworthQ + k * k);
+    const double a1 = 2.0 * (k * k - 1.0) * norm;
+    const double a2 = (1.0 - k / butterworthQ + k * k) * norm;
+    if (highPass) return {norm, -2.0 * norm, norm, a1, a2};
+    return {k * k * norm, 2.0 * k * k * norm, k * k * norm, a1, a2};
+}
+
+void assign(Biquad& section, const Coefficients& c) {
+    section.b0 = static_cast<float>(c.b0);
+    section.b1 = static_cast<float>(c.b1);
+    section.b2 = static_cast<float>(c.b2);
+    section.a1 = static_cast<float>(c.a1);
+    section.a2 = static_cast<float>(c.a2);
+}
+
+}  // namespace
+
+void Biquad::setHighPass(double cutoffHz, double sampleRate) { assign(*this, butterworth(cutoffHz, sampleRate, true)); }
+void Biquad::setLowPass(double cutoffHz, double sampleRate) { assign(*this, butterworth(cutoffHz, sampleRate, false)); }
+
+void SignalConditioner::reset(double carrierHz, double sampleRate) {
+    carrierHz_ = carrierHz;
+    sampleRate_ = sampleRate;
+    if (sampleRate <= 0.0) return;
+    envelopeDecay_ = static_cast<float>(std::exp(-chunkFrames / (envelopeSeconds * sampleRate)));
+    gainStep_ = static_cast<float>(1.0 - std::exp(-1.0 / (gainSeconds * sampleRate)));
+    for (Channel& ch : channels_) {
+        for (Biquad& section : ch.highPass) section.clearState();
+        ch.lowPass.clearState();
+        ch.envelope = 0.0f;
+        ch.gain = 1.0f;
+    }
+    bandSpeed_ = 0.0f;
+    tune(0.0f);
+}
+
+void SignalConditioner::followSpeed(float speed) {
+    const float magnitude = std::fabs(speed);
+    const float wanted = magnitude == 0.0f || !std::isfinite(magnitude)
+                             ? 0.0f
+                             : std::clamp(magnitude, slowestSpeed, fastestSpeed);
+    if (wanted == bandSpeed_) return;
+    if (wanted != 0.0f && bandSpeed_ != 0.0f && wanted < bandSpeed_ * retuneRatio && bandSpeed_ < wanted * retuneRatio)
+        return;
+    tune(wanted);
+}
+
+// Speed 0: nothing known, so the band spans the slowest to the fastest carrier.
+void SignalConditioner::tune(float bandSpeed) {
+    bandSpeed_ = bandSpeed;
+    if (sampleRate_ <= 0.0) return;
+    const double low = carrierHz_ * highPassRatio * (bandSpeed == 0.0f ? slowestSpeed : bandSpeed);
+    const double high = carrierHz_ * lowPassRatio * (bandSpeed == 0.0f ? fastestSpeed : bandSpeed);
+    for (Channel& ch : channels_) {
+        for (Biquad& section : ch.highPass) section.setHighPass(low, sampleRate_);
+        ch.lowPass.setLowPass(high, sampleRate_);
+    }
+}
+
+void SignalConditioner::process(const std::int16_t* in, std::int32_t frames, std::int16_t* out) {
+    frames = std::clamp<std::int32_t>(frames, 0, chunkFrames);
+    // Two passes: the chunk's level sets the gain it is brought up by, so a needle drop
+    // is levelled from its first chunk on.
+    for (int c = 0; c < 2; ++c) {
+        Channel& ch = channels_[c];
+        const float cut = std::max(clickFloor, ch.envelope * clickHeadroom);
+        float highest = 0.0f;
+        for (std::int32_t f = 0; f < frames; ++f) {
+            float x = ch.highPass[1](ch.highPass[0](static_cast<float>(in[2 * f + c])));
+            x = std::clamp(x, -cut, cut);
+            x = ch.lowPass(x);
+            highest = std::max(highest, std::fabs(x));
+            filtered_[2 * f + c] = x;
+        }
+        ch.envelope = std::max(highest, ch.envelope * envelopeDecay_);
+    }
+    for (int c = 0; c < 2; ++c) {
+        Channel& ch = channels_[c];
+        const float target = ch.envelope > targetLevel / highestGain ? targetLevel / ch.envelope : highestGain;
+        // A gain far too high would clip a needle drop until it came down.
+        float gain = target < ch.gain * 0.5f ? target : ch.gain;
+        for (std::int32_t f = 0; f < frames; ++f) {
+            gain += (target - gain) * gainStep_;
+            const float y = std::clamp(filtered_[2 * f + c] * gain, -32767.0f, 32767.0f);
+            out[2 * f + c] = static_cast<std::int16_t>(y);
+        }
+        ch.gain = gain;
+    }
+}
+
+}  // namespace platora
