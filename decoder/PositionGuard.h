@@ -22,21 +22,28 @@ public:
     static constexpr double driftMargin = 0.1;  // s per s since the position was last known
     static constexpr double largestMargin = 0.1;  // s: below the smallest false jump
 
-    void reset() { holding_ = false; }
+    enum class Verdict { follows, jumps, held };
+
+    // frameSeconds: one frame on the record. Two genuine frames in a row agree far more
+    // closely than that; half of it still tells a frame read twice, or a run of equal
+    // corrupted ones, from a record that moves.
+    void reset(double frameSeconds) {
+        confirmMargin_ = frameSeconds / 2.0;
+        holding_ = false;
+    }
 
     // position (s) read at timeMs; expected: where the record should be then, known only
-    // once a frame was taken (sinceMs: how long ago the expectation was last anchored);
-    // speed: record seconds per second, to move a held frame on.
-    bool admit(double position, double timeMs, bool haveExpected, double expected, double sinceMs, double speed) {
+    // once a frame was taken (sinceMs: how long ago a frame last set it); speed: record
+    // seconds per second, to move a held frame on.
+    Verdict admit(double position, double timeMs, bool haveExpected, double expected, double sinceMs, double speed) {
         const bool agrees = haveExpected && std::fabs(position - expected) <= margin(sinceMs);
         const bool confirms =
-            holding_ &&
-            std::fabs(position - (heldPosition_ + speed * (timeMs - heldTimeMs_) / msPerSecond)) <=
-                margin(timeMs - heldTimeMs_);
+            holding_ && std::fabs(position - (heldPosition_ + speed * (timeMs - heldTimeMs_) / msPerSecond)) <=
+                            confirmMargin_;
         holding_ = !agrees && !confirms;
         heldPosition_ = position;
         heldTimeMs_ = timeMs;
-        return !holding_;
+        return agrees ? Verdict::follows : confirms ? Verdict::jumps : Verdict::held;
     }
 
     static double margin(double sinceMs) {
@@ -45,6 +52,7 @@ public:
 
 private:
     static constexpr double msPerSecond = 1000.0;
+    double confirmMargin_ = 0.0;
     bool holding_ = false;
     double heldPosition_ = 0.0;
     double heldTimeMs_ = 0.0;

@@ -22,8 +22,8 @@ struct Biquad {
     void clearState() { s1 = s2 = 0.0f; }
 };
 
-// Cleans a stereo timecode signal before peak finding: removes DC, rumble and hum below
-// the carrier, limits the band above it (both edges follow the speed, so 0.5x to 2x pass),
+// Cleans a stereo timecode signal before peak finding: removes DC and rumble far below the
+// carrier, limits the band above it (both edges follow the speed, so 0.5x to 2x pass),
 // cuts clicks back to the level the carrier has, and brings each channel to one level,
 // so that the decoder's fixed hysteresis suits quiet and unbalanced inputs alike.
 // Bit decisions compare neighbouring peaks of one channel, so a gain that moves slowly

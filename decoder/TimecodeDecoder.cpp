@@ -32,7 +32,10 @@ constexpr double finalScratchCarrierHz = 1200.0;
 constexpr double mixvibesCarrierHz = 3000.0;
 constexpr double slopeSpanMs = 20.0;     // frames this far apart give the frame speed
 constexpr double slopeStaleMs = 200.0;   // older than this, it no longer describes the record
-constexpr double overdueFrames = 1.5;    // frame intervals without a frame before reckoning starts
+constexpr double plausibleSpeedRatio = 0.25;  // the frames' speed is trusted this close to the peaks'
+// Frame intervals without a frame before reckoning starts: late enough that a frame on
+// time is never overtaken, early enough that a lost one costs no more than its own frame.
+constexpr double overdueFrames = 1.1;
 
 void storeRelaxed(std::atomic<float>& field, float value) { field.store(value, std::memory_order_relaxed); }
 void storeRelaxed(std::atomic<std::int32_t>& field, std::int32_t value) { field.store(value, std::memory_order_relaxed); }
@@ -61,7 +64,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     positionTime = -1.0;
     speed.set(1.0f);
     conditioner.reset(carrierHz(), rate);
-    guard.reset();
+    guard.reset(frameSeconds());
     slopeFromTime = frameSpeedTime = -1.0;
     storeRelaxed(positionAgeMs, -1.0f);
     for (int ch = 0; ch < 2; ++ch) {
@@ -78,6 +81,11 @@ void TimecodeDecoder::setVinylType(std::int32_t type) {
     if (type == FinalScratch) frameLength = finalScratchFrameLength;
     if (type == Mixvibes) frameLength = mixvibesFrameLength;
     conditioner.reset(carrierHz(), sampleRate);
+    guard.reset(frameSeconds());
+}
+
+double TimecodeDecoder::frameSeconds() const {
+    return vinylType == FinalScratch ? finalScratchFrameLength * finalScratchStepSeconds : mixvibesFrameSeconds;
 }
 
 double TimecodeDecoder::carrierHz() const {
@@ -304,7 +312,10 @@ bool TimecodeDecoder::admitFrame(double newPosition) {
     const double t = history[0].time;
     const double v = reckoningSpeed();
     const double expected = exactPosition + v * (t - positionTime) / msPerSecond;
-    if (!guard.admit(newPosition, t, frameReadSinceReset, expected, t - lastFrameTime, v)) return false;
+    const PositionGuard::Verdict verdict =
+        guard.admit(newPosition, t, frameReadSinceReset, expected, t - lastFrameTime, v);
+    if (verdict == PositionGuard::Verdict::held) return false;
+    if (verdict == PositionGuard::Verdict::jumps) slopeFromTime = frameSpeedTime = -1.0;  // no slope across a jump
     followFrameSpeed(newPosition, t);
     return true;
 }
@@ -324,7 +335,8 @@ void TimecodeDecoder::followFrameSpeed(double newPosition, double timeMs) {
 double TimecodeDecoder::reckoningSpeed() const {
     const double peakSpeed = speed.get();
     const bool fresh = frameSpeedTime >= 0.0 && timeBase - frameSpeedTime <= slopeStaleMs;
-    return fresh && (frameSpeed > 0.0) == (peakSpeed > 0.0) ? frameSpeed : peakSpeed;
+    const bool plausible = std::fabs(frameSpeed - peakSpeed) <= plausibleSpeedRatio * std::fabs(peakSpeed);
+    return fresh && plausible ? frameSpeed : peakSpeed;
 }
 
 // Moves the position on by the speed once a frame is overdue on a record that plays
@@ -333,9 +345,7 @@ void TimecodeDecoder::reckon() {
     if (!frameReadSinceReset || !(speed.get() > 0.0f)) return;
     const double v = reckoningSpeed();
     if (!(v > 0.0)) return;
-    const double frameMs = (vinylType == FinalScratch ? finalScratchFrameLength * finalScratchStepSeconds
-                                                      : mixvibesFrameSeconds) *
-                           msPerSecond / v;
+    const double frameMs = frameSeconds() * msPerSecond / v;
     if (timeBase - lastFrameTime <= overdueFrames * frameMs) return;
     setPosition(exactPosition + v * (timeBase - positionTime) / msPerSecond);
     positionTime = timeBase;

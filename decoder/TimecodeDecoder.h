@@ -107,6 +107,7 @@ private:
     double reckoningSpeed() const;
     void reckon();
     double carrierHz() const;
+    double frameSeconds() const;  // one frame on the record
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);
     static bool swingIsSteady(std::int32_t previousSwing, std::int32_t currentSwing, double limit);
