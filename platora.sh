@@ -9,6 +9,7 @@
 #   ./platora.sh fuzz [SECONDS]   build the libFuzzer targets (clang) and run each that long (default 60)
 #   ./platora.sh soak [MINUTES]   stream the whole chain for that long (default 60) and check it held
 #   ./platora.sh latency [CYCLES]  measure the chain's latency on a JACK dummy server (about 20 minutes)
+#   ./platora.sh robustness  how both decoding modes track noisy, clicking, humming and worn signals (a few minutes)
 set -eu
 cd "$(dirname "$0")"
 top=$(pwd)
@@ -18,10 +19,11 @@ export PYTHONPATH="$top/harness${PYTHONPATH:+:$PYTHONPATH}"
 
 case "${1:-}" in
   run|demo|test|bench|windows) ./scripts/install-deps.sh "$1" ;;
+  robustness) ./scripts/install-deps.sh run ;;
   soak) ./scripts/install-deps.sh demo ;;
   latency) ./scripts/install-deps.sh demo && ./scripts/install-deps.sh bench ;;
   fuzz) ./scripts/install-deps.sh test ;;
-  *) echo "usage: $0 run|demo|test|bench|windows|fuzz|soak|latency" >&2; exit 2 ;;
+  *) echo "usage: $0 run|demo|test|bench|windows|fuzz|soak|latency|robustness" >&2; exit 2 ;;
 esac
 
 # The Windows build: libraries built once into a cache outside the tree, then the programs.
@@ -96,5 +98,9 @@ case "$1" in
   latency)
     configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF
     exec python3 "$top/scripts/latency.py" "$top/build-bench" ${2:+"$2"}
+    ;;
+  robustness)
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
+    exec python3 "$top/scripts/robustness.py" "$top/build"
     ;;
 esac

@@ -583,6 +583,7 @@ class Chain:
 BUILT_PROGRAMS = {
     "platora": ("example", "platora"),
     "platora-gen": ("tools", "generator", "platora-gen"),
+    "platora-decode": ("tools", "decode", "platora-decode"),
     "platora-monitor": ("tools", "monitor", "platora-monitor"),
     "platora-onset-probe": ("harness", "onset", "platora-onset-probe"),
 }

@@ -16,6 +16,8 @@ import subprocess
 import sys
 import tempfile
 
+from platora_harness.chain import built_programs
+
 SAMPLE_RATE = 44100
 BLOCK_FRAMES = 1024
 SECONDS = 60
@@ -95,11 +97,11 @@ def run(args, **kwargs):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("build", help="build directory holding tools/gen and tools/decode")
+    parser.add_argument("build", help="build directory holding platora-gen and platora-decode")
     parser.add_argument("--only", help="conditions whose name contains this")
     options = parser.parse_args()
-    gen = os.path.join(options.build, "tools/gen/platora-gen")
-    decode = os.path.join(options.build, "tools/decode/platora-decode")
+    programs = built_programs(options.build, ["platora-gen", "platora-decode"], "robustness")
+    gen, decode = programs["platora-gen"], programs["platora-decode"]
     modes = ["faithful", "robust"]
     formats = ["mixvibes", "finalscratch"]
     print("| condition | " + " | ".join(f"{v} {m} OK / WRONG / STALE" for v in formats for m in modes) + " |")
