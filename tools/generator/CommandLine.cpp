@@ -72,6 +72,34 @@ void addGenOptions(CLI::App& app, GenCommand& command) {
     app.add_option("-n,--snr", s.snrDb, "add white noise DB below a sine at the high level")
         ->check(finiteNumber())
         ->type_name("DB");
+    app.add_option("--hum", s.humDb, "add mains hum (50 Hz and 150 Hz) DB against a sine at the high level, e.g. -10")
+        ->check(finiteNumber())
+        ->type_name("DB");
+    app.add_option_function<std::string>(
+           "--clicks",
+           [&s](const std::string& text) {
+               const std::size_t colon = text.find(':');
+               const auto rate = readNumber<double>(text.substr(0, colon));
+               const auto level = colon == std::string::npos ? std::optional<double>(s.clickLevel)
+                                                             : readNumber<double>(text.substr(colon + 1));
+               if (!rate || !level) throw CLI::ValidationError("--clicks", "needs RATE or RATE:AMPLITUDE");
+               s.clicksPerSecond = *rate;
+               s.clickLevel = *level;
+           },
+           "add clicks at random times, RATE per second, AMPLITUDE a fraction of full scale (default 0.5)")
+        ->type_name("RATE[:AMPLITUDE]");
+    app.add_option("--lowpass", s.lowPassHz, "a worn stylus: second-order low-pass at HZ")
+        ->check(finiteNumber())
+        ->type_name("HZ");
+    app.add_option("--imbalance", s.imbalance, "gain of the second timecode channel, e.g. 0.5")
+        ->check(finiteNumber())
+        ->type_name("GAIN");
+    app.add_option("--dc", s.dcFraction, "add a DC offset of FRACTION of full scale to both channels")
+        ->check(finiteNumber())
+        ->type_name("FRACTION");
+    app.add_option("--delay", s.delaySamples, "the second timecode channel SAMPLES late (a fraction allowed)")
+        ->check(finiteNumber())
+        ->type_name("SAMPLES");
     app.add_option("--seed", s.seed, "noise seed (default 1); the same seed gives the same file")
         ->check(wholeNumber<std::uint64_t>(0, std::numeric_limits<std::uint64_t>::max()));
     app.add_option("-L,--level", s.level,

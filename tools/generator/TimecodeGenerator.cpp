@@ -10,6 +10,11 @@ namespace {
 
 constexpr double maxStartSeconds = 100000.0;
 constexpr double twoPi = 2.0 * std::numbers::pi;
+constexpr double humHz = 50.0;
+constexpr int humOvertone = 3;  // 150 Hz beside 50 Hz
+constexpr double clickDecay = 0.5;  // per sample: a click lasts a few samples
+constexpr double maxClicksPerSecond = 1000.0;
+constexpr double maxDelaySamples = 1000.0;
 
 }  // namespace
 
@@ -19,9 +24,15 @@ TimecodeGenerator::TimecodeGenerator(GeneratorSettings settings)
       carrierHz_(settings_.vinylType == FinalScratch ? finalScratchCarrierHz : mixvibesCarrierHz),
       highAmplitude_(settings_.level * fullScale),
       leadingChannel_(settings_.vinylType == FinalScratch ? 1 : 0),
-      noiseEngine_(settings_.seed) {
+      noiseEngine_(settings_.seed),
+      clickEngine_(settings_.seed + 1) {
     if (settings_.snrDb)
         noiseSigma_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, -*settings_.snrDb / 20.0);
+    // Two components of amplitude h carry the power of one of amplitude h sqrt 2.
+    if (settings_.humDb) humAmplitude_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, *settings_.humDb / 20.0);
+    for (Biquad& section : stylus_) {
+        if (settings_.lowPassHz > 0.0) section.setLowPass(settings_.lowPassHz, settings_.sampleRate);
+    }
     if (settings_.loopSeconds > 0.0)
         loopFrames_ = std::max<std::int64_t>(1, std::llround(settings_.loopSeconds * settings_.sampleRate));
 }
@@ -36,6 +47,14 @@ std::string TimecodeGenerator::validate(const GeneratorSettings& s) {
     if (!(std::fabs(s.startPosition) <= maxStartSeconds)) return "start position must be within 100000 s";
     if (!(s.loopSeconds >= 0.0 && std::isfinite(s.loopSeconds))) return "loop length must be 0 or more seconds";
     if (s.snrDb && !std::isfinite(*s.snrDb)) return "signal-to-noise ratio must be a number of dB";
+    if (s.humDb && !std::isfinite(*s.humDb)) return "hum must be a number of dB";
+    if (!(s.clicksPerSecond >= 0.0 && s.clicksPerSecond <= maxClicksPerSecond))
+        return "clicks must be between 0 and 1000 per second";
+    if (!(s.clickLevel > 0.0 && s.clickLevel <= 1.0)) return "a click's level must be above 0 and at most 1";
+    if (!(s.lowPassHz >= 0.0 && s.lowPassHz < s.sampleRate / 2.0)) return "low-pass must be between 0 and half the rate";
+    if (!(s.imbalance > 0.0 && s.imbalance <= 1.0)) return "imbalance must be above 0 and at most 1";
+    if (!(std::fabs(s.dcFraction) <= 1.0)) return "DC must be between -1 and 1 of full scale";
+    if (!(s.delaySamples >= 0.0 && s.delaySamples <= maxDelaySamples)) return "delay must be 0 to 1000 samples";
     if (s.finalScratchRows < 1 || s.finalScratchRows > FinalScratchFrames::maxRowCount())
         return "table rows must be between 1 and " + std::to_string(FinalScratchFrames::maxRowCount());
     return {};
@@ -48,6 +67,27 @@ int TimecodeGenerator::bitOfPeak(std::int64_t peak) const {
 double TimecodeGenerator::positionAt(std::int64_t loopFrame, std::size_t& segmentHint) const {
     double t = static_cast<double>(loopFrame) / settings_.sampleRate;
     return settings_.startPosition + settings_.profile.distanceAt(t, segmentHint);
+}
+
+double TimecodeGenerator::positionAt(double loopFrame, std::size_t& segmentHint) const {
+    return settings_.startPosition + settings_.profile.distanceAt(loopFrame / settings_.sampleRate, segmentHint);
+}
+
+// The stylus first, then what the cartridge and the cable add. Noise comes in quantize.
+double TimecodeGenerator::degrade(int channel, double value) {
+    if (channel == 1) value *= settings_.imbalance;
+    if (settings_.lowPassHz > 0.0) value = stylus_[channel](static_cast<float>(value));
+    const double t = static_cast<double>(framesRendered_) / settings_.sampleRate;
+    if (humAmplitude_ > 0.0)
+        value += humAmplitude_ * (std::sin(twoPi * humHz * t) + std::sin(twoPi * humOvertone * humHz * t));
+    return value + click_ + settings_.dcFraction * fullScale;
+}
+
+double TimecodeGenerator::nextClick() {
+    click_ *= clickDecay;
+    if (settings_.clicksPerSecond > 0.0 && uniform_(clickEngine_) < settings_.clicksPerSecond / settings_.sampleRate)
+        click_ = (uniform_(clickEngine_) < 0.5 ? -1.0 : 1.0) * settings_.clickLevel * fullScale;
+    return click_;
 }
 
 double TimecodeGenerator::amplitudeOf(Channel& channel, std::int64_t peak) {
@@ -77,8 +117,22 @@ void TimecodeGenerator::render(std::int16_t* out, std::size_t frames) {
         auto lagPeak = 2 * static_cast<std::int64_t>(std::floor(2.0 * phase)) + 1;
         double lead = amplitudeOf(lead_, leadPeak) * std::cos(twoPi * fraction);
         double lag = amplitudeOf(lag_, lagPeak) * std::sin(twoPi * fraction);
-        out[timecodeBase + leadingChannel_] = quantize(lead);
-        out[timecodeBase + 1 - leadingChannel_] = quantize(lag);
+        if (settings_.delaySamples > 0.0) {
+            // The second channel of the pair plays the record as it was that long ago.
+            const double late =
+                positionAt(static_cast<double>(loopFrame_) - settings_.delaySamples, delayedHint_) * carrierHz_;
+            const double lateFraction = late - std::floor(late);
+            if (leadingChannel_ == 1) {
+                lead = amplitudeOf(lead_, 2 * static_cast<std::int64_t>(std::floor(2.0 * late + 0.5))) *
+                       std::cos(twoPi * lateFraction);
+            } else {
+                lag = amplitudeOf(lag_, 2 * static_cast<std::int64_t>(std::floor(2.0 * late)) + 1) *
+                      std::sin(twoPi * lateFraction);
+            }
+        }
+        nextClick();
+        out[timecodeBase + leadingChannel_] = quantize(degrade(leadingChannel_, lead));
+        out[timecodeBase + 1 - leadingChannel_] = quantize(degrade(1 - leadingChannel_, lag));
         if (channels == 4) {
             double cycles = auxToneHz * static_cast<double>(framesRendered_) / settings_.sampleRate;
             auto tone = static_cast<std::int16_t>(std::nearbyint(auxAmplitude * std::sin(twoPi * (cycles - std::floor(cycles)))));
@@ -89,6 +143,7 @@ void TimecodeGenerator::render(std::int16_t* out, std::size_t frames) {
         if (++loopFrame_ == loopFrames_) {
             loopFrame_ = 0;
             segmentHint_ = 0;
+            delayedHint_ = 0;
         }
     }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FrameLayout.h"
+#include "SignalConditioner.h"
 #include "SpeedProfile.h"
 #include "VinylType.h"
 
@@ -25,6 +26,15 @@ struct GeneratorSettings {
     SpeedProfile profile;
     double loopSeconds = 0.0;        // > 0: start over from startPosition after this long
     std::optional<double> snrDb;     // white noise against a sine at the high level
+    // What a real turntable adds; unset or 0 = none. Levels are against a sine at the high
+    // level, as for the noise.
+    std::optional<double> humDb;     // 50 Hz and 150 Hz at equal amplitude, both channels
+    double clicksPerSecond = 0.0;    // at random times, on both channels alike
+    double clickLevel = 0.5;         // a click's height as a fraction of full scale
+    double lowPassHz = 0.0;          // a worn stylus: second-order low-pass
+    double imbalance = 1.0;          // gain of the second timecode channel
+    double dcFraction = 0.0;         // of full scale, both channels
+    double delaySamples = 0.0;       // the second timecode channel this late
     std::uint64_t seed = 1;
     std::uint32_t finalScratchRows = FinalScratchFrames::defaultRowCount;
 };
@@ -81,6 +91,9 @@ private:
     };
 
     double positionAt(std::int64_t loopFrame, std::size_t& segmentHint) const;
+    double positionAt(double loopFrame, std::size_t& segmentHint) const;
+    double degrade(int channel, double value);  // channel 0 or 1 of the timecode pair
+    double nextClick();
     double amplitudeOf(Channel& channel, std::int64_t peak);
     std::int16_t quantize(double value);
 
@@ -99,6 +112,13 @@ private:
     Channel lag_{noPeak, 0.0};
     std::mt19937_64 noiseEngine_;
     std::normal_distribution<double> noise_;
+    // Clicks draw from their own engine, so adding them leaves a seed's noise as it was.
+    std::mt19937_64 clickEngine_;
+    std::uniform_real_distribution<double> uniform_;
+    double click_ = 0.0;  // the click sounding now, decaying
+    double humAmplitude_ = 0.0;
+    Biquad stylus_[2];
+    std::size_t delayedHint_ = 0;
 };
 
 }  // namespace platora
