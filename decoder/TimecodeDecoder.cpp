@@ -272,6 +272,9 @@ void TimecodeDecoder::decodeFrame() {
             return;
         }
     }
+    // A channel running a little late can order a forward record's peaks as if it turned
+    // back; robust steps back only when the speed says it does.
+    if (mode == DecodingMode::robust && !(speed.get() < 0.0f)) return;
     stepBack();
 }
 
