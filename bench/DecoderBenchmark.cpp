@@ -42,10 +42,12 @@ const FinalScratchCodeTable& fullSizeTable() {
 }
 
 // state.range(0) = frames per block, as the audio callback delivers them.
-void decodeBlocks(benchmark::State& state, VinylType type, float calibration) {
+void decodeBlocks(benchmark::State& state, VinylType type, float calibration,
+                  DecodingMode mode = DecodingMode::faithful) {
     const auto framesPerBlock = static_cast<std::size_t>(state.range(0));
     const std::vector<std::int16_t> samples = nominalSignal(type);
     TimecodeDecoder decoder;
+    decoder.setDecodingMode(mode);
     decoder.setVinylType(type);
     decoder.setCodeTable(&fullSizeTable());
     decoder.reset(sampleRate);
@@ -74,6 +76,12 @@ void decodeBlocks(benchmark::State& state, VinylType type, float calibration) {
 
 void BM_ProcessBlock_Mixvibes(benchmark::State& state) { decodeBlocks(state, Mixvibes, 1.07f); }
 void BM_ProcessBlock_FinalScratch(benchmark::State& state) { decodeBlocks(state, FinalScratch, 1.2f); }
+void BM_ProcessBlock_Mixvibes_Robust(benchmark::State& state) {
+    decodeBlocks(state, Mixvibes, 1.07f, DecodingMode::robust);
+}
+void BM_ProcessBlock_FinalScratch_Robust(benchmark::State& state) {
+    decodeBlocks(state, FinalScratch, 1.2f, DecodingMode::robust);
+}
 
 // Lookups of codes that are in the table and of codes that are not, in random order.
 void BM_TableLookup_FinalScratch(benchmark::State& state) {
@@ -100,5 +108,7 @@ void BM_TableLookup_FinalScratch(benchmark::State& state) {
 // 64 frames: the small buffers of the stage mode, where the per-block cost weighs more.
 BENCHMARK(BM_ProcessBlock_Mixvibes)->Arg(1024)->Arg(64);
 BENCHMARK(BM_ProcessBlock_FinalScratch)->Arg(1024)->Arg(64);
+BENCHMARK(BM_ProcessBlock_Mixvibes_Robust)->Arg(1024)->Arg(64);
+BENCHMARK(BM_ProcessBlock_FinalScratch_Robust)->Arg(1024)->Arg(64);
 BENCHMARK(BM_TableLookup_FinalScratch);
 BENCHMARK_MAIN();

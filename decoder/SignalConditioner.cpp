@@ -96,32 +96,40 @@ void SignalConditioner::tune(float bandSpeed) {
 void SignalConditioner::process(const std::int16_t* in, std::int32_t frames, std::int16_t* out) {
     frames = std::clamp<std::int32_t>(frames, 0, chunkFrames);
     // Two passes: the chunk's level sets the gain it is brought up by, so a needle drop
-    // is levelled from its first chunk on.
-    for (int c = 0; c < 2; ++c) {
-        Channel& ch = channels_[c];
-        const float cut = std::max(clickFloor, ch.envelope * clickHeadroom);
-        float highest = 0.0f;
-        for (std::int32_t f = 0; f < frames; ++f) {
-            float x = ch.highPass[1](ch.highPass[0](static_cast<float>(in[2 * f + c])));
-            x = std::clamp(x, -cut, cut);
-            x = ch.lowPass(x);
-            highest = std::max(highest, std::fabs(x));
-            filtered_[2 * f + c] = x;
-        }
-        ch.envelope = std::max(highest, ch.envelope * envelopeDecay_);
+    // is levelled from its first chunk on. Both channels in one loop: their filters are
+    // independent chains, which the processor runs side by side.
+    Channel& a = channels_[0];
+    Channel& b = channels_[1];
+    const float cutA = std::max(clickFloor, a.envelope * clickHeadroom);
+    const float cutB = std::max(clickFloor, b.envelope * clickHeadroom);
+    float highestA = 0.0f, highestB = 0.0f;
+    for (std::int32_t f = 0; f < frames; ++f) {
+        float x = a.highPass[1](a.highPass[0](static_cast<float>(in[2 * f])));
+        float y = b.highPass[1](b.highPass[0](static_cast<float>(in[2 * f + 1])));
+        x = a.lowPass(std::clamp(x, -cutA, cutA));
+        y = b.lowPass(std::clamp(y, -cutB, cutB));
+        highestA = std::max(highestA, std::fabs(x));
+        highestB = std::max(highestB, std::fabs(y));
+        filtered_[2 * f] = x;
+        filtered_[2 * f + 1] = y;
     }
-    for (int c = 0; c < 2; ++c) {
-        Channel& ch = channels_[c];
-        const float target = ch.envelope > targetLevel / highestGain ? targetLevel / ch.envelope : highestGain;
-        // A gain far too high would clip a needle drop until it came down.
-        float gain = target < ch.gain * 0.5f ? target : ch.gain;
-        for (std::int32_t f = 0; f < frames; ++f) {
-            gain += (target - gain) * gainStep_;
-            const float y = std::clamp(filtered_[2 * f + c] * gain, -32767.0f, 32767.0f);
-            out[2 * f + c] = static_cast<std::int16_t>(y);
-        }
-        ch.gain = gain;
+    a.envelope = std::max(highestA, a.envelope * envelopeDecay_);
+    b.envelope = std::max(highestB, b.envelope * envelopeDecay_);
+    const auto targetOf = [](const Channel& ch) {
+        return ch.envelope > targetLevel / highestGain ? targetLevel / ch.envelope : highestGain;
+    };
+    const float targetA = targetOf(a), targetB = targetOf(b);
+    // A gain far too high would clip a needle drop until it came down.
+    float gainA = targetA < a.gain * 0.5f ? targetA : a.gain;
+    float gainB = targetB < b.gain * 0.5f ? targetB : b.gain;
+    for (std::int32_t f = 0; f < frames; ++f) {
+        gainA += (targetA - gainA) * gainStep_;
+        gainB += (targetB - gainB) * gainStep_;
+        out[2 * f] = static_cast<std::int16_t>(std::clamp(filtered_[2 * f] * gainA, -32767.0f, 32767.0f));
+        out[2 * f + 1] = static_cast<std::int16_t>(std::clamp(filtered_[2 * f + 1] * gainB, -32767.0f, 32767.0f));
     }
+    a.gain = gainA;
+    b.gain = gainB;
 }
 
 }  // namespace platora

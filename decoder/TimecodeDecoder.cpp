@@ -274,7 +274,7 @@ void TimecodeDecoder::decodeFrame() {
     }
     // A channel running a little late can order a forward record's peaks as if it turned
     // back; robust steps back only when the speed says it does.
-    if (mode == DecodingMode::robust && !(speed.get() < 0.0f)) return;
+    if (mode == DecodingMode::robust && speedWindow.sign() != SpeedWindow::Sign::negative) return;
     stepBack();
 }
 
