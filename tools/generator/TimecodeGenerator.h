@@ -28,7 +28,7 @@ struct GeneratorSettings {
     std::optional<double> snrDb;     // white noise against a sine at the high level
     // What a real turntable adds; unset or 0 = none. Levels are against a sine at the high
     // level, as for the noise.
-    std::optional<double> humDb;     // 50 Hz and 150 Hz at equal amplitude, both channels
+    std::optional<double> humDb{};   // 50 Hz and 150 Hz at equal amplitude, both channels
     double clicksPerSecond = 0.0;    // at random times, on both channels alike
     double clickLevel = 0.5;         // a click's height as a fraction of full scale
     double lowPassHz = 0.0;          // a worn stylus: second-order low-pass
