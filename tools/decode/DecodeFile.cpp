@@ -18,8 +18,6 @@ namespace platora {
 namespace {
 
 constexpr int sampleRate = 44100;
-constexpr float finalScratchCalibration = 1.2f;
-constexpr float mixvibesCalibration = 1.07f;
 
 // Every sample format is read as float (libsndfile scales 16-bit PCM by 1/32768 exactly)
 // and brought back to 16 bits here, so float and 24-bit recordings decode as they sound.
@@ -34,8 +32,7 @@ std::int16_t toSample(float value) {
 
 // A missing default table only costs FinalScratch its positions; a named table that fails
 // is an error.
-bool loadTable(const DecodeCommand& command, std::ostream& err) {
-    auto& table = FinalScratchCodeTable::shared();
+bool loadTable(const DecodeCommand& command, FinalScratchCodeTable& table, std::ostream& err) {
     std::string error;
     if (!command.table.empty()) {
         if (table.load(command.table, error)) return true;
@@ -59,7 +56,8 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
         err << "platora-decode: " << command.file << ": " << message << '\n';
         return 1;
     };
-    if (command.vinyl == FinalScratch && !loadTable(command, err)) return 1;
+    FinalScratchCodeTable table;
+    if (command.vinyl == FinalScratch && !loadTable(command, table, err)) return 1;
 
     SF_INFO info{};
     std::unique_ptr<SNDFILE, FileCloser> file(sf_open(command.file.c_str(), SFM_READ, &info));
@@ -75,9 +73,8 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
     TimecodeDecoder decoder;
     decoder.reset(sampleRate);
     decoder.setVinylType(command.vinyl);
-    decoder.setCalibration(command.calibration ? *command.calibration
-                           : command.vinyl == FinalScratch ? finalScratchCalibration
-                                                           : mixvibesCalibration);
+    decoder.setCodeTable(&table);
+    decoder.setCalibration(command.calibration.value_or(vinylFormat(static_cast<VinylType>(command.vinyl)).defaultCalibration));
 
     const auto channels = static_cast<std::size_t>(info.channels);
     const auto first = static_cast<std::size_t>(2 * command.pair);
