@@ -72,8 +72,12 @@ void decodeBlocks(benchmark::State& state, VinylType type, float calibration) {
     state.counters["tps"] = decoder.getTimecodesPerSecond();
 }
 
-void BM_ProcessBlock_Mixvibes(benchmark::State& state) { decodeBlocks(state, Mixvibes, 1.07f); }
-void BM_ProcessBlock_FinalScratch(benchmark::State& state) { decodeBlocks(state, FinalScratch, 1.2f); }
+void BM_ProcessBlock_Mixvibes(benchmark::State& state) {
+    decodeBlocks(state, Mixvibes, vinylFormat(Mixvibes).defaultCalibration);
+}
+void BM_ProcessBlock_FinalScratch(benchmark::State& state) {
+    decodeBlocks(state, FinalScratch, vinylFormat(FinalScratch).defaultCalibration);
+}
 
 // Lookups of codes that are in the table and of codes that are not, in random order.
 void BM_TableLookup_FinalScratch(benchmark::State& state) {

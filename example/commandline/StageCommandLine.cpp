@@ -191,16 +191,16 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     struct ValueOption {
         const char* name;
         const char* type;
-        const char* help;
+        std::string help;
         std::vector<std::string> texts;
     };
     std::vector<ValueOption> values{
         {"device", "DEVICE", "Device number from --list-devices, or its name", {}},
         {"deck", "PAIR:VINYL[:PORT]",
          "A deck: channel pair (0 = channels 1/2), mixvibes|finalscratch (or 1|0), OSC port "
-         "(default 44444, then one more per deck); repeat for more decks",
+         "(default " + std::to_string(defaultOscPort) + ", then one more per deck); repeat for more decks",
          {}},
-        {"host", "HOST", "OSC destination of every deck (default 127.0.0.1)", {}},
+        {"host", "HOST", std::string("OSC destination of every deck (default ") + defaultOscHost + ")", {}},
         {"preamp", "auto|GAIN|off", "Software preamp: found by level, or a fixed gain (default off)", {}},
         {"calibration", "VALUE|saved|default", "Decoder calibration; saved reads the dialogue's settings file", {}},
         {"buffer", "FRAMES", "Audio buffer, 32 to 4096 frames (default 1024)", {}},

@@ -37,9 +37,13 @@ constexpr std::uint32_t settleBlocks = 4;
 constexpr auto settleWait = 10ms;
 constexpr int settleWaitsMax = 100;  // a second at most
 
-constexpr const char* codeTableHint =
-    "; to make one, record your record once from start to end (for example arecord -D plughw:1 -f cd side.wav) and "
-    "run platora-table learn side.wav -o finalscratch.table (see the README); FinalScratch positions cannot be decoded";
+std::string codeTableHint()
+{
+    return std::string("; to make one, record your record once from start to end (for example arecord -D plughw:1 -f "
+                       "cd side.wav) and run platora-table learn side.wav -o ") +
+           FinalScratchCodeTable::defaultFileName +
+           " (see the README); FinalScratch positions cannot be decoded";
+}
 
 using Destinations = std::vector<std::unique_ptr<OscSender>>;
 
@@ -242,7 +246,7 @@ const std::string& ProgramCodeTable::load()
     tried = true;
     std::string usedPath;
     std::string error;
-    if (!codeTable.loadDefault(usedPath, error)) problem = error + codeTableHint;
+    if (!codeTable.loadDefault(usedPath, error)) problem = error + codeTableHint();
     return problem;
 }
 

@@ -2,6 +2,7 @@
 // callback would, and prints one CSV row per block.
 #include "CommandLineConventions.h"
 #include "DecodeFile.h"
+#include "FinalScratchCodeTable.h"
 #include "StrictNumbers.h"
 #include "VinylOption.h"
 
@@ -17,8 +18,10 @@ int main(int argc, char** argv) {
     platora::DecodeCommand command;
     app.add_option("FILE", command.file, "recording at 44100 Hz, two or more channels")->required();
     app.add_option("--vinyl", command.vinyl, "timecode type")->required()->transform(platora::vinylType());
-    app.add_option("--table", command.table, "FinalScratch code table (default: finalscratch.table if found)");
-    app.add_option("--calibration", command.calibration, "calibration (default 1.2 FinalScratch, 1.07 Mixvibes)")
+    app.add_option("--table", command.table,
+                   std::string("FinalScratch code table (default: ") + platora::FinalScratchCodeTable::defaultFileName +
+                       " if found)");
+    app.add_option("--calibration", command.calibration, "calibration (default " + platora::defaultCalibrations() + ")")
         ->check(platora::finiteNumber(0.0, highestCalibration, false));
     app.add_option("--pair", command.pair, "channel pair; 0 = channels 1 and 2")
         ->check(platora::wholeNumber(0, highestPair));
