@@ -2,7 +2,9 @@
 
 #include "FinalScratchCodeTable.h"
 #include "RecordingReader.h"
+#include "StrictNumbers.h"
 #include "TimecodeDecoder.h"
+#include "VinylOption.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -31,6 +33,22 @@ bool loadTable(const DecodeCommand& command, FinalScratchCodeTable& table, std::
 }
 
 }  // namespace
+
+void addDecodeOptions(CLI::App& app, DecodeCommand& command) {
+    constexpr double highestCalibration = 1e6;
+    constexpr int highestPair = 511;  // more channels than any sound file holds
+    constexpr int longestBlock = 1 << 20;  // frames
+    app.add_option("FILE", command.file, "recording at 44100 Hz, two or more channels")->required();
+    app.add_option("--vinyl", command.vinyl, "timecode type")->required()->transform(vinylType());
+    app.add_option("--table", command.table,
+                   std::string("FinalScratch code table (default: ") + FinalScratchCodeTable::defaultFileName +
+                       " if found)");
+    app.add_option("--calibration", command.calibration, "calibration (default " + defaultCalibrations() + ")")
+        ->check(finiteNumber(0.0, highestCalibration, false));
+    app.add_option("--pair", command.pair, "channel pair; 0 = channels 1 and 2")->check(wholeNumber(0, highestPair));
+    app.add_option("--block", command.framesPerBlock, "frames per block (default 1024)")
+        ->check(wholeNumber(1, longestBlock));
+}
 
 int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err) {
     const auto fail = [&](const std::string& message) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <CLI/CLI.hpp>
+
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -14,6 +16,9 @@ struct DecodeCommand {
     int pair = 0;                      // 0 = channels 1 and 2
     int framesPerBlock = 1024;         // as the audio callback delivers them
 };
+
+// The options, filling `command` as the app parses.
+void addDecodeOptions(CLI::App& app, DecodeCommand& command);
 
 // Decodes the file block by block as the audio callback would and prints one CSV row per
 // block to `out`; each failure is one line on `err`. Returns the exit status.
