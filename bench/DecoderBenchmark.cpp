@@ -74,13 +74,17 @@ void decodeBlocks(benchmark::State& state, VinylType type, float calibration,
     state.counters["tps"] = decoder.getTimecodesPerSecond();
 }
 
-void BM_ProcessBlock_Mixvibes(benchmark::State& state) { decodeBlocks(state, Mixvibes, 1.07f); }
-void BM_ProcessBlock_FinalScratch(benchmark::State& state) { decodeBlocks(state, FinalScratch, 1.2f); }
+void BM_ProcessBlock_Mixvibes(benchmark::State& state) {
+    decodeBlocks(state, Mixvibes, vinylFormat(Mixvibes).defaultCalibration);
+}
+void BM_ProcessBlock_FinalScratch(benchmark::State& state) {
+    decodeBlocks(state, FinalScratch, vinylFormat(FinalScratch).defaultCalibration);
+}
 void BM_ProcessBlock_Mixvibes_Robust(benchmark::State& state) {
-    decodeBlocks(state, Mixvibes, 1.07f, DecodingMode::robust);
+    decodeBlocks(state, Mixvibes, vinylFormat(Mixvibes).defaultCalibration, DecodingMode::robust);
 }
 void BM_ProcessBlock_FinalScratch_Robust(benchmark::State& state) {
-    decodeBlocks(state, FinalScratch, 1.2f, DecodingMode::robust);
+    decodeBlocks(state, FinalScratch, vinylFormat(FinalScratch).defaultCalibration, DecodingMode::robust);
 }
 
 // Lookups of codes that are in the table and of codes that are not, in random order.

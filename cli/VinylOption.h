@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <string>
 
 namespace platora {
@@ -12,12 +13,27 @@ namespace platora {
 inline CLI::Validator vinylType() {
     return CLI::Validator(
         [](std::string& text) -> std::string {
-            if (text == "finalscratch" || text == "0") text = std::to_string(FinalScratch);
-            else if (text == "mixvibes" || text == "1") text = std::to_string(Mixvibes);
-            else return "unknown vinyl type '" + text + "' (finalscratch or 0, mixvibes or 1)";
-            return {};
+            if (const std::optional<VinylType> type = readVinylType(text)) {
+                text = std::to_string(*type);
+                return {};
+            }
+            std::string known;
+            for (const VinylFormat& format : vinylFormats)
+                known += (known.empty() ? "" : ", ") + std::string(format.optionName) + " or " + std::to_string(format.type);
+            return "unknown vinyl type '" + text + "' (" + known + ")";
         },
         "");
+}
+
+// "1.2 FinalScratch, 1.07 Mixvibes": each format's default calibration, for a help text.
+inline std::string defaultCalibrations() {
+    std::string text;
+    for (const VinylFormat& format : vinylFormats) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%g", static_cast<double>(format.defaultCalibration));
+        text += (text.empty() ? "" : ", ") + std::string(value) + " " + format.name;
+    }
+    return text;
 }
 
 }  // namespace platora

@@ -99,11 +99,6 @@ bool readWholeFile(const std::string& path, std::vector<unsigned char>& bytes, s
 
 }  // namespace
 
-FinalScratchCodeTable& FinalScratchCodeTable::shared() {
-    static FinalScratchCodeTable table;
-    return table;
-}
-
 std::vector<std::string> FinalScratchCodeTable::defaultPaths() {
     return {defaultFileName, std::string(PLATORA_DATA_DIR) + "/" + defaultFileName};
 }

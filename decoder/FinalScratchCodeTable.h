@@ -24,10 +24,6 @@ public:
     // The real table is about 1 MB; a larger file is refused before it is read.
     static constexpr std::uintmax_t largestFileBytes = std::uintmax_t{64} << 20;
 
-    // The table every decoder uses unless told otherwise. Empty until loaded;
-    // load it before any stream starts.
-    static FinalScratchCodeTable& shared();
-
     // Where the table is looked for, in order: the current directory, then the data directory.
     static std::vector<std::string> defaultPaths();
 

@@ -43,7 +43,7 @@ void storeRelaxed(std::atomic<std::int64_t>& field, std::int64_t value) { field.
 
 }  // namespace
 
-TimecodeDecoder::TimecodeDecoder() : codeTable(&FinalScratchCodeTable::shared()) {
+TimecodeDecoder::TimecodeDecoder() {
     for (int ch = 0; ch < 2; ++ch) {
         trough[ch].channel = static_cast<std::int16_t>(ch);
         crest[ch].channel = static_cast<std::int16_t>(ch);

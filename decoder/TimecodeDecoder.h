@@ -53,7 +53,7 @@ public:
     void setDecodingMode(DecodingMode value) { mode = value; }
     DecodingMode getDecodingMode() const { return mode; }
     void setCalibration(float value);
-    // Defaults to FinalScratchCodeTable::shared(); the table must outlive the decoder.
+    // nullptr (the default): FinalScratch finds no position. The table must outlive the decoder.
     void setCodeTable(const FinalScratchCodeTable* table) { codeTable = table; }
     // nullptr (the default) for none; the observer must outlive the decoder's use of it.
     void setFrameSyncObserver(FrameSyncObserver* observer) { frameSyncObserver = observer; }
@@ -149,7 +149,7 @@ private:
     bool frameReadSinceReset = false;
     double lastFrameTime = 0.0;  // ms: time of the peak that completed the newest frame
     double exactPosition = 0.0;  // what position rounds; steps back accumulate here without float loss
-    const FinalScratchCodeTable* codeTable;
+    const FinalScratchCodeTable* codeTable = nullptr;
     FrameSyncObserver* frameSyncObserver = nullptr;
     std::uint64_t peakCount = 0;  // peaks inserted since reset
     double positionTime = -1.0;

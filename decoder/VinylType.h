@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string_view>
 
 namespace platora {
 
@@ -10,5 +12,31 @@ enum VinylType : std::int32_t {
     FinalScratch = 0,
     Mixvibes = 1,
 };
+
+// What the programs call each format: its name on screen, the word that names it in options
+// and settings files (its number works there too), and the calibration it decodes best with
+// unless the user found a better one.
+struct VinylFormat {
+    VinylType type;
+    const char* name;
+    const char* optionName;
+    float defaultCalibration;
+};
+
+inline constexpr VinylFormat vinylFormats[] = {
+    {FinalScratch, "FinalScratch", "finalscratch", 1.2f},
+    {Mixvibes, "Mixvibes", "mixvibes", 1.07f},
+};
+
+// Any other value is taken as Mixvibes, as the decoder takes it for everything but FinalScratch.
+constexpr const VinylFormat& vinylFormat(VinylType type) { return vinylFormats[type == FinalScratch ? 0 : 1]; }
+
+// "finalscratch" or "0", "mixvibes" or "1"; nothing for any other text.
+inline std::optional<VinylType> readVinylType(std::string_view text) {
+    for (const VinylFormat& format : vinylFormats) {
+        if (text == format.optionName || (text.size() == 1 && text[0] == '0' + format.type)) return format.type;
+    }
+    return std::nullopt;
+}
 
 }  // namespace platora

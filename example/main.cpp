@@ -1,6 +1,7 @@
+#include "ConsoleControl.h"
 #include "Dialogue.h"
-#include "Stage.h"
 #include "StageCommandLine.h"
+#include "Streaming.h"
 
 #include <cstdio>
 
@@ -20,15 +21,21 @@ int listDevices() {
 
 int main(int argc, char** argv) {
     const platora::StageCommand command = platora::readStageCommand(argc, argv);
+    // Every deck decodes FinalScratch with this table; it outlives them all.
+    platora::ProgramCodeTable codeTable;
     switch (command.request) {
     case platora::StageRequest::dialogue: {
-        platora::Dialogue dialogue;
+        platora::Dialogue dialogue(codeTable);
         return dialogue.run();
     }
     case platora::StageRequest::listDevices:
         return listDevices();
-    case platora::StageRequest::stream:
-        return platora::runStage(command.settings);
+    case platora::StageRequest::stream: {
+        // First: a stop signal at any moment ends the program with status 0.
+        platora::installStopHandlerOrWarn();
+        platora::CaptureController controller;
+        return platora::streamFromSettings(controller, command.settings, codeTable);
+    }
     case platora::StageRequest::done:
         break;
     }

@@ -62,6 +62,9 @@ public:
     // Whether the system refused realtime scheduling to the last stream that asked for it.
     bool realtimeRefused() const { return realtimeWasRefused; }
 
+    // Whether an open succeeded and no later open or close undid it; the stream may since
+    // have stopped on its own.
+    bool streamOpen() const { return streamDevice != -1; }
     // Whether the stream is open and running. After the audio server went away RtAudio closes
     // the stream on a thread of its own, so this turns false within moments.
     bool streamRunning() const;

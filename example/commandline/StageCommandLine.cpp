@@ -33,19 +33,19 @@ bool readPositive(std::string_view text, float& value) {
     return true;
 }
 
-Problem readDevice(std::string_view text, StageSettings& settings) {
+Problem readDevice(std::string_view text, StreamSettings& settings) {
     if (text.empty()) return "must name a device or give its number from --list-devices";
     settings.device = text;
     return {};
 }
 
-Problem readHost(std::string_view text, StageSettings& settings) {
+Problem readHost(std::string_view text, StreamSettings& settings) {
     if (text.empty() || text.size() > longestHost) return "must be a host name or address of 1 to 253 characters";
     settings.host = text;
     return {};
 }
 
-Problem readPreamp(std::string_view text, StageSettings& settings) {
+Problem readPreamp(std::string_view text, StreamSettings& settings) {
     long gain = 0;
     if (text == "off") {
         settings.preamp = PreampMode::off;
@@ -60,7 +60,7 @@ Problem readPreamp(std::string_view text, StageSettings& settings) {
     return {};
 }
 
-Problem readCalibration(std::string_view text, StageSettings& settings) {
+Problem readCalibration(std::string_view text, StreamSettings& settings) {
     if (text == "saved") {
         settings.calibration = CalibrationSource::saved;
     } else if (text == "default") {
@@ -73,7 +73,7 @@ Problem readCalibration(std::string_view text, StageSettings& settings) {
     return {};
 }
 
-Problem readBuffer(std::string_view text, StageSettings& settings) {
+Problem readBuffer(std::string_view text, StreamSettings& settings) {
     long frames = 0;
     if (!readWhole(text, smallestBufferFrames, largestBufferFrames, frames)) {
         return "must be a whole number of frames from 32 to 4096";
@@ -82,7 +82,7 @@ Problem readBuffer(std::string_view text, StageSettings& settings) {
     return {};
 }
 
-Problem readSend(std::string_view text, StageSettings& settings) {
+Problem readSend(std::string_view text, StreamSettings& settings) {
     if (text == "poll") {
         settings.send = SendMode::poll;
     } else if (text == "block") {
@@ -93,7 +93,7 @@ Problem readSend(std::string_view text, StageSettings& settings) {
     return {};
 }
 
-Problem readDeck(std::string_view text, StageSettings& settings) {
+Problem readDeck(std::string_view text, StreamSettings& settings) {
     constexpr const char* form = "must be PAIR:VINYL[:PORT], for example 0:mixvibes or 1:finalscratch:9000";
     const std::size_t first = text.find(':');
     if (first == std::string_view::npos) return form;
@@ -104,13 +104,9 @@ Problem readDeck(std::string_view text, StageSettings& settings) {
     long number = 0;
     if (!readWhole(text.substr(0, first), 0, largestPair, number)) return "PAIR must be a whole number from 0 to 127";
     deck.pair = static_cast<int>(number);
-    if (vinyl == "mixvibes" || vinyl == "1") {
-        deck.vinyl = Mixvibes;
-    } else if (vinyl == "finalscratch" || vinyl == "0") {
-        deck.vinyl = FinalScratch;
-    } else {
-        return "VINYL must be mixvibes, finalscratch, 1 or 0";
-    }
+    const std::optional<VinylType> type = readVinylType(vinyl);
+    if (!type) return "VINYL must be mixvibes, finalscratch, 1 or 0";
+    deck.vinyl = *type;
     deck.port = 0;
     if (second != std::string_view::npos) {
         if (!readWhole(rest.substr(second + 1), lowestPort, highestPort, number)) {
@@ -122,13 +118,32 @@ Problem readDeck(std::string_view text, StageSettings& settings) {
     return {};
 }
 
-const std::map<std::string_view, Problem (*)(std::string_view, StageSettings&)> valueReaders{
-    {"device", readDevice}, {"deck", readDeck},     {"host", readHost}, {"preamp", readPreamp},
-    {"calibration", readCalibration}, {"buffer", readBuffer}, {"send", readSend},
-};
 
-const std::map<std::string_view, bool StageSettings::*> switches{
-    {"riaa", &StageSettings::riaa}, {"interpolate", &StageSettings::interpolate}, {"quiet", &StageSettings::quiet}};
+Problem readSwitch(std::string_view text, bool& value) {
+    if (text != "true" && text != "false") return "must be true or false";
+    value = text == "true";
+    return {};
+}
+
+Problem readRiaa(std::string_view text, StreamSettings& settings) { return readSwitch(text, settings.riaa); }
+
+Problem readInterpolate(std::string_view text, StreamSettings& settings) {
+    return readSwitch(text, settings.interpolate);
+}
+
+Problem readQuiet(std::string_view text, StreamSettings& settings) {
+    bool quiet = false;
+    if (Problem problem = readSwitch(text, quiet)) return problem;
+    settings.report = quiet ? StreamReport::quiet : StreamReport::live;
+    return {};
+}
+
+const std::map<std::string_view, Problem (*)(std::string_view, StreamSettings&)> readers{
+    {"device", readDevice},           {"deck", readDeck},     {"host", readHost},
+    {"preamp", readPreamp},           {"calibration", readCalibration},
+    {"buffer", readBuffer},           {"send", readSend},     {"riaa", readRiaa},
+    {"interpolate", readInterpolate}, {"quiet", readQuiet},
+};
 
 StageCommand usageProblem(const std::string& message) {
     StageCommand command;
@@ -139,23 +154,18 @@ StageCommand usageProblem(const std::string& message) {
 
 }  // namespace
 
-Problem applyStageSetting(std::string_view name, std::string_view text, StageSettings& settings) {
-    if (const auto reader = valueReaders.find(name); reader != valueReaders.end()) return reader->second(text, settings);
-    if (const auto member = switches.find(name); member != switches.end()) {
-        if (text != "true" && text != "false") return "must be true or false";
-        settings.*(member->second) = text == "true";
-        return {};
-    }
+Problem applyStageSetting(std::string_view name, std::string_view text, StreamSettings& settings) {
+    if (const auto reader = readers.find(name); reader != readers.end()) return reader->second(text, settings);
     return "is not a setting";
 }
 
-Problem finishStageSettings(StageSettings& settings) {
+Problem finishStreamSettings(StreamSettings& settings) {
     if (settings.device.empty()) return "no device given (--device, from --list-devices)";
     if (settings.decks.empty()) return "no deck given (--deck PAIR:VINYL[:PORT])";
     std::set<int> ports;
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         DeckSettings& deck = settings.decks[i];
-        if (deck.port == 0) deck.port = firstDeckPort + static_cast<int>(i);
+        if (deck.port == 0) deck.port = defaultOscPort + static_cast<int>(i);
         // Every deck sends to the same host, so a port is a whole destination.
         if (!ports.insert(deck.port).second) {
             return "two decks send to port " + std::to_string(deck.port) + "; give each deck its own PORT";
@@ -181,16 +191,16 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     struct ValueOption {
         const char* name;
         const char* type;
-        const char* help;
+        std::string help;
         std::vector<std::string> texts;
     };
     std::vector<ValueOption> values{
         {"device", "DEVICE", "Device number from --list-devices, or its name", {}},
         {"deck", "PAIR:VINYL[:PORT]",
          "A deck: channel pair (0 = channels 1/2), mixvibes|finalscratch (or 1|0), OSC port "
-         "(default 44444, then one more per deck); repeat for more decks",
+         "(default " + std::to_string(defaultOscPort) + ", then one more per deck); repeat for more decks",
          {}},
-        {"host", "HOST", "OSC destination of every deck (default 127.0.0.1)", {}},
+        {"host", "HOST", std::string("OSC destination of every deck (default ") + defaultOscHost + ")", {}},
         {"preamp", "auto|GAIN|off", "Software preamp: found by level, or a fixed gain (default off)", {}},
         {"calibration", "VALUE|saved|default", "Decoder calibration; saved reads the dialogue's settings file", {}},
         {"buffer", "FRAMES", "Audio buffer, 32 to 4096 frames (default 1024)", {}},
@@ -220,7 +230,7 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
         return command;
     }
 
-    StageSettings& settings = command.settings;
+    StreamSettings& settings = command.settings;
     if (config->count() > 0) {
         if (const Problem problem = loadStageConfigFile(configPath, settings)) return usageProblem(*problem);
     }
@@ -235,7 +245,7 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     for (const Switch& flag : flags) {
         if (flag.on) applyStageSetting(flag.name, "true", settings);
     }
-    if (const Problem problem = finishStageSettings(settings)) return usageProblem(*problem);
+    if (const Problem problem = finishStreamSettings(settings)) return usageProblem(*problem);
     command.request = StageRequest::stream;
     return command;
 }

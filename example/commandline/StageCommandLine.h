@@ -1,6 +1,6 @@
 #pragma once
 
-#include "StageSettings.h"
+#include "StreamSettings.h"
 
 #include <optional>
 #include <string>
@@ -12,7 +12,7 @@ enum class StageRequest { dialogue, listDevices, stream, done };
 
 struct StageCommand {
     StageRequest request = StageRequest::dialogue;
-    StageSettings settings;  // complete and checked when request is stream
+    StreamSettings settings;  // complete and checked when request is stream
     int exitStatus = 0;      // when request is done: after --help, --version or a usage error
 };
 
@@ -25,15 +25,15 @@ StageCommand readStageCommand(int argc, const char* const* argv);
 // "preamp", ...) or "deck" for PAIR:VINYL[:PORT]; "riaa", "interpolate" and "quiet" take
 // true or false. Returns what is wrong with the value, or nothing when it was taken.
 // An unknown name is an error too. A deck is appended; its port stays 0 until
-// finishStageSettings gives it the default.
-std::optional<std::string> applyStageSetting(std::string_view name, std::string_view text, StageSettings& settings);
+// finishStreamSettings gives it the default.
+std::optional<std::string> applyStageSetting(std::string_view name, std::string_view text, StreamSettings& settings);
 
-// Gives every deck without a port firstDeckPort + its index and checks what needs the whole
+// Gives every deck without a port defaultOscPort + its index and checks what needs the whole
 // set: a device, at least one deck, no two decks sending to one port.
-std::optional<std::string> finishStageSettings(StageSettings& settings);
+std::optional<std::string> finishStreamSettings(StreamSettings& settings);
 
 // Reads a TOML file of the same settings into settings; a deck table replaces the decks.
 // Returns "FILE:LINE: what is wrong" (or "FILE: ..." without a line) on failure.
-std::optional<std::string> loadStageConfigFile(const std::string& path, StageSettings& settings);
+std::optional<std::string> loadStageConfigFile(const std::string& path, StreamSettings& settings);
 
 }  // namespace platora

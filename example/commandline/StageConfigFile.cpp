@@ -34,7 +34,7 @@ std::optional<std::string> textOf(const toml::node& node) {
     return {};
 }
 
-Problem readDeckTable(const toml::table& table, StageSettings& settings) {
+Problem readDeckTable(const toml::table& table, StreamSettings& settings) {
     const toml::node* pair = table.get("pair");
     const toml::node* vinyl = table.get("vinyl");
     const toml::node* port = table.get("port");
@@ -70,7 +70,7 @@ Problem readText(const std::string& path, std::string& text) {
 
 }  // namespace
 
-std::optional<std::string> loadStageConfigFile(const std::string& path, StageSettings& settings) {
+std::optional<std::string> loadStageConfigFile(const std::string& path, StreamSettings& settings) {
     std::string text;
     if (const Problem problem = readText(path, text)) return problem;
     toml::table table;

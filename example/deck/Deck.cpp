@@ -1,7 +1,6 @@
 #include "Deck.h"
 
 #include "InputConditioning.h"
-#include "OscSender.h"
 
 #include <cmath>
 
@@ -10,8 +9,6 @@ namespace platora {
 namespace {
 
 constexpr double msPerSecond = 1000.0;
-constexpr double fullScale = 32767.0;
-constexpr double speedPercent = 100.0;
 
 std::int16_t lowSixteenBits(float gain)
 {
@@ -25,8 +22,6 @@ std::int16_t lowSixteenBits(float gain)
 
 Deck::Deck(std::int32_t pair) : pair_(pair) {}
 
-Deck::~Deck() = default;
-
 void Deck::reset(std::int32_t sampleRate)
 {
     decoder_.reset(sampleRate);
@@ -34,8 +29,6 @@ void Deck::reset(std::int32_t sampleRate)
 }
 
 void Deck::setPreampGain(float gain) { preampGain_.store(lowSixteenBits(gain), std::memory_order_relaxed); }
-
-void Deck::setDestination(std::unique_ptr<OscSender> sender) { destination = std::move(sender); }
 
 void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo)
 {
@@ -49,24 +42,10 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
     position.store(static_cast<float>(value), std::memory_order_relaxed);
 }
 
-void Deck::send(bool inputLost)
+DeckReading Deck::reading(bool inputLost) const
 {
-    if (!destination) return;
-    if (inputLost) {
-        destination->sendFloat("/scratch/pos", heldPosition.load(std::memory_order_relaxed));
-        destination->sendFloat("/scratch/TPS", 0.0f);
-        destination->sendFloat("/scratch/speed", 0.0f);
-        destination->sendFloat("/scratch/vol", 0.0f);
-        return;
-    }
-    const float value = getPosition();
-    const std::int32_t tps = getTimecodesPerSecond();
-    const std::int32_t level = getLevel();
-    const float speed = getSpeed();
-    destination->sendFloat("/scratch/pos", value);
-    destination->sendFloat("/scratch/TPS", static_cast<float>(tps));
-    destination->sendFloat("/scratch/speed", static_cast<float>(speed * speedPercent));
-    destination->sendFloat("/scratch/vol", static_cast<float>(level * (1.0 / fullScale)));
+    if (inputLost) return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0};
+    return {getPosition(), getSpeed(), getTimecodesPerSecond(), getLevel()};
 }
 
 }  // namespace platora

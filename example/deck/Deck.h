@@ -4,22 +4,26 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
 
 namespace platora {
 
-class OscSender;
+// What a deck reads off its record at one moment.
+struct DeckReading {
+    float position;  // s
+    float speed;     // 1.0 is nominal, negative backwards
+    std::int32_t timecodesPerSecond;
+    std::int32_t level;  // the larger swing of the pair, in 16-bit sample units
+};
 
-// One turntable: a channel pair of the stream, the conditioning of that pair, its decoder
-// and the destination its results go to. The dialogue streams one deck, stage mode several.
+// One turntable: a channel pair of the stream, the conditioning of that pair and its
+// decoder. The dialogue streams one deck, stage mode several.
 //
-// Threads: process runs on the audio thread. Pair, vinyl type, interpolation and the
-// destination are set on the main thread while no stream runs; gain, RIAA and calibration
-// at any time. The getters are relaxed atomics: any thread, values may mix blocks.
+// Threads: process runs on the audio thread. Pair, vinyl type, code table and interpolation
+// are set on the main thread while no stream runs; gain, RIAA and calibration at any time.
+// The getters are relaxed atomics: any thread, values may mix blocks.
 class Deck {
 public:
     explicit Deck(std::int32_t pair = 0);
-    ~Deck();
     Deck(const Deck&) = delete;
     Deck& operator=(const Deck&) = delete;
 
@@ -33,6 +37,8 @@ public:
     TimecodeDecoder& decoder() { return decoder_; }
     const TimecodeDecoder& decoder() const { return decoder_; }
     void setVinylType(std::int32_t type) { decoder_.setVinylType(type); }
+    // The table must outlive the deck's streams.
+    void setCodeTable(const FinalScratchCodeTable* table) { decoder_.setCodeTable(table); }
     void setCalibration(float value) { decoder_.setCalibration(value); }
     // Truncated toward zero; the low 16 bits are kept.
     void setPreampGain(float gain);
@@ -43,12 +49,11 @@ public:
     // advanced by the speed up to the end of the block just decoded.
     void setInterpolation(bool on) { interpolate = on; }
 
-    void setDestination(std::unique_ptr<OscSender> sender);
-    // The four messages of one cycle. inputLost: speed, timecodes per second and volume 0,
-    // the position held as it was when the input went. One thread at a time sends.
-    void send(bool inputLost);
-    // Main thread, when the input is lost: keeps the position the lost cycles send.
+    // Main thread, when the input is lost: keeps the position the lost readings give.
     void holdPosition() { heldPosition.store(getPosition(), std::memory_order_relaxed); }
+    // inputLost: speed, timecodes per second and level 0, the position held as it was when
+    // the input went.
+    DeckReading reading(bool inputLost) const;
 
     // Audio thread: conditions this deck's pair of `frames` frames of `channelCount`
     // channels into `stereo` (2 x frames samples) and decodes it.
@@ -67,7 +72,6 @@ private:
     std::atomic<bool> riaaEnabled{false};
     std::atomic<float> position{0.0f};
     std::atomic<float> heldPosition{0.0f};
-    std::unique_ptr<OscSender> destination;
 };
 
 }  // namespace platora

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 
 namespace platora {
 
@@ -20,6 +21,10 @@ void consoleEventHandler(int event);
 // interrupted system calls (console reads and writes, sleeps) resume. Returns false if the
 // handler could not be installed for all of them; call it once, from the main thread.
 bool installStopHandler();
+// The same, saying on standard output when it failed: the program runs on without it.
+inline void installStopHandlerOrWarn() {
+    if (!installStopHandler()) std::printf("Unable to install close handler!\n");
+}
 
 // Leaves the cursor at the top left of an empty screen. Stays in order with printf: stdout's
 // stdio buffer is flushed. On Windows, does nothing when stdout is not a console.

@@ -2,10 +2,9 @@
 
 #include "Answers.h"
 #include "ConsoleControl.h"
-#include "FinalScratchCodeTable.h"
 #include "GainAndCalibration.h"
+#include "OscSender.h"
 #include "SettingsFile.h"
-#include "Streaming.h"
 
 #include <cstdio>
 
@@ -16,10 +15,6 @@ namespace {
 constexpr const char* banner = "\n=========== Platora Example 0.4 + OSC ===========\n\n";
 constexpr const char* separator = "\n--------------------------------------------------------------\n";
 constexpr const char* rule = "--------------------------------------------------------------\n";
-constexpr int defaultPort = 44444;
-constexpr const char* defaultHost = "127.0.0.1";
-constexpr float finalScratchCalibration = 1.2f;
-constexpr float mixvibesCalibration = 1.07f;
 
 }  // namespace
 
@@ -48,6 +43,7 @@ void Dialogue::runScreens() {
     std::printf("%s", banner);
     std::fflush(stdout);
     controller = std::make_unique<CaptureController>();
+    settings.report = StreamReport::dialogue;
     if (!chooseDevice()) return;
     chooseChannels();
     chooseVinyl();
@@ -74,6 +70,7 @@ bool Dialogue::chooseDevice() {
         const int answer = parseMenuAnswer(readAnswer(menuAnswerLimit));
         if (answer >= 0 && answer < count) {
             deviceIndex = answer;
+            settings.device = std::to_string(answer);
             return true;
         }
         std::printf("The selected device is invalid!\n Please try again.\n");
@@ -91,8 +88,7 @@ void Dialogue::chooseChannels() {
     for (;;) {
         const int pair = parseMenuAnswer(readAnswer(menuAnswerLimit));
         if (pair >= 0 && pair < pairs) {
-            controller->deck(0).setPair(pair);
-            channelCount = controller->deck(0).channelsNeeded();
+            settings.decks = {DeckSettings{pair}};
             return;
         }
         std::printf("The selected channels are invalid!\n Please try again.\n");
@@ -105,37 +101,22 @@ void Dialogue::chooseVinyl() {
     for (;;) {
         const int answer = parseMenuAnswer(readAnswer(menuAnswerLimit));
         if (answer == FinalScratch || answer == Mixvibes) {
-            vinylChoice = answer;
+            deck().vinyl = static_cast<VinylType>(answer);
+            vinylChosen = true;
             break;
         }
         std::printf("The selected vinyl type is invalid!\n Please try again.\n");
     }
-    controller->deck(0).setVinylType(vinylChoice);
-    riaaEnabled = false;
-    if (vinylChoice == FinalScratch) loadCodeTable();
-}
-
-// The table is loaded before any stream starts; without it FinalScratch still runs but
-// finds no position.
-void Dialogue::loadCodeTable() {
-    std::string usedPath;
-    std::string error;
-    if (!FinalScratchCodeTable::shared().loadDefault(usedPath, error)) {
-        codeTableProblem = error +
-                           "; to make one, record your record once from start to end (for example arecord -D plughw:1 "
-                           "-f cd side.wav) and run platora-table learn side.wav -o finalscratch.table (see the README)"
-                           "; FinalScratch positions cannot be decoded";
-    }
+    settings.riaa = false;
+    // Before any stream starts; without it FinalScratch still runs but finds no position.
+    if (deck().vinyl == FinalScratch) codeTableProblem = codeTable.load();
 }
 
 void Dialogue::chooseRiaa() {
     redraw();
     std::printf("0. Enable RIAA correction\n");
     std::printf("1. continue\n");
-    if (parseChoice(readAnswer(menuAnswerLimit)) == 0) {
-        riaaEnabled = true;
-        controller->deck(0).setRiaaEnabled(true);
-    }
+    if (parseChoice(readAnswer(menuAnswerLimit)) == 0) settings.riaa = true;
 }
 
 bool Dialogue::choosePreamp() {
@@ -147,27 +128,29 @@ bool Dialogue::choosePreamp() {
     preampEnabled = true;
     if (!openStream()) return false;
     preampReachedTarget = autoAdjustGain(controller->deck(0));
+    settings.preamp = PreampMode::fixed;  // at the gain found
+    settings.preampGain = controller->deck(0).preampGain();
     return true;
 }
 
 bool Dialogue::chooseCalibration() {
     redraw();
-    calibrationSetting = 0.0f;
     calibrationRan = false;
-    if (!loadCalibrationValue(calibrationSetting)) {
-        calibrationSetting = vinylChoice == FinalScratch ? finalScratchCalibration : mixvibesCalibration;
-    }
+    settings.calibration = CalibrationSource::value;
+    float& value = settings.calibrationValue;
+    if (!loadCalibrationValue(value)) value = vinylFormat(deck().vinyl).defaultCalibration;
     std::printf("0. run calibration\n");
-    std::printf("1. use last calibration or default values %.2f\n", static_cast<double>(calibrationSetting));
+    std::printf("1. use last calibration or default values %.2f\n", static_cast<double>(value));
     if (parseChoice(readAnswer(menuAnswerLimit)) != 0) return true;
     calibrationRan = true;
     if (!preampEnabled && !openStream()) return false;
-    calibrationSetting = runCalibration(controller->deck(0), calibrationSetting);
+    value = runCalibration(controller->deck(0), value);
     return true;
 }
 
 bool Dialogue::openDevice() {
-    return controller->open(static_cast<std::int16_t>(deviceIndex));
+    prepareDecks(*controller, settings, codeTable.table());
+    return controller->open(static_cast<std::int16_t>(deviceIndex), settings.bufferFrames);
 }
 
 bool Dialogue::openStream() {
@@ -178,26 +161,23 @@ bool Dialogue::openStream() {
 }
 
 void Dialogue::setUpOsc() {
-    controller->deck(0).setCalibration(calibrationSetting);
     redraw();
     std::printf("\n\n\nOSC Send setup (UDP):\n\n");
     for (;;) {
-        std::printf("\nPort ('enter' for %i): ", defaultPort);
-        if (parsePort(readAnswer(portAnswerLimit), defaultPort, port)) break;
+        std::printf("\nPort ('enter' for %i): ", defaultOscPort);
+        if (parsePort(readAnswer(portAnswerLimit), defaultOscPort, deck().port)) break;
         std::printf("The port must be a whole number from 1 to 65535.\n");
     }
     for (;;) {
-        std::printf("\nIP Address ('enter' for %s): ", defaultHost);
-        host = readAnswer(hostAnswerLimit);
-        if (host.empty()) host = defaultHost;
+        std::printf("\nIP Address ('enter' for %s): ", defaultOscHost);
+        settings.host = readAnswer(hostAnswerLimit);
+        if (settings.host.empty()) settings.host = defaultOscHost;
+        // Asked again until the host resolves; streaming then sends to it.
         std::string error;
-        if (auto sender = OscSender::create(host.c_str(), port, error)) {
-            controller->deck(0).setDestination(std::move(sender));
-            break;
-        }
+        if (OscSender::create(settings.host.c_str(), deck().port, error)) break;
         std::printf("%s. Please try again.\n", error.c_str());
     }
-    if (!installStopHandler()) std::printf("Unable to install close handler!\n");
+    installStopHandlerOrWarn();
 }
 
 bool Dialogue::startStreamAfterSetup() {
@@ -212,15 +192,12 @@ void Dialogue::stream() {
     clearScreen();
     std::printf("%s", banner);
     printStatus();
-    std::printf("> with a calibration value of: %.2f\n", static_cast<double>(calibrationSetting));
-    std::printf("> Streaming OSC data to %s:%i\n\n", host.c_str(), port);
+    std::printf("> with a calibration value of: %.2f\n", static_cast<double>(settings.calibrationValue));
+    std::printf("> Streaming OSC data to %s:%i\n\n", settings.host.c_str(), deck().port);
     std::printf("%s", separator);
     std::printf("\nOSC Streaming running...\n");
     std::fflush(stdout);
-    StreamingChoices choices;
-    choices.deviceIndex = static_cast<std::int16_t>(deviceIndex);
-    streamDecks(*controller, choices);
-    // The stream stops before the deck, and with it the sender, goes.
+    streamFromSettings(*controller, settings, codeTable);
     controller.reset();
 }
 
@@ -235,12 +212,12 @@ void Dialogue::printStatus() {
     if (deviceIndex < 0) return;
     controller->getDescription(deviceIndex, description);
     std::printf("%s\n", description.c_str());
-    if (channelCount == 0) return;
-    std::printf("> using input Channels %i/%i\n", channelCount - 1, channelCount);
-    if (vinylChoice < 0) return;
-    std::printf(vinylChoice == FinalScratch ? "> using vinyl type: FinalScratch\n" : "> using vinyl type: Mixvibes\n");
+    if (settings.decks.empty()) return;
+    std::printf("> using input Channels %i/%i\n", 2 * deck().pair + 1, 2 * deck().pair + 2);
+    if (!vinylChosen) return;
+    std::printf("> using vinyl type: %s\n", vinylFormat(deck().vinyl).name);
     if (!codeTableProblem.empty()) std::printf("> %s\n", codeTableProblem.c_str());
-    if (riaaEnabled) std::printf("> using RIAA correction\n");
+    if (settings.riaa) std::printf("> using RIAA correction\n");
     if (preampEnabled) {
         std::printf("> using software preamp\n");
         if (!preampReachedTarget) std::printf("> no signal reached the target level; the preamp stays at gain 1\n");

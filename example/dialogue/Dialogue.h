@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CaptureController.h"
-#include "OscSender.h"
-#include "VinylType.h"
+#include "StreamSettings.h"
+#include "Streaming.h"
 
 #include <memory>
 #include <string>
@@ -13,10 +13,12 @@ namespace platora {
 void printDeviceList(const CaptureController& controller);
 
 // The program's whole user interface: a fixed sequence of screens from the device list
-// to the streaming loop. Main thread only; run() returns the program's exit status, 0 on
-// every path.
+// to the streaming loop, filling the settings every front end streams from. Main thread
+// only; run() returns the program's exit status, 0 on every path. The code table must
+// outlive the dialogue.
 class Dialogue {
 public:
+    explicit Dialogue(ProgramCodeTable& codeTable) : codeTable(codeTable) {}
     int run();
 
 private:
@@ -35,21 +37,18 @@ private:
     bool openStream();  // at the preamp or calibration step; a failure ends the program
     void redraw();
     void printStatus();
-    void loadCodeTable();
+    DeckSettings& deck() { return settings.decks.front(); }
 
+    ProgramCodeTable& codeTable;
     std::unique_ptr<CaptureController> controller;
+    StreamSettings settings;  // one deck once the channels are chosen
     std::string description;
     int deviceIndex = -1;
-    int channelCount = 0;  // 2n + 2 for channel pair n: the stream's channels
-    int vinylChoice = -1;
-    bool riaaEnabled = false;
+    bool vinylChosen = false;
     bool preampEnabled = false;
     bool preampReachedTarget = true;
     bool calibrationRan = false;
-    float calibrationSetting = 0.0f;
     std::string codeTableProblem;  // empty unless FinalScratch positions cannot be decoded
-    int port = 0;
-    std::string host;
 };
 
 }  // namespace platora

@@ -2,6 +2,7 @@
 
 #include "Answers.h"
 #include "ConsoleControl.h"
+#include "Preamp.h"
 #include "SettingsFile.h"
 
 #include <chrono>
@@ -11,13 +12,6 @@
 namespace platora {
 
 namespace {
-
-constexpr float firstGain = 1.0f;
-constexpr double gainStep = 0.5;
-// Well inside 16 bits, and reached after about 15 s of 10 ms steps.
-constexpr float gainCeiling = 750.0f;
-constexpr std::chrono::milliseconds gainSettle{10};
-constexpr std::int32_t targetLevel = 16360;  // the loop ends above this, about half of full scale
 
 constexpr int sweepMs = 60000;
 constexpr int cycleMs = 50;
@@ -44,12 +38,6 @@ bool recordPlays(float positionBefore, float positionNow) {
     return travel >= slowestTravelSeconds && travel <= fastestTravelSeconds;
 }
 
-std::int32_t levelAfterGain(Deck& deck, float gain) {
-    deck.setPreampGain(gain);
-    sleepFor(gainSettle);
-    return deck.getLevel();
-}
-
 }  // namespace
 
 bool autoAdjustGain(Deck& deck) {
@@ -60,20 +48,6 @@ bool autoAdjustGain(Deck& deck) {
     if (raiseGainToTarget(deck)) return true;
     std::printf("No signal reached the target level; the software preamp stays at gain 1.\n");
     return false;
-}
-
-bool raiseGainToTarget(Deck& deck) {
-    float gain = firstGain;
-    std::int32_t level = levelAfterGain(deck, gain);
-    while (level <= targetLevel) {
-        if (gain >= gainCeiling || stopRequested.load(std::memory_order_relaxed)) {
-            deck.setPreampGain(firstGain);
-            return false;
-        }
-        gain = static_cast<float>(gain + gainStep);
-        level = levelAfterGain(deck, gain);
-    }
-    return true;
 }
 
 float runCalibration(Deck& deck, float valueInForce) {

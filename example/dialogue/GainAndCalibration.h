@@ -10,8 +10,6 @@ namespace platora {
 // of full scale. Returns false when no signal reached that level before the gain's ceiling;
 // the gain is then put back to 1 rather than left amplifying noise.
 bool autoAdjustGain(Deck& deck);
-// The same without asking; a stop signal ends it early (gain 1, false).
-bool raiseGainToTarget(Deck& deck);
 
 // Sweeps the calibration value for a minute and returns the one that decoded the most
 // timecodes per second while the position moved as a playing record's does, after saving

@@ -1,5 +1,7 @@
 #include "LiveStatus.h"
 
+#include "ScratchMessages.h"
+
 #include <cstdio>
 
 namespace platora {
@@ -12,8 +14,6 @@ constexpr std::size_t updatesPerSecond = 10;
 constexpr int updatesToSettle = 5;
 // Swings below half the decoder's hysteresis can make no peak.
 constexpr std::int32_t noSignalLevel = TimecodeDecoder::hysteresis / 2;
-constexpr double fullScale = 32767.0;
-constexpr double speedPercent = 100.0;
 constexpr int unknownQuality = -1;
 
 }  // namespace
@@ -31,7 +31,7 @@ std::string LiveStatus::describe(std::size_t index, float position, float speed,
     char line[160];
     std::snprintf(line, sizeof line, "deck %zu: position %9.3f s  speed %7.1f %%  tps %4d  level %5.3f  quality %s  %s",
                   index, static_cast<double>(position), speed * speedPercent, static_cast<int>(tps),
-                  level / fullScale, quality, state);
+                  level / levelFullScale, quality, state);
     return line;
 }
 

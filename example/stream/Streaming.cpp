@@ -2,6 +2,9 @@
 
 #include "ConsoleControl.h"
 #include "LiveStatus.h"
+#include "OscSender.h"
+#include "Preamp.h"
+#include "SettingsFile.h"
 
 #include <unistd.h>
 
@@ -9,7 +12,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <thread>
+#include <vector>
 
 namespace platora {
 
@@ -27,12 +32,26 @@ constexpr auto longestSilence = 200ms;
 // A cycle this late means our own thread was held up (a loaded machine), and the audio
 // thread most likely with it: its silence meanwhile proves nothing.
 constexpr auto ownStall = 50ms;
+// The automatic preamp must not raise the gain while the first buffers are still on their way.
+constexpr std::uint32_t settleBlocks = 4;
+constexpr auto settleWait = 10ms;
+constexpr int settleWaitsMax = 100;  // a second at most
+
+std::string codeTableHint()
+{
+    return std::string("; to make one, record your record once from start to end (for example arecord -D plughw:1 -f "
+                       "cd side.wav) and run platora-table learn side.wav -o ") +
+           FinalScratchCodeTable::defaultFileName +
+           " (see the README); FinalScratch positions cannot be decoded";
+}
+
+using Destinations = std::vector<std::unique_ptr<OscSender>>;
 
 // Tells whether the input is lost and brings it back. Main thread.
 class InputWatch {
 public:
-    InputWatch(CaptureController& controller, const StreamingChoices& choices)
-        : controller(controller), choices(choices), lastBlocks(controller.blocksDelivered()),
+    InputWatch(CaptureController& controller, std::int16_t device, unsigned int bufferFrames)
+        : controller(controller), device(device), bufferFrames(bufferFrames), lastBlocks(controller.blocksDelivered()),
           lastAdvance(Clock::now()), lastCheck(lastAdvance)
     {
         setSilenceLimit();
@@ -65,7 +84,7 @@ public:
         if (now < nextReopen) return false;
         nextReopen = now + reopenPeriod;
         // The first failure says why; the retries do not repeat it.
-        if (!controller.open(choices.deviceIndex, choices.bufferFrames, reopenFailed)) {
+        if (!controller.open(device, bufferFrames, reopenFailed)) {
             reopenFailed = true;
             return false;
         }
@@ -86,7 +105,8 @@ private:
     }
 
     CaptureController& controller;
-    const StreamingChoices& choices;
+    const std::int16_t device;
+    const unsigned int bufferFrames;
     Clock::duration silenceLimit{};
     std::uint32_t lastBlocks;
     Clock::time_point lastAdvance;
@@ -96,19 +116,75 @@ private:
     bool reopenFailed = false;
 };
 
-void sendAll(CaptureController& controller, bool inputLost)
+// One thread at a time sends: OscSender formats every message in one buffer.
+void sendAll(CaptureController& controller, const Destinations& destinations, bool inputLost)
 {
-    for (std::size_t i = 0; i < controller.deckCount(); ++i) controller.deck(i).send(inputLost);
+    for (std::size_t i = 0; i < controller.deckCount(); ++i) {
+        const DeckReading r = controller.deck(i).reading(inputLost);
+        for (const ScratchMessage& message : scratchMessages(r.position, r.speed, r.timecodesPerSecond, r.level))
+            destinations[i]->sendFloat(message.address, message.value);
+    }
 }
 
 bool stopping() { return stopRequested.load(std::memory_order_relaxed); }
 
-}  // namespace
-
-void streamDecks(CaptureController& controller, const StreamingChoices& choices)
+int failure(std::string line)
 {
-    InputWatch watch(controller, choices);
-    const bool live = choices.report == StreamReport::live;
+    std::replace(line.begin(), line.end(), '\n', ' ');  // RtAudio's words may span lines
+    std::fflush(stdout);
+    std::fprintf(stderr, "platora: %s\n", line.c_str());
+    return 1;
+}
+
+float calibrationFor(const StreamSettings& settings, VinylType type)
+{
+    if (settings.calibration == CalibrationSource::value) return settings.calibrationValue;
+    float saved = 0.0f;
+    if (settings.calibration == CalibrationSource::saved && loadCalibrationValue(saved)) return saved;
+    return vinylFormat(type).defaultCalibration;
+}
+
+// What may change while a stream runs.
+void setLevels(CaptureController& controller, const StreamSettings& settings)
+{
+    for (std::size_t i = 0; i < settings.decks.size(); ++i) {
+        Deck& deck = controller.deck(i);
+        deck.setCalibration(calibrationFor(settings, settings.decks[i].vinyl));
+        deck.setRiaaEnabled(settings.riaa);
+        if (settings.preamp == PreampMode::fixed) deck.setPreampGain(settings.preampGain);
+    }
+}
+
+void raiseGains(CaptureController& controller, bool quiet)
+{
+    const std::uint32_t opened = controller.blocksDelivered();
+    for (int wait = 0; wait < settleWaitsMax && controller.blocksDelivered() - opened < settleBlocks; ++wait)
+        std::this_thread::sleep_for(settleWait);
+    for (std::size_t i = 0; i < controller.deckCount(); ++i)
+        if (!raiseGainToTarget(controller.deck(i)) && !stopRequested.load() && !quiet)
+            std::printf("> deck %zu: no signal reached the target level; its preamp stays at gain 1\n", i);
+}
+
+void announce(CaptureController& controller, const std::string& deviceName, const StreamSettings& settings)
+{
+    std::printf("> streaming from %s, %u frames per buffer, sending %s%s\n", deviceName.c_str(),
+                controller.grantedBufferFrames(),
+                settings.send == SendMode::block ? "after every block" : "every 5 ms",
+                settings.interpolate ? ", positions interpolated" : "");
+    for (std::size_t i = 0; i < settings.decks.size(); ++i) {
+        const DeckSettings& deck = settings.decks[i];
+        std::printf("> deck %zu: channels %d/%d, %s, calibration %.2f, to %s:%d\n", i, 2 * deck.pair + 1,
+                    2 * deck.pair + 2, vinylFormat(deck.vinyl).name,
+                    static_cast<double>(controller.deck(i).decoder().getCalibration()), settings.host.c_str(), deck.port);
+    }
+    std::fflush(stdout);
+}
+
+void streamDecks(CaptureController& controller, std::int16_t device, const StreamSettings& settings,
+                 const Destinations& destinations)
+{
+    InputWatch watch(controller, device, settings.bufferFrames);
+    const bool live = settings.report == StreamReport::live;
     LiveStatus status(controller, live && ::isatty(STDOUT_FILENO) == 1);
     auto nextStatus = Clock::now();
 
@@ -117,13 +193,14 @@ void streamDecks(CaptureController& controller, const StreamingChoices& choices)
     std::atomic<bool> inputLost{false};
     std::atomic<bool> senderDone{false};
     std::thread sender;
-    if (choices.sendPerBlock) {
+    const bool sendPerBlock = settings.send == SendMode::block;
+    if (sendPerBlock) {
         sender = std::thread([&] {
             std::uint32_t seen = controller.wakeupCount();
             for (;;) {
                 seen = controller.waitForWakeup(seen);
                 if (senderDone.load(std::memory_order_acquire)) return;
-                sendAll(controller, inputLost.load(std::memory_order_acquire));
+                sendAll(controller, destinations, inputLost.load(std::memory_order_acquire));
             }
         });
     }
@@ -135,15 +212,15 @@ void streamDecks(CaptureController& controller, const StreamingChoices& choices)
                 // Live status shows it in the deck lines.
                 if (!live) std::printf("The audio input was lost; it is tried again every second.\n");
             } else {
-                if (choices.report == StreamReport::dialogue)
+                if (settings.report == StreamReport::dialogue)
                     std::printf("The audio input is back; streaming goes on.\n");
                 if (live) status.rejoined();
             }
             std::fflush(stdout);
             inputLost.store(watch.lost(), std::memory_order_release);
         }
-        if (!choices.sendPerBlock) {
-            sendAll(controller, watch.lost());
+        if (!sendPerBlock) {
+            sendAll(controller, destinations, watch.lost());
         } else if (watch.lost()) {
             controller.wake();
         }
@@ -159,6 +236,81 @@ void streamDecks(CaptureController& controller, const StreamingChoices& choices)
         controller.wake();
         sender.join();
     }
+}
+
+}  // namespace
+
+const std::string& ProgramCodeTable::load()
+{
+    if (tried) return problem;
+    tried = true;
+    std::string usedPath;
+    std::string error;
+    if (!codeTable.loadDefault(usedPath, error)) problem = error + codeTableHint();
+    return problem;
+}
+
+void prepareDecks(CaptureController& controller, const StreamSettings& settings, const FinalScratchCodeTable& table)
+{
+    std::vector<std::int32_t> pairs;
+    for (const DeckSettings& deck : settings.decks) pairs.push_back(deck.pair);
+    controller.setDeckPairs(pairs);
+    for (std::size_t i = 0; i < settings.decks.size(); ++i) {
+        Deck& deck = controller.deck(i);
+        deck.setVinylType(settings.decks[i].vinyl);
+        deck.setCodeTable(&table);
+        deck.setInterpolation(settings.interpolate);
+    }
+    setLevels(controller, settings);
+}
+
+int streamFromSettings(CaptureController& controller, const StreamSettings& settings, ProgramCodeTable& codeTable)
+{
+    const bool quiet = settings.report == StreamReport::quiet;
+    const std::int32_t device = controller.findDevice(settings.device);
+    if (device < 0) return failure("no input device \"" + settings.device + "\" (see --list-devices)");
+    const std::string deviceName = controller.getName(device);
+    const bool opened = controller.streamOpen();
+    if (opened) {
+        setLevels(controller, settings);
+    } else {
+        const std::int32_t channels = controller.getInputChannels(device);
+        const int highest = std::max_element(settings.decks.begin(), settings.decks.end(), [](const DeckSettings& a,
+                                             const DeckSettings& b) { return a.pair < b.pair; })->pair;
+        if (2 * highest + 2 > channels)
+            return failure("pair " + std::to_string(highest) + " needs channels " + std::to_string(2 * highest + 1) +
+                           "/" + std::to_string(2 * highest + 2) + ", but the device has " + std::to_string(channels) +
+                           " inputs");
+        prepareDecks(controller, settings, codeTable.table());
+    }
+
+    Destinations destinations;
+    for (const DeckSettings& deck : settings.decks) {
+        std::string error;
+        destinations.push_back(OscSender::create(settings.host.c_str(), deck.port, error));
+        if (!destinations.back()) return failure(error);
+    }
+    const bool finalScratch = std::any_of(settings.decks.begin(), settings.decks.end(),
+                                          [](const DeckSettings& deck) { return deck.vinyl == FinalScratch; });
+    // Once looked for (the dialogue does so when the vinyl is chosen), its problem has been told.
+    if (finalScratch && !codeTable.lookedFor()) {
+        if (const std::string& problem = codeTable.load(); !problem.empty()) std::printf("%s\n", problem.c_str());
+    }
+
+    const auto deviceIndex = static_cast<std::int16_t>(device);
+    if (!opened) {
+        if (!controller.open(deviceIndex, settings.bufferFrames, true))
+            return failure("cannot open the audio device \"" + deviceName + "\": " + controller.openError());
+        if (controller.grantedBufferFrames() != settings.bufferFrames && !quiet)
+            std::printf("> the audio library granted %u frames per buffer (asked for %u)\n",
+                        controller.grantedBufferFrames(), settings.bufferFrames);
+        if (controller.realtimeRefused())
+            std::printf("> the system refused realtime scheduling; the audio thread runs at normal priority\n");
+        if (settings.preamp == PreampMode::automatic) raiseGains(controller, quiet);
+    }
+    if (settings.report == StreamReport::live) announce(controller, deviceName, settings);
+    streamDecks(controller, deviceIndex, settings, destinations);
+    return 0;
 }
 
 }  // namespace platora

@@ -6,6 +6,7 @@
 // last sample of the first whole frame after the jump to the first datagram with the new
 // position; the median distance (ms) of later positions from the record's at their arrival; the
 // events missed. Two cycles warm up first.
+#include "ScratchMessages.h"
 #include "TimecodeGenerator.h"
 
 #include <jack/jack.h>
@@ -140,13 +141,13 @@ int main(int argc, char** argv) {
         std::memcpy(&bits, datagram + datagramBytes - sizeof bits, sizeof bits);
         const auto value = std::bit_cast<float>(ntohl(bits));
         const std::string name(datagram);
-        if (!heard && name == "/scratch/vol" && value > heardVolume) {
+        if (!heard && name == platora::volumeAddress && value > heardVolume) {
             pipeline.push_back((arrival - timeOf(probe.onsetFrames[cycle].load())) * msPerUs);
             heard = true;
         }
         const std::int64_t jump = probe.jumpFrames[cycle].load();
         const double target = probe.targets[cycle], sinceJumpUs = jump == unknown ? -1.0 : arrival - timeOf(jump);
-        if (sinceJumpUs < 0.0 || sinceJumpUs > segmentUs || name != "/scratch/pos" || std::abs(value - target - 0.5) > 0.5 + positionSlack) continue;
+        if (sinceJumpUs < 0.0 || sinceJumpUs > segmentUs || name != platora::positionAddress || std::abs(value - target - 0.5) > 0.5 + positionSlack) continue;
         if (moved) offTruth.push_back(std::abs(value - target - sinceJumpUs * 1e-6) * 1e3);  // at nominal speed
         if (!moved) position.push_back((sinceJumpUs - (wholeFrameEnd(target) - target) * 1e6) * msPerUs);
         moved = true;

@@ -292,7 +292,6 @@ protected:
         }
         CaptureWithJack::TearDown();
         if (!dir.empty()) fs::remove_all(dir);
-        FinalScratchCodeTable::shared().assign({});
     }
 
     // position_s, the third column, of the manifest's last row: where the generator stopped.
@@ -307,6 +306,7 @@ protected:
 
     fs::path dir;
     pid_t generator = -1;
+    FinalScratchCodeTable table;
 };
 
 TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth)
@@ -328,7 +328,7 @@ TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth)
     ASSERT_TRUE(eventually([&] { return fs::exists(dir / "live.manifest.csv"); }));
     std::string error;
     if (c.vinylType == FinalScratch) {
-        ASSERT_TRUE(FinalScratchCodeTable::shared().load((dir / "live.table").string(), error)) << error;
+        ASSERT_TRUE(table.load((dir / "live.table").string(), error)) << error;
     }
 
     scan();
@@ -337,6 +337,7 @@ TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth)
     controller->setDeckPairs({c.channels / 2 - 1});
     Deck& deck = controller->deck(0);
     deck.setVinylType(c.vinylType);
+    deck.setCodeTable(&table);
     deck.setCalibration(c.calibration);
     ASSERT_TRUE(controller->open(index));
 

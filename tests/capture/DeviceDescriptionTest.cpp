@@ -19,13 +19,9 @@ RtAudio::DeviceInfo device(std::string name, unsigned int inputChannels, RtAudio
     return info;
 }
 
-TEST(ApiName, NamesEveryIdentifierOfTheOldTableWhichRtAudioFiveApisMapTo)
+// The names go by the old numbering (RtAudio 5 numbers JACK 4 and ALSA 1); anything else is UNSPECIFIED.
+TEST(ApiName, EachRtAudioApiGetsItsNameFromTheOldTable)
 {
-    const char* names[] = {"UNSPECIFIED", "LINUX_ALSA",  "LINUX_OSS",    "LINUX_JACK",
-                           "MACOSX_CORE", "IRIX_AL",     "WINDOWS_ASIO", "WINDOWS_DS"};
-    for (std::int32_t id = 1; id <= 7; ++id) EXPECT_EQ(apiName(id), names[id]);
-    for (std::int32_t id : {0, 8, -1, 1000}) EXPECT_EQ(apiName(id), "UNSPECIFIED") << id;
-    // RtAudio 5 numbers JACK 4 and ALSA 1; the names go by the old numbering.
     const std::pair<RtAudio::Api, const char*> apis[] = {
         {RtAudio::UNIX_JACK, "LINUX_JACK"},       {RtAudio::LINUX_ALSA, "LINUX_ALSA"},
         {RtAudio::LINUX_OSS, "LINUX_OSS"},        {RtAudio::MACOSX_CORE, "MACOSX_CORE"},
@@ -33,32 +29,33 @@ TEST(ApiName, NamesEveryIdentifierOfTheOldTableWhichRtAudioFiveApisMapTo)
         {RtAudio::UNSPECIFIED, "UNSPECIFIED"},    {RtAudio::LINUX_PULSE, "UNSPECIFIED"},
         {RtAudio::WINDOWS_WASAPI, "UNSPECIFIED"}, {RtAudio::RTAUDIO_DUMMY, "UNSPECIFIED"}};
     for (const auto& [api, name] : apis) EXPECT_EQ(apiName(apiIdentifier(api)), name) << RtAudio::getApiName(api);
+    for (std::int32_t id : {0, 8, -1}) EXPECT_EQ(apiName(id), "UNSPECIFIED") << id;
 }
 
-TEST(FormatName, NamesTheWidestFormatInTheMaskOrUnknown)
-{
-    const std::pair<std::uint32_t, const char*> cases[] = {
-        {0x01, "RTAUDIO_SINT8"},   {0x02, "RTAUDIO_SINT16"},  {0x04, "RTAUDIO_SINT24"}, {0x08, "RTAUDIO_SINT32"},
-        {0x10, "RTAUDIO_FLOAT32"}, {0x20, "RTAUDIO_FLOAT64"}, {0x12, "RTAUDIO_FLOAT32"}, {0x06, "RTAUDIO_SINT24"},
-        {0x3F, "RTAUDIO_FLOAT64"}, {0x00, "Unknown"},         {0x40, "Unknown"},        {0xFFFFFFC0u, "Unknown"}};
-    for (const auto& [mask, name] : cases) EXPECT_EQ(formatName(mask), name) << mask;
-}
-
+// The widest format of the mask, padded to the longest name; a name of 40 or more is
+// written whole with one space after it.
 TEST(Description, PadsTheNameToFortyAndPutsTheDetailsOnAnIndentedSecondLine)
 {
-    EXPECT_EQ(describeDevice(device("Line In", 2, 0x06, {22050, 44100}), apiId::windowsDs),
-              "Line In" + std::string(34, ' ') + "WINDOWS_DS\n  2 input channels | RTAUDIO_SINT24 | highest freq: 44100 hz");
-    EXPECT_EQ(describeDevice(device("Mic", 8, 0x40, {8000, 96000}), apiId::linuxAlsa),
-              "Mic" + std::string(38, ' ') + "LINUX_ALSA\n  8 input channels |    Unknown | highest freq: 96000 hz");
-}
-
-TEST(Description, WritesANameOfFortyOrMoreWholeFollowedByOneSpace)
-{
-    for (std::size_t length : {40, 41, 5000}) {
-        const std::string name(length, 'n');
-        EXPECT_EQ(describeDevice(device(name, 2, 0x02, {48000}), apiId::linuxJack),
-                  name + " LINUX_JACK\n  2 input channels | RTAUDIO_SINT16 | highest freq: 48000 hz");
-    }
+    const std::string details = " input channels | ";
+    const struct {
+        std::string name;
+        unsigned int channels;
+        RtAudioFormat formats;
+        std::int32_t api;
+        std::string expected;
+    } cases[] = {
+        {"Line In", 2, 0x06, apiId::windowsDs, "Line In" + std::string(34, ' ') + "WINDOWS_DS\n  2" + details + "RTAUDIO_SINT24"},
+        {"Mic", 8, 0x40, apiId::linuxAlsa, "Mic" + std::string(38, ' ') + "LINUX_ALSA\n  8" + details + "   Unknown"},
+        {"Pad", 2, 0x3F, apiId::linuxAlsa, "Pad" + std::string(38, ' ') + "LINUX_ALSA\n  2" + details + "RTAUDIO_FLOAT64"},
+        {"Pad", 2, 0x12, apiId::linuxAlsa, "Pad" + std::string(38, ' ') + "LINUX_ALSA\n  2" + details + "RTAUDIO_FLOAT32"},
+        {"Nil", 2, 0x00, apiId::linuxAlsa, "Nil" + std::string(38, ' ') + "LINUX_ALSA\n  2" + details + "   Unknown"},
+        {std::string(40, 'n'), 2, 0x0A, apiId::linuxJack, std::string(40, 'n') + " LINUX_JACK\n  2" + details + "RTAUDIO_SINT32"},
+        {std::string(5000, 'n'), 2, 0x01, apiId::linuxJack, std::string(5000, 'n') + " LINUX_JACK\n  2" + details + "RTAUDIO_SINT8"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(describeDevice(device(c.name, c.channels, c.formats, {22050, 44100}), c.api),
+                  c.expected + " | highest freq: 44100 hz")
+            << c.name.substr(0, 40);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -48,30 +49,27 @@ TEST(Answers, eachReadTakesOneLineCutToTheLimitAndTheEndOfInputEndsTheDialogue) 
     EXPECT_THROW(pauseForKey(keys.file), InputEnded);
 }
 
-TEST(Answers, menuAnswersReadLikeAtoi) {
-    EXPECT_EQ(parseMenuAnswer(""), 0);
-    EXPECT_EQ(parseMenuAnswer("x"), 0);
-    EXPECT_EQ(parseMenuAnswer(" 3x"), 3);
-    EXPECT_EQ(parseMenuAnswer("-1"), -1);
-}
-
-TEST(Answers, choicesTruncateTowardZero) {
-    for (const char* first : {"", "0", "0.7", "-0.5", "x"}) EXPECT_EQ(parseChoice(first), 0) << first;
-    for (const char* second : {"1", "2", "-1", "1.5"}) EXPECT_EQ(parseChoice(second), 1) << second;
-}
-
-TEST(Answers, portsAreWholeNumbersFromOneTo65535) {
-    int port = 0;
-    EXPECT_TRUE(parsePort("", 44444, port));
-    EXPECT_EQ(port, 44444);
-    EXPECT_TRUE(parsePort("1", 44444, port));
-    EXPECT_EQ(port, 1);
-    EXPECT_TRUE(parsePort("65535", 44444, port));
-    EXPECT_EQ(port, 65535);
-    for (const char* bad : {"0", "65536", "abc", "12a", "-5", " 80", "99999", "99999999999999999999999"}) {
-        port = 7;
-        EXPECT_FALSE(parsePort(bad, 44444, port)) << bad;
-        EXPECT_EQ(port, 7) << bad;
+// What each menu makes of an answer: the number it starts with (menus), 0 or not (choices),
+// a whole port from 1 to 65535 or the default (ports; 7: refused, the port untouched).
+TEST(Answers, eachKindOfAnswerIsReadAsItsPromptSays) {
+    constexpr int unchecked = INT_MIN;  // beyond int: only the port's reading is defined
+    const struct {
+        const char* typed;
+        int menu, choice, port;
+    } cases[] = {
+        {"", 0, 0, 44444},   {"x", 0, 0, 7},          {" 3x", 3, 1, 7},       {"-1", -1, 1, 7},
+        {"0.7", 0, 0, 7},    {"-0.5", 0, 0, 7},       {"1.5", 1, 1, 7},       {"1", 1, 1, 1},
+        {"65535", 65535, 1, 65535}, {"0", 0, 0, 7},   {"65536", 65536, 1, 7}, {"12a", 12, 1, 7},
+        {" 80", 80, 1, 7},   {"99999999999999999999999", unchecked, 0, 7},
+    };
+    for (const auto& c : cases) {
+        if (c.menu != unchecked) {
+            EXPECT_EQ(parseMenuAnswer(c.typed), c.menu) << c.typed;
+            EXPECT_EQ(parseChoice(c.typed), c.choice) << c.typed;
+        }
+        int port = 7;
+        EXPECT_EQ(parsePort(c.typed, 44444, port), c.port != 7) << c.typed;
+        EXPECT_EQ(port, c.port) << c.typed;
     }
 }
 

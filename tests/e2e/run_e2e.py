@@ -18,7 +18,7 @@ def main():
     parser.add_argument("tests", nargs="+")
     args = parser.parse_args()
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-    import e2e_support
+    from platora_harness import e2e as e2e_support
     e2e_support.BINARIES.update({"platora": args.platora, "platora-gen": args.gen, "platora-onset-probe": args.probe,
                                  "platora-monitor": args.monitor, "demo": args.demo,
                                  "alsa-empty-control": args.alsa_control})

@@ -8,7 +8,7 @@ import time
 
 import pexpect
 
-from e2e_support import BINARIES, PLAYER, E2ETest, chain, console
+from platora_harness.e2e import BINARIES, PLAYER, E2ETest, chain, console
 
 SETTINGS_FILE = "PlatoraExample.ini"
 FIRST_ROW = re.compile(r"time left:  60\.00s  current value:  0\.10  timecodes/s:\s+\d+\r\n")

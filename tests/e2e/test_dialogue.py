@@ -5,7 +5,7 @@ import os
 import re
 import time
 
-from e2e_support import E2ETest, chain, console, measured, step
+from platora_harness.e2e import E2ETest, chain, console, measured, step
 
 BANNER = "\r\n=========== Platora Example 0.4 + OSC ===========\r\n\r\n"
 

@@ -5,7 +5,7 @@ import re
 import subprocess
 import time
 
-from e2e_support import BINARIES, PLAYER, E2ETest, chain, console
+from platora_harness.e2e import BINARIES, PLAYER, E2ETest, chain, console
 
 USAGE_ERROR = re.compile(r"^platora: [^\n]*\(see platora --help\)\n$")
 

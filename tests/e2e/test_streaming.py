@@ -11,7 +11,7 @@ import subprocess
 import time
 import wave
 
-from e2e_support import BINARIES, PLAYER, E2ETest, chain, console, measured
+from platora_harness.e2e import BINARIES, PLAYER, E2ETest, chain, console, measured
 
 ADDRESSES = ["/scratch/pos", "/scratch/TPS", "/scratch/speed", "/scratch/vol"]
 MAX_LATE_SHARE = 0.05  # positions that came late (see Truth) stay rare

@@ -10,7 +10,7 @@ import time
 
 import pexpect
 
-from e2e_support import BINARIES, E2ETest, chain
+from platora_harness.e2e import BINARIES, E2ETest, chain
 
 LINE = re.compile(r"\rpos +(-?\d+\.\d{4}) s \| speed +(-?\d+\.\d\d) % \| TPS +(\d+) \| vol +(\d+\.\d{4}) \| +(\d+) msgs")
 

@@ -86,35 +86,6 @@ TEST_F(Tools, decodeAndVerifyRefuseBadInputWithOneLineSayingWhatIsWrong) {
     }
 }
 
-// Every value published after every block (position, speed, timecodes per second, level;
-// floats print exactly with 9 digits) equals the recorded one. A recorded file changes
-// only with a decoder behaviour asked for: PLATORA_RECORD_GOLDENS=1 records them anew.
-TEST_F(Tools, decodeOfEveryGeneratedSignalEqualsTheRecordedGoldenBitForBit) {
-    const bool record = std::getenv("PLATORA_RECORD_GOLDENS") != nullptr;
-    std::ifstream signals(PLATORA_GOLDEN_DIR "/signals.txt");
-    int compared = 0;
-    for (std::string line; std::getline(signals, line);) {
-        if (line.empty() || line[0] == '#') continue;
-        const std::size_t bar = line.find('|'), lastBar = line.rfind('|');
-        const std::string name = line.substr(0, bar);
-        const std::string genArgs = line.substr(bar + 1, lastBar - bar - 1);
-        ASSERT_EQ(dir.run(PLATORA_GEN " " + genArgs + " " + name).status, 0) << line;
-        const auto r = dir.run(PLATORA_DECODE " " + name + ".wav " + line.substr(lastBar + 1));
-        ASSERT_EQ(r.status, 0) << line << ": " << r.err;
-        const std::string golden = PLATORA_GOLDEN_DIR "/" + name + ".csv";
-        if (record) std::ofstream(golden) << r.out;
-        std::istringstream got(r.out), want(test::readFile(golden));
-        std::string gotRow, wantRow;
-        while (std::getline(want, wantRow)) {
-            ASSERT_TRUE(std::getline(got, gotRow)) << name << ": ends before " << wantRow;
-            ASSERT_EQ(gotRow, wantRow) << name << " (block,position,speed,tps,level)";
-        }
-        EXPECT_FALSE(std::getline(got, gotRow)) << name << ": goes on with " << gotRow;
-        ++compared;
-    }
-    EXPECT_EQ(compared, 19);
-}
-
 TEST_F(Tools, verifyReportsAGoodTableAndNamesEveryBrokenInvariant) {
     std::string error;
     ASSERT_TRUE(FinalScratchCodeTable::save(

@@ -2,6 +2,8 @@
 
 #include "DecodingMode.h"
 
+#include <CLI/CLI.hpp>
+
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -17,6 +19,9 @@ struct DecodeCommand {
     int framesPerBlock = 1024;         // as the audio callback delivers them
     DecodingMode mode = DecodingMode::faithful;  // robust adds the column age (ms)
 };
+
+// The options, filling `command` as the app parses.
+void addDecodeOptions(CLI::App& app, DecodeCommand& command);
 
 // Decodes the file block by block as the audio callback would and prints one CSV row per
 // block to `out`; each failure is one line on `err`. Returns the exit status.

@@ -2,37 +2,14 @@
 // callback would, and prints one CSV row per block.
 #include "CommandLineConventions.h"
 #include "DecodeFile.h"
-#include "StrictNumbers.h"
-#include "VinylOption.h"
 
 #include <iostream>
 
 int main(int argc, char** argv) {
-    constexpr double highestCalibration = 1e6;
-    constexpr int highestPair = 511;  // more channels than any sound file holds
-    constexpr int longestBlock = 1 << 20;  // frames
-    CLI::App app("Decodes a timecode recording offline and prints one CSV row per block.",
-                 "platora-decode");
+    CLI::App app("Decodes a timecode recording offline and prints one CSV row per block.", "platora-decode");
     platora::addVersionFlag(app);
     platora::DecodeCommand command;
-    app.add_option("FILE", command.file, "recording at 44100 Hz, two or more channels")->required();
-    app.add_option("--vinyl", command.vinyl, "timecode type")->required()->transform(platora::vinylType());
-    app.add_option("--table", command.table, "FinalScratch code table (default: finalscratch.table if found)");
-    app.add_option("--calibration", command.calibration, "calibration (default 1.2 FinalScratch, 1.07 Mixvibes)")
-        ->check(platora::finiteNumber(0.0, highestCalibration, false));
-    app.add_option("--pair", command.pair, "channel pair; 0 = channels 1 and 2")
-        ->check(platora::wholeNumber(0, highestPair));
-    app.add_option("--block", command.framesPerBlock, "frames per block (default 1024)")
-        ->check(platora::wholeNumber(1, longestBlock));
-    app.add_option_function<std::string>(
-           "--decoding",
-           [&command](const std::string& name) {
-               const auto mode = platora::parseDecodingMode(name);
-               if (!mode) throw CLI::ValidationError("--decoding", "must be faithful or robust, not '" + name + "'");
-               command.mode = *mode;
-           },
-           "faithful (default) or robust; robust adds the column age: ms since a frame set the position")
-        ->type_name("faithful|robust");
+    platora::addDecodeOptions(app, command);
     if (const int status = platora::parseCommandLine(app, argc, argv); status != platora::goOn) return status;
     return platora::runDecode(command, std::cout, std::cerr);
 }

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "FinalScratchCodeTable.h"
 #include "StrictNumbers.h"
 #include "VinylOption.h"
 
@@ -18,10 +19,13 @@ constexpr double defaultLengthSeconds = 10.0;
 // RIFF sizes are 32-bit: a longer WAV would carry a wrong header.
 constexpr std::int64_t maxWavBytes = std::numeric_limits<std::uint32_t>::max() - 1024;
 
-const char* const description = R"(Writes a timecode signal that the Platora decoder reads: OUTPUT.wav (16-bit PCM),
+std::string description() {
+    return std::string(R"(Writes a timecode signal that the Platora decoder reads: OUTPUT.wav (16-bit PCM),
 OUTPUT.manifest.csv (the ground truth) and, for FinalScratch, OUTPUT.table (the code
-table that decodes it; the decoder looks for "finalscratch.table"). With --jack it plays
+table that decodes it; the decoder looks for ")") +
+           FinalScratchCodeTable::defaultFileName + R"("). With --jack it plays
 live instead, and writes the manifest and table only when OUTPUT is given.)";
+}
 
 const char* const footer = R"(Profile: comma-separated segments SPEED:SECONDS (constant; 0 = stopped, negative =
 backwards), FROM->TO:SECONDS (linear ramp), or a bare SPEED as the last segment, held to
@@ -38,7 +42,7 @@ Mixvibes frames exist for positions 0 to 961.2 s, FinalScratch frames for the ta
 
 void addGenOptions(CLI::App& app, GenCommand& command) {
     GeneratorSettings& s = command.settings;
-    app.description(description);
+    app.description(description());
     app.footer(footer);
     app.add_option("OUTPUT", command.output, "file base or BASE.wav");
     app.add_option("-t,--type", s.vinylType, "0 or finalscratch (1200 Hz), 1 or mixvibes (3000 Hz)")

@@ -1,5 +1,7 @@
 #include "ScratchMonitor.h"
 
+#include "ScratchMessages.h"
+
 #include <osc/OscReceivedElements.h>
 
 #include <algorithm>
@@ -33,13 +35,13 @@ void ScratchMonitor::ProcessMessage(const osc::ReceivedMessage& message, const I
         return;
     }
     const char* address = message.AddressPattern();
-    if (std::strcmp(address, "/scratch/pos") == 0) {
+    if (std::strcmp(address, positionAddress) == 0) {
         position = value;
-    } else if (std::strcmp(address, "/scratch/speed") == 0) {
+    } else if (std::strcmp(address, speedAddress) == 0) {
         speedPercent = value;
-    } else if (std::strcmp(address, "/scratch/TPS") == 0) {
+    } else if (std::strcmp(address, timecodesPerSecondAddress) == 0) {
         timecodesPerSecond = value;
-    } else if (std::strcmp(address, "/scratch/vol") == 0) {
+    } else if (std::strcmp(address, volumeAddress) == 0) {
         volume = value;
     } else {
         ++ignored;

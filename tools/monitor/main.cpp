@@ -1,6 +1,7 @@
 // platora-monitor [PORT]: shows the position, speed, timecodes per second and volume that
 // Platora sends over OSC, on one line rewritten in place, until Ctrl-C.
 #include "CommandLineConventions.h"
+#include "ScratchMessages.h"
 #include "ScratchMonitor.h"
 #include "StrictNumbers.h"
 
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr int defaultPort = 44444;  // where Platora sends unless told otherwise
 constexpr int lowestPort = 1;
 constexpr int highestPort = 65535;
 
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     CLI::App app("Shows the position, speed, timecodes per second and volume that Platora sends over OSC.",
                  "platora-monitor");
     platora::addVersionFlag(app);
-    int port = defaultPort;
+    int port = platora::defaultOscPort;
     app.add_option("PORT", port, "UDP port to listen on")
         ->check(platora::wholeNumber(lowestPort, highestPort))
         ->capture_default_str();

@@ -1,8 +1,8 @@
 #include "TableLearner.h"
 
+#include "RecordingReader.h"
 #include "TimecodeDecoder.h"
 
-#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,15 +35,11 @@ constexpr double slowestPaceOverMissedFrames = 0.5;
 constexpr std::uint64_t clickPeaksAtMost = 4;  // peaks a click adds or takes away
 constexpr std::size_t minRunFrames = 2;        // a lone frame may be a false sync
 constexpr int minPlacingVotes = 2;             // codes that must agree on where a run lies
-constexpr sf_count_t blockFrames = 128;  // small, so frames carry their time closely
+constexpr std::size_t blockFrames = 128;  // small, so frames carry their time closely
 constexpr double blockSlackSeconds = 0.02;  // a frame's time is its block's end: 16 ms late at most at 8 kHz
 constexpr double progressStep = 0.01;
 constexpr double progressFromSeconds = 30.0;  // shorter recordings are read before anyone waits
 constexpr double gapReportedSeconds = 1.0;
-
-struct SndfileCloser {
-    void operator()(SNDFILE* file) const { sf_close(file); }
-};
 
 class SyncCollector : public FrameSyncObserver {
 public:
@@ -213,23 +209,23 @@ bool readSyncFrames(const std::string& path, int pair, float calibration, std::v
         error = path + ": is a directory, not a recording";
         return false;
     }
-    SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndfileCloser> file(sf_open(path.c_str(), SFM_READ, &info));
-    if (!file) {
-        error = path + ": cannot read it as a recording (" + sf_strerror(nullptr) + ")";
+    RecordingReader recording;
+    if (std::string why; !recording.open(path, why)) {
+        error = path + ": cannot read it as a recording (" + why + ")";
         return false;
     }
-    if (info.channels < 2) {
+    const int rate = recording.sampleRate();
+    if (recording.channels() < 2) {
         error = path + ": one channel; the timecode needs two";
         return false;
     }
-    if (pair < 0 || 2 * pair + 2 > info.channels) {
-        error = path + ": no channel pair " + std::to_string(pair) + " in " + std::to_string(info.channels) +
+    if (pair < 0 || 2 * pair + 2 > recording.channels()) {
+        error = path + ": no channel pair " + std::to_string(pair) + " in " + std::to_string(recording.channels()) +
                 " channels";
         return false;
     }
-    summary.sampleRate = info.samplerate;
-    summary.seconds = static_cast<double>(info.frames) / info.samplerate;  // as the header says, until read
+    summary.sampleRate = rate;
+    summary.seconds = static_cast<double>(recording.frames()) / rate;  // as the header says, until read
 
     SyncCollector collector(frames);
     TimecodeDecoder decoder;
@@ -238,34 +234,28 @@ bool readSyncFrames(const std::string& path, int pair, float calibration, std::v
     decoder.setCodeTable(&none);
     decoder.setFrameSyncObserver(&collector);
     // The decoder works at the file's own rate: peaks and frames count the record, not the clock.
-    decoder.reset(info.samplerate);
+    decoder.reset(rate);
     decoder.setCalibration(calibration);
 
-    std::vector<short> block(static_cast<std::size_t>(blockFrames * info.channels));
     std::vector<std::int16_t> stereo(2 * blockFrames);
-    sf_count_t done = 0;
+    std::int64_t done = 0;
     double reported = 0.0;
-    for (sf_count_t got; (got = sf_readf_short(file.get(), block.data(), blockFrames)) > 0;) {
-        for (sf_count_t f = 0; f < got; ++f) {
-            stereo[2 * f] = block[f * info.channels + 2 * pair];
-            stereo[2 * f + 1] = block[f * info.channels + 2 * pair + 1];
-        }
-        done += got;
-        collector.seconds = static_cast<double>(done) / info.samplerate;
+    for (std::size_t got; (got = recording.readPair(pair, stereo.data(), blockFrames)) > 0;) {
+        done += static_cast<std::int64_t>(got);
+        collector.seconds = static_cast<double>(done) / rate;
         decoder.processBlock(stereo.data(), static_cast<std::int32_t>(2 * got));
-        const double fraction = info.frames > 0 ? static_cast<double>(done) / info.frames : 0.0;
+        const double fraction = recording.frames() > 0 ? static_cast<double>(done) / recording.frames() : 0.0;
         if (progress && fraction - reported >= progressStep && fraction < 1.0) {
             reported = fraction;
             progress(fraction);
         }
     }
     if (progress) progress(1.0);
-    if (sf_error(file.get()) != SF_ERR_NO_ERROR) {
-        error = path + ": read error after " + seconds(static_cast<double>(done) / info.samplerate) + " (" +
-                sf_strerror(file.get()) + ")";
+    if (const std::string why = recording.readError(); !why.empty()) {
+        error = path + ": read error after " + seconds(static_cast<double>(done) / rate) + " (" + why + ")";
         return false;
     }
-    summary.seconds = static_cast<double>(done) / info.samplerate;
+    summary.seconds = static_cast<double>(done) / rate;
     summary.syncFrames = frames.size();
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FinalScratchCodeTable.h"
+#include "VinylType.h"
 
 #include <cstdint>
 #include <functional>
@@ -16,7 +17,7 @@ struct LearnSettings {
     std::vector<std::string> recordings;  // played forward, in the order given
     std::string output;
     int pair = 0;                          // channels 2 pair and 2 pair + 1 carry the timecode
-    float calibration = 1.2f;
+    float calibration = vinylFormat(FinalScratch).defaultCalibration;
     std::optional<double> firstFrameAt;   // record seconds of the first recording's first frame
     std::optional<std::string> addTo;      // a learned table to extend
 };

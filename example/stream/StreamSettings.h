@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CaptureController.h"
+#include "ScratchMessages.h"
 #include "VinylType.h"
 
 #include <string>
@@ -7,21 +9,18 @@
 
 namespace platora {
 
-// What streaming without questions needs, filled from the command line and the
-// configuration file. Plain values only: reading them checks every one, so whoever runs
-// them may take them as valid.
+// Everything streaming needs, filled by the dialogue's answers or by the command line and
+// the configuration file. Plain values only: whoever fills them checks every one, so
+// whoever streams them may take them as valid.
 
-inline constexpr int firstDeckPort = 44444;  // deck i sends to firstDeckPort + i unless given
-inline constexpr const char* defaultStageHost = "127.0.0.1";
 inline constexpr unsigned int smallestBufferFrames = 32;
 inline constexpr unsigned int largestBufferFrames = 4096;
-inline constexpr unsigned int defaultBufferFrames = 1024;
 
 // One channel pair of the device, decoded by its own decoder and sent to its own port.
 struct DeckSettings {
     int pair = 0;  // 0 = channels 1/2, n = channels 2n+1/2n+2
     VinylType vinyl = Mixvibes;
-    int port = firstDeckPort;  // always filled; no two decks share one
+    int port = defaultOscPort;  // deck i sends to defaultOscPort + i unless given; no two decks share one
 };
 
 enum class PreampMode { off, automatic, fixed };
@@ -30,21 +29,26 @@ enum class SendMode {
     poll,   // the dialogue's cycle: all four messages every 5 ms
     block,  // as soon as a block has been decoded
 };
+enum class StreamReport {
+    dialogue,  // one line when the input is lost and one when it is back
+    live,      // a status line per deck: redrawn on a terminal, else one per change of state
+    quiet,     // only errors and the line that the input was lost
+};
 
-struct StageSettings {
+struct StreamSettings {
     std::string device;  // a number from the device list, or a device name
     std::vector<DeckSettings> decks;  // at least one
-    std::string host = defaultStageHost;
+    std::string host = defaultOscHost;
     bool riaa = false;
     PreampMode preamp = PreampMode::off;
     float preampGain = 1.0f;  // used with PreampMode::fixed
     // saved: the settings file's value, else the vinyl type's default, as in the dialogue.
     CalibrationSource calibration = CalibrationSource::typeDefault;
     float calibrationValue = 0.0f;  // used with CalibrationSource::value; positive, finite
-    unsigned int bufferFrames = defaultBufferFrames;
+    unsigned int bufferFrames = CaptureController::defaultBufferFrames;
     SendMode send = SendMode::poll;
     bool interpolate = false;
-    bool quiet = false;
+    StreamReport report = StreamReport::live;
 };
 
 }  // namespace platora
