@@ -185,7 +185,10 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
 {
     InputWatch watch(controller, device, settings.bufferFrames);
     const bool live = settings.report == StreamReport::live;
-    LiveStatus status(controller, live && ::isatty(STDOUT_FILENO) == 1);
+    const LiveStatus::Output output = !live                         ? LiveStatus::Output::none
+                                      : ::isatty(STDOUT_FILENO) == 1 ? LiveStatus::Output::terminal
+                                                                     : LiveStatus::Output::log;
+    LiveStatus status(controller, output);
     auto nextStatus = Clock::now();
 
     // Per block: a thread of its own sends once the callback wakes it (while the input is
