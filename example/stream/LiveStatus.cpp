@@ -159,7 +159,7 @@ void DeckWatch::findType(Deck& deck)
 {
     const std::int32_t type = deck.vinylType();
     if (now.timecodesPerSecond > 0) {
-        if (!typeConfirmed) found = type;
+        if (!typeConfirmed) found = lastFound = type;
         typeConfirmed = true;
         otherCarrierUpdates = 0;
         return;
@@ -172,6 +172,7 @@ void DeckWatch::findType(Deck& deck)
     if (++otherCarrierUpdates < otherCarrierUpdatesToSwitch) return;
     deck.requestVinylType(otherType(type));
     typeConfirmed = false;
+    lastFound = -1;
     otherCarrierUpdates = 0;
 }
 
@@ -180,6 +181,12 @@ std::int32_t DeckWatch::takeFoundType()
     const std::int32_t type = found;
     found = -1;
     return type;
+}
+
+std::string DeckWatch::lineHint() const
+{
+    if (shownState == DeckState::decoding && lastFound >= 0) return std::string("found ") + vinylTypeName(lastFound);
+    return stateHint(shownState, now);
 }
 
 int DeckWatch::qualityPercent() const
@@ -241,7 +248,7 @@ std::string LiveStatus::terminalLines(std::size_t index, Deck& deck, const DeckW
                                       std::size_t& lineCount) const
 {
     std::string state = stateName(watch.shown());
-    if (const std::string hint = stateHint(watch.shown(), watch.measures()); !hint.empty()) state += ": " + hint;
+    if (const std::string hint = watch.lineHint(); !hint.empty()) state += ": " + hint;
     // Erase each line, then write it: no trailing leftovers from a longer one.
     const std::string erase = "\r\x1b[2K";
     const std::string line = describe(index, deck.getPosition(), deck.getSpeed(), deck.getTimecodesPerSecond(),

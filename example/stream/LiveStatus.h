@@ -65,6 +65,8 @@ public:
     int qualityPercent() const;  // bits per peak over the last second; -1 without peaks
     // The type found since the last call, once per finding (-1: none).
     std::int32_t takeFoundType();
+    // What the live line shows after the state: its hint, or the type found while decoding.
+    std::string lineHint() const;
 
 private:
     void findType(Deck& deck);
@@ -79,6 +81,7 @@ private:
     int otherCarrierUpdates = 0;
     bool typeConfirmed = false;
     std::int32_t found = -1;
+    std::int32_t lastFound = -1;
 };
 
 // What each deck is doing, for the eyes of whoever watches the stream: on a terminal one
