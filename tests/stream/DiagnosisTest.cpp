@@ -31,14 +31,15 @@ struct Watched {
 // table has the record's rows unless `tableRows` says otherwise.
 Watched watch(const GeneratorSettings& record, std::int32_t deckType, double seconds, const Spoil& spoil = {},
               const GeneratorSettings* after = nullptr, std::uint32_t tableRows = 0) {
-    FinalScratchCodeTable::shared().assign(
-        syntheticFinalScratchTable(tableRows > 0 ? tableRows : record.finalScratchRows));
+    FinalScratchCodeTable table;
+    table.assign(syntheticFinalScratchTable(tableRows > 0 ? tableRows : record.finalScratchRows));
     TimecodeGenerator first(record);
     std::optional<TimecodeGenerator> second;
     if (after != nullptr) second.emplace(*after);
     Deck deck;
     deck.setVinylType(deckType < 0 ? FinalScratch : deckType);
     deck.setCalibration(1.2f);
+    deck.setCodeTable(&table);
     deck.reset(rate);
     DeckWatch watch(deckType < 0);
     Watched run;
@@ -53,7 +54,6 @@ Watched watch(const GeneratorSettings& record, std::int32_t deckType, double sec
         if (watch.update(deck, false)) run.shown.push_back(watch.shown());
         if (const std::int32_t type = watch.takeFoundType(); type >= 0) run.found.push_back(type);
     }
-    FinalScratchCodeTable::shared().assign({});
     return run;
 }
 
