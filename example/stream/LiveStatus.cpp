@@ -35,7 +35,7 @@ constexpr int scopeRowsMin = 3;
 constexpr int scopeRowsMax = 8;
 
 double carrierOf(std::int32_t type) { return vinylFormat(static_cast<VinylType>(type)).carrierHz; }
-std::int32_t otherType(std::int32_t type) { return type == Mixvibes ? FinalScratch : Mixvibes; }
+VinylType otherType(std::int32_t type) { return type == Mixvibes ? FinalScratch : Mixvibes; }
 
 bool near(double hz, double carrier) { return std::fabs(hz - carrier) <= carrierTolerance * carrier; }
 
@@ -147,7 +147,9 @@ bool DeckWatch::update(Deck& deck, bool inputLost)
 
     if (automaticType && !inputLost) findType(deck);
     DeckState state = inputLost ? DeckState::inputLost : judge(now);
-    if (automaticType && state == DeckState::wrongType) state = DeckState::decoding;  // about to be found
+    // Until the type is found, what the signal reads under the type tried tells nothing.
+    if (automaticType && !typeConfirmed && (state == DeckState::wrongType || state == DeckState::decoding))
+        state = shownState;
     candidateUpdates = state == candidate ? candidateUpdates + 1 : 1;
     candidate = state;
     if (state == shownState || candidateUpdates < updatesToShow(state)) return false;
@@ -158,7 +160,8 @@ bool DeckWatch::update(Deck& deck, bool inputLost)
 void DeckWatch::findType(Deck& deck)
 {
     const std::int32_t type = deck.vinylType();
-    if (now.timecodesPerSecond > 0) {
+    // A FinalScratch frame missing from the table is a frame of the type all the same.
+    if (now.timecodesPerSecond > 0 || now.framesNotInTable > 0) {
         if (!typeConfirmed) found = lastFound = type;
         typeConfirmed = true;
         otherCarrierUpdates = 0;
@@ -171,6 +174,10 @@ void DeckWatch::findType(Deck& deck)
     }
     if (++otherCarrierUpdates < otherCarrierUpdatesToSwitch) return;
     deck.requestVinylType(otherType(type));
+    // A calibration left at the type's default follows the type.
+    const auto current = static_cast<VinylType>(type);
+    if (deck.decoder().getCalibration() == vinylFormat(current).defaultCalibration)
+        deck.setCalibration(vinylFormat(otherType(current)).defaultCalibration);
     typeConfirmed = false;
     lastFound = -1;
     otherCarrierUpdates = 0;

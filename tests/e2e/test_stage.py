@@ -35,6 +35,7 @@ class CommandLine(E2ETest):
             (deck + ["--calibration", "1e39"], "--calibration"), (deck + ["--calibration", "1.1.1"], "--calibration"),
             (deck + ["--preamp", "0"], "--preamp"), (deck + ["--preamp", "2.5"], "--preamp"),
             (deck + ["--send", "sometimes"], "--send"), (deck + ["--host", ""], "--host"),
+            (deck + ["--scope"], "--scope"), (deck + ["--scope", "--quiet"], "--quiet"),
             (["--config", "missing.toml"], "missing.toml: "), (["--config", "."], ".: "),
             (["--config", self.write("syntax.toml", 'device = "0"\n\nbuffer = \n')], "syntax.toml:3: "),
             (["--config", self.write("key.toml", 'device = "0"\nbufer = 64\n')], "key.toml:2: bufer"),
