@@ -26,19 +26,21 @@ void SignalDiagnosis::measure(const std::int16_t* stereo, std::int32_t frameCoun
     std::uint32_t atFullScale = 0;
     for (int ch = 0; ch < 2; ++ch) {
         std::int32_t largest = 0;
-        std::uint32_t crossed = 0;
-        std::int32_t s = side[ch];
-        const std::int32_t m = margin[ch];
         for (std::int32_t f = 0; f < frameCount; ++f) {
             const std::int32_t v = stereo[2 * f + ch];
             largest = std::max(largest, std::abs(v));
             atFullScale += v >= 32767 || v <= -32768 ? 1 : 0;
+        }
+        std::uint32_t crossed = 0;
+        std::int32_t s = side[ch];
+        const std::int32_t m = std::max(largest / marginDivisor, smallestMargin);
+        for (std::int32_t f = 0; f < frameCount; ++f) {
+            const std::int32_t v = stereo[2 * f + ch];
             const std::int32_t now = v > m ? 1 : v < -m ? -1 : s;
             crossed += now != s && s != 0 ? 1 : 0;
             s = now;
         }
         side[ch] = s;
-        margin[ch] = std::max(largest / marginDivisor, smallestMargin);
         addRelaxed(crossings[ch], crossed);
         level[ch].store(largest, std::memory_order_relaxed);
     }

@@ -31,10 +31,8 @@ private:
     std::atomic<std::uint32_t> fullScaleSamples{0};
     std::array<std::atomic<std::uint32_t>, 2> crossings{};
     std::array<std::atomic<std::int32_t>, 2> level{};
-    // Audio thread only: which side of zero each channel was last seen on (0: not yet), and
-    // the margin a crossing must clear, from the channel's previous level.
+    // Audio thread only: which side of zero each channel was last seen on (0: not yet).
     std::array<std::int32_t, 2> side{};
-    std::array<std::int32_t, 2> margin{};
 
     static_assert(std::atomic<std::uint32_t>::is_always_lock_free);
 };

@@ -28,8 +28,11 @@ constexpr std::int32_t silentChannelRatio = 10;  // -20 dB against the other cha
 constexpr double clippingShare = 0.01;
 constexpr double turningCarrierHz = 50.0;  // slower than this, no record turns under the stylus
 constexpr double carrierTolerance = 0.2;   // either way of a format's carrier at nominal speed
-constexpr double noisyQuality = 0.8;       // bits per peak; noise alone gives about 2 in 3
-constexpr std::uint32_t noisyPeaks = 200;  // in a second: a record turning, not a few clicks
+// A clean carrier gives four peaks a cycle (a crest and a trough on each channel); noise adds
+// peaks that carry no bit. Bits per peak tell less: a clean Mixvibes record gives 3 in 4, noise 2 in 3.
+constexpr double peaksPerCycle = 4.0;
+constexpr double noisyPeakExcess = 1.25;
+constexpr double noisyPeaksPerSecond = 200.0;  // a record turning, not a few clicks
 constexpr int unknownQuality = -1;
 constexpr int scopeRowsMin = 3;
 constexpr int scopeRowsMax = 8;
@@ -73,7 +76,9 @@ DeckState judge(const DeckMeasures& m)
         if (m.framesNotInTable > 0) return DeckState::notInTable;
         // Before noisy: played backwards, the bits read are no better than noise.
         if (m.speed < 0.0f) return DeckState::backwards;
-        if (m.peaks >= noisyPeaks && m.peaksWithBits < noisyQuality * m.peaks) return DeckState::noisy;
+        if (m.peaksPerSecond >= noisyPeaksPerSecond &&
+            m.peaksPerSecond > noisyPeakExcess * peaksPerCycle * m.carrierHz[loud])
+            return DeckState::noisy;
     }
     if (turning && m.speed < 0.0f) return DeckState::backwards;
     if (m.speed != 0.0f) return DeckState::decoding;
@@ -138,8 +143,8 @@ bool DeckWatch::update(Deck& deck, bool inputLost)
     for (int ch = 0; ch < 2; ++ch)
         now.carrierHz[ch] = frames == 0 ? 0.0 : (last.crossings[ch] - first.crossings[ch]) / 2.0 / seconds;
     now.fullScaleShare = frames == 0 ? 0.0 : (last.fullScaleSamples - first.fullScaleSamples) / (2.0 * frames);
-    now.peaks = decoded.back()[0] - decoded.front()[0];
-    now.peaksWithBits = decoded.back()[1] - decoded.front()[1];
+    now.peaksPerSecond = frames == 0 ? 0.0 : (decoded.back()[0] - decoded.front()[0]) / seconds;
+    now.bitPeaksPerSecond = frames == 0 ? 0.0 : (decoded.back()[1] - decoded.front()[1]) / seconds;
     now.framesNotInTable = decoded.back()[2] - decoded.front()[2];
     now.timecodesPerSecond = deck.getTimecodesPerSecond();
     now.speed = deck.getSpeed();
@@ -198,8 +203,8 @@ std::string DeckWatch::lineHint() const
 
 int DeckWatch::qualityPercent() const
 {
-    if (now.peaks == 0) return unknownQuality;
-    return static_cast<int>(100.0 * now.peaksWithBits / now.peaks + 0.5);
+    if (now.peaksPerSecond == 0.0) return unknownQuality;
+    return static_cast<int>(100.0 * now.bitPeaksPerSecond / now.peaksPerSecond + 0.5);
 }
 
 LiveStatus::LiveStatus(CaptureController& controller, Output output, bool scope,

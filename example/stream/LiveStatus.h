@@ -33,9 +33,9 @@ struct DeckMeasures {
     std::array<std::int32_t, 2> level{};  // each channel's, in the last block
     std::array<double, 2> carrierHz{};    // half the zero crossings per second, each channel
     double fullScaleShare = 0.0;          // of all samples
-    std::uint32_t peaks = 0;              // decoder peaks in the last second
-    std::uint32_t peaksWithBits = 0;
-    std::uint32_t framesNotInTable = 0;
+    double peaksPerSecond = 0.0;          // the decoder's
+    double bitPeaksPerSecond = 0.0;       // of those, the ones that gave a bit
+    std::uint32_t framesNotInTable = 0;   // in the last second
     std::int32_t timecodesPerSecond = 0;
     float speed = 0.0f;
     bool speedOutOfRange = false;
