@@ -26,7 +26,9 @@ constexpr std::int32_t noSignalLevel = 128;
 constexpr std::int32_t tooQuietLevel = TimecodeDecoder::hysteresis;
 constexpr std::int32_t silentChannelRatio = 10;  // -20 dB against the other channel
 constexpr double clippingShare = 0.01;
-constexpr double turningCarrierHz = 50.0;  // slower than this, no record turns under the stylus
+// Faults are judged only on a carrier above mains hum and its first harmonic: a hum alone is
+// no record turning, and a record slower than this is being handled.
+constexpr double turningCarrierHz = 150.0;
 constexpr double carrierTolerance = 0.2;   // either way of a format's carrier at nominal speed
 // A clean carrier gives four peaks a cycle (a crest and a trough on each channel); noise adds
 // peaks that carry no bit. Bits per peak tell less: a clean Mixvibes record gives 3 in 4, noise 2 in 3.
@@ -265,18 +267,24 @@ std::string LiveStatus::terminalLines(std::size_t index, Deck& deck, const DeckW
     const std::string erase = "\r\x1b[2K";
     const std::string line = describe(index, deck.getPosition(), deck.getSpeed(), deck.getTimecodesPerSecond(),
                                       deck.getLevel(), watch.qualityPercent(), state);
-    if (!scope) {
-        ++lineCount;
-        return erase + line + "\n";
-    }
     int columns = 0;
     int rows = 0;
     terminalSize(columns, rows);
+    // A line longer than the terminal would wrap, and the redraw would no longer find its start.
+    const auto width = static_cast<std::size_t>(std::max(columns - 1, 1));
+    const std::string figures = line.substr(0, line.size() - state.size());
+    if (!scope) {
+        if (line.size() <= width) {
+            ++lineCount;
+            return erase + line + "\n";
+        }
+        lineCount += 2;
+        return erase + figures.substr(0, width) + "\n" + erase + "  " + state.substr(0, width - 2) + "\n";
+    }
     const int deckRows = std::clamp((rows - 1) / static_cast<int>(watches.size()), scopeRowsMin, scopeRowsMax);
     const int scopeColumns = 2 * deckRows;  // a braille dot is as wide as it is tall
     const auto textColumns = static_cast<std::size_t>(std::max(columns - scopeColumns - 3, 0));
     // The live line beside the scope's first row, its state beside the second.
-    const std::string figures = line.substr(0, line.size() - state.size());
     const std::vector<std::string> drawing = drawScope(deck.scope().copy(), scopeColumns, deckRows);
     std::string out;
     for (int r = 0; r < deckRows; ++r) {
