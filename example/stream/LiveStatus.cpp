@@ -107,8 +107,6 @@ const char* stateName(DeckState state)
     return "";
 }
 
-const char* vinylTypeName(std::int32_t type) { return vinylFormat(static_cast<VinylType>(type)).optionName; }
-
 std::string stateHint(DeckState state, const DeckMeasures& m)
 {
     switch (state) {
@@ -117,7 +115,7 @@ std::string stateHint(DeckState state, const DeckMeasures& m)
     case DeckState::oneChannelSilent:
         return std::string(louder(m) == 0 ? "right" : "left") + " carries nothing; check the cable";
     case DeckState::wrongType:
-        return std::string("the record looks like ") + vinylTypeName(otherType(m.vinylType)) + "; or choose auto";
+        return std::string("the record looks like ") + vinylFormat(otherType(m.vinylType)).optionName + "; or choose auto";
     case DeckState::notInTable: return "the FinalScratch code table lacks this record's codes";
     case DeckState::noisy: return "check the ground, the cables and the stylus";
     case DeckState::backwards: return "a backspin, or left and right swapped";
@@ -199,7 +197,7 @@ std::int32_t DeckWatch::takeFoundType()
 
 std::string DeckWatch::lineHint() const
 {
-    if (shownState == DeckState::decoding && lastFound >= 0) return std::string("found ") + vinylTypeName(lastFound);
+    if (shownState == DeckState::decoding && lastFound >= 0) return std::string("found ") + vinylFormat(static_cast<VinylType>(lastFound)).optionName;
     return stateHint(shownState, now);
 }
 
@@ -243,7 +241,7 @@ void LiveStatus::update(bool inputLost)
             continue;
         }
         if (output != Output::log) continue;
-        if (found >= 0) std::printf("deck %zu: found %s\n", i, vinylTypeName(found));
+        if (found >= 0) std::printf("deck %zu: found %s\n", i, vinylFormat(static_cast<VinylType>(found)).optionName);
         if (changed) {
             const std::string hint = stateHint(watch.shown(), watch.measures());
             std::printf("deck %zu: %s%s%s\n", i, stateName(watch.shown()), hint.empty() ? "" : ": ", hint.c_str());

@@ -46,7 +46,6 @@ DeckState judge(const DeckMeasures& measures);
 // The pinned word of a state, and the hint that may follow it (empty for none).
 const char* stateName(DeckState state);
 std::string stateHint(DeckState state, const DeckMeasures& measures);
-const char* vinylTypeName(std::int32_t type);  // "finalscratch", "mixvibes"
 
 // One deck seen from the main thread about ten times a second: its counters over the last
 // second, the state shown and the one waiting to be shown. With automatic type, it also

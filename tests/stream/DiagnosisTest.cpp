@@ -116,10 +116,10 @@ TEST(Diagnosis, FinalScratchCodesMissingFromTheTableShowAsSuch) {
 }
 
 TEST(Diagnosis, ACleanRecordThatPlaysStopsAndPlaysAgainRaisesNoFault) {
-    for (const std::int32_t type : {FinalScratch, Mixvibes}) {
+    for (const VinylType type : {FinalScratch, Mixvibes}) {
         const Watched run = watch(record(type, "1:2,1->0:0.5,0:2,0->1:0.5,1:2,-1:1,1"), type, 9.0);
         EXPECT_EQ(run.shown, (std::vector<DeckState>{DeckState::decoding, DeckState::stopped, DeckState::decoding}))
-            << vinylTypeName(type);
+            << vinylFormat(type).name;
     }
 }
 
