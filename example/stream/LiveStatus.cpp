@@ -251,6 +251,7 @@ void LiveStatus::update(bool inputLost)
         // Back up over the lines drawn last time and draw them anew.
         if (linesDrawn > 0) std::printf("\x1b[%zuA", linesDrawn);
         std::fputs(screen.c_str(), stdout);
+        std::fputs("\x1b[J", stdout);  // what a taller drawing left below
         linesDrawn = lines;
     }
     std::fflush(stdout);
