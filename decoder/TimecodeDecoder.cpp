@@ -282,7 +282,7 @@ bool TimecodeDecoder::windowBit(int position) const {
     return history[frameLength - 1 - position].bit == 1;
 }
 
-bool TimecodeDecoder::readFrame(double& newPosition) const {
+bool TimecodeDecoder::readFrame(double& newPosition) {
     if (history.size() < frameLength) return false;
     if (vinylType == Mixvibes) {
         if (windowBit(0) || windowBit(2) || windowBit(4) || windowBit(6)) return false;
@@ -304,7 +304,10 @@ bool TimecodeDecoder::readFrame(double& newPosition) const {
         if (frameSyncObserver != nullptr) frameSyncObserver->frameSync(code, peakCount);
         if (codeTable == nullptr || sampleRate == 0) return false;
         const std::optional<std::uint32_t> value = codeTable->lookup(code);
-        if (!value) return false;
+        if (!value) {
+            framesNotInTable.store(framesNotInTable.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+            return false;
+        }
         newPosition = static_cast<double>(*value) / sampleRate;
         return true;
     }

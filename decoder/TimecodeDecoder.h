@@ -79,6 +79,9 @@ public:
     // Any thread: peaks seen, and those that gave a bit, since construction; both wrap.
     std::uint32_t getPeaksSeen() const { return peaksSeen.load(std::memory_order_relaxed); }
     std::uint32_t getPeaksWithBits() const { return peaksWithBits.load(std::memory_order_relaxed); }
+    // Any thread: FinalScratch frames whose sync bits matched but whose code the table
+    // lacks, since construction; wraps.
+    std::uint32_t getFramesNotInTable() const { return framesNotInTable.load(std::memory_order_relaxed); }
 
     std::int32_t getVinylType() const { return vinylType; }
     float getCalibration() const { return calibrationValue.load(std::memory_order_relaxed); }
@@ -118,7 +121,7 @@ private:
     bool estimateSpeed();
     void publishSpeed(int age);
     bool windowBit(int position) const;  // position 0 is the oldest peak of the frame window
-    bool readFrame(double& newPosition) const;
+    bool readFrame(double& newPosition);
     void stepBack();
     void frameRead(double newPosition);
     void setPosition(double value);
@@ -155,6 +158,7 @@ private:
     double positionTime = -1.0;
     std::atomic<std::uint32_t> peaksSeen{0};
     std::atomic<std::uint32_t> peaksWithBits{0};
+    std::atomic<std::uint32_t> framesNotInTable{0};
 
     DecodingMode mode = DecodingMode::faithful;
     SignalConditioner conditioner;

@@ -14,18 +14,19 @@ enum VinylType : std::int32_t {
 };
 
 // What the programs call each format: its name on screen, the word that names it in options
-// and settings files (its number works there too), and the calibration it decodes best with
-// unless the user found a better one.
+// and settings files (its number works there too), the calibration it decodes best with
+// unless the user found a better one, and its carrier at nominal speed.
 struct VinylFormat {
     VinylType type;
     const char* name;
     const char* optionName;
     float defaultCalibration;
+    double carrierHz;
 };
 
 inline constexpr VinylFormat vinylFormats[] = {
-    {FinalScratch, "FinalScratch", "finalscratch", 1.2f},
-    {Mixvibes, "Mixvibes", "mixvibes", 1.07f},
+    {FinalScratch, "FinalScratch", "finalscratch", 1.2f, 1200.0},
+    {Mixvibes, "Mixvibes", "mixvibes", 1.07f, 3000.0},
 };
 
 // Any other value is taken as Mixvibes, as the decoder takes it for everything but FinalScratch.

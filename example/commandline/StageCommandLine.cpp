@@ -3,6 +3,8 @@
 #include "CommandLineConventions.h"
 #include "StrictNumbers.h"
 
+#include <unistd.h>
+
 #include <map>
 #include <set>
 
@@ -18,6 +20,7 @@ constexpr long largestFixedGain = 32767;  // the preamp multiplies 16-bit sample
 constexpr std::size_t longestHost = 253;  // the longest DNS name
 
 using Problem = std::optional<std::string>;
+constexpr std::string_view automaticVinyl = "auto";
 
 bool readWhole(std::string_view text, long lowest, long highest, long& value) {
     const std::optional<long> parsed = readNumber<long>(std::string(text));
@@ -94,7 +97,7 @@ Problem readSend(std::string_view text, StreamSettings& settings) {
 }
 
 Problem readDeck(std::string_view text, StreamSettings& settings) {
-    constexpr const char* form = "must be PAIR:VINYL[:PORT], for example 0:mixvibes or 1:finalscratch:9000";
+    constexpr const char* form = "must be PAIR:VINYL[:PORT], for example 0:mixvibes, 1:finalscratch:9000 or 0:auto";
     const std::size_t first = text.find(':');
     if (first == std::string_view::npos) return form;
     const std::string_view rest = text.substr(first + 1);
@@ -104,9 +107,10 @@ Problem readDeck(std::string_view text, StreamSettings& settings) {
     long number = 0;
     if (!readWhole(text.substr(0, first), 0, largestPair, number)) return "PAIR must be a whole number from 0 to 127";
     deck.pair = static_cast<int>(number);
-    const std::optional<VinylType> type = readVinylType(vinyl);
-    if (!type) return "VINYL must be mixvibes, finalscratch, 1 or 0";
+    const std::optional<VinylType> type = vinyl == automaticVinyl ? FinalScratch : readVinylType(vinyl);
+    if (!type) return "VINYL must be mixvibes, finalscratch, auto, 1 or 0";
     deck.vinyl = *type;
+    deck.findVinyl = vinyl == automaticVinyl;
     deck.port = 0;
     if (second != std::string_view::npos) {
         if (!readWhole(rest.substr(second + 1), lowestPort, highestPort, number)) {
@@ -131,6 +135,8 @@ Problem readInterpolate(std::string_view text, StreamSettings& settings) {
     return readSwitch(text, settings.interpolate);
 }
 
+Problem readScope(std::string_view text, StreamSettings& settings) { return readSwitch(text, settings.scope); }
+
 Problem readQuiet(std::string_view text, StreamSettings& settings) {
     bool quiet = false;
     if (Problem problem = readSwitch(text, quiet)) return problem;
@@ -142,7 +148,7 @@ const std::map<std::string_view, Problem (*)(std::string_view, StreamSettings&)>
     {"device", readDevice},           {"deck", readDeck},     {"host", readHost},
     {"preamp", readPreamp},           {"calibration", readCalibration},
     {"buffer", readBuffer},           {"send", readSend},     {"riaa", readRiaa},
-    {"interpolate", readInterpolate}, {"quiet", readQuiet},
+    {"interpolate", readInterpolate}, {"quiet", readQuiet},   {"scope", readScope},
 };
 
 StageCommand usageProblem(const std::string& message) {
@@ -197,7 +203,7 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     std::vector<ValueOption> values{
         {"device", "DEVICE", "Device number from --list-devices, or its name", {}},
         {"deck", "PAIR:VINYL[:PORT]",
-         "A deck: channel pair (0 = channels 1/2), mixvibes|finalscratch (or 1|0), OSC port "
+         "A deck: channel pair (0 = channels 1/2), mixvibes|finalscratch (or 1|0) or auto (found from the signal), OSC port "
          "(default " + std::to_string(defaultOscPort) + ", then one more per deck); repeat for more decks",
          {}},
         {"host", "HOST", std::string("OSC destination of every deck (default ") + defaultOscHost + ")", {}},
@@ -217,7 +223,8 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     };
     std::vector<Switch> flags{{"riaa", "RIAA correction"},
                               {"interpolate", "Advance the position by the measured speed up to the send"},
-                              {"quiet", "Print errors only"}};
+                              {"quiet", "Print errors only"},
+                              {"scope", "Draw an X-Y scope of each deck's signal beside its live line (on a terminal)"}};
     for (Switch& flag : flags) app.add_flag(std::string("--") + flag.name, flag.on, flag.help);
 
     if (const int status = parseCommandLine(app, argc, argv); status != goOn) {
@@ -246,6 +253,10 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
         if (flag.on) applyStageSetting(flag.name, "true", settings);
     }
     if (const Problem problem = finishStreamSettings(settings)) return usageProblem(*problem);
+    if (settings.scope && settings.report != StreamReport::live)
+        return usageProblem("--scope draws beside the live status, which --quiet turns off");
+    if (settings.scope && ::isatty(STDOUT_FILENO) != 1)
+        return usageProblem("--scope draws on a terminal, and standard output is none");
     command.request = StageRequest::stream;
     return command;
 }

@@ -43,7 +43,7 @@ Problem readDeckTable(const toml::table& table, StreamSettings& settings) {
     }
     if (pair == nullptr || !pair->is_integer() || vinyl == nullptr || !textOf(*vinyl) ||
         (port != nullptr && !port->is_integer())) {
-        return std::string("deck: needs pair = NUMBER and vinyl = \"mixvibes\" or \"finalscratch\"; port = NUMBER is optional");
+        return std::string("deck: needs pair = NUMBER and vinyl = \"mixvibes\", \"finalscratch\" or \"auto\"; port = NUMBER is optional");
     }
     // Appended piece by piece: GCC 12 at -O2 warns (-Wrestrict) about ":" + a temporary string.
     std::string text = *textOf(*pair);

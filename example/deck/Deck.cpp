@@ -28,11 +28,20 @@ void Deck::reset(std::int32_t sampleRate)
     position.store(decoder_.getPosition(), std::memory_order_relaxed);
 }
 
+void Deck::setVinylType(std::int32_t type)
+{
+    decoder_.setVinylType(type);
+    requestedType.store(type, std::memory_order_relaxed);
+}
+
 void Deck::setPreampGain(float gain) { preampGain_.store(lowSixteenBits(gain), std::memory_order_relaxed); }
 
 void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo)
 {
+    if (const std::int32_t type = vinylType(); type != decoder_.getVinylType()) decoder_.setVinylType(type);
     conditionPair(captured, frames, channelCount, pair_, preampGain(), riaa(), stereo);
+    diagnosis_.measure(stereo, frames);
+    scope_.capture(stereo, frames);
     decoder_.processBlock(stereo, 2 * frames);
     double value = decoder_.getPosition();
     const double speed = decoder_.getSpeed();

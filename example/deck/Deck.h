@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SignalDiagnosis.h"
 #include "TimecodeDecoder.h"
 
 #include <atomic>
@@ -36,7 +37,10 @@ public:
     void reset(std::int32_t sampleRate);
     TimecodeDecoder& decoder() { return decoder_; }
     const TimecodeDecoder& decoder() const { return decoder_; }
-    void setVinylType(std::int32_t type) { decoder_.setVinylType(type); }
+    void setVinylType(std::int32_t type);
+    // Any thread, while a stream runs: the decoder takes the type before its next block.
+    void requestVinylType(std::int32_t type) { requestedType.store(type, std::memory_order_relaxed); }
+    std::int32_t vinylType() const { return requestedType.load(std::memory_order_relaxed); }
     // The table must outlive the deck's streams.
     void setCodeTable(const FinalScratchCodeTable* table) { decoder_.setCodeTable(table); }
     void setCalibration(float value) { decoder_.setCalibration(value); }
@@ -63,6 +67,8 @@ public:
     float getSpeed() const { return decoder_.getSpeed(); }
     std::int32_t getTimecodesPerSecond() const { return decoder_.getTimecodesPerSecond(); }
     std::int32_t getLevel() const { return decoder_.getLevel(); }
+    const SignalDiagnosis& diagnosis() const { return diagnosis_; }
+    const ScopeTap& scope() const { return scope_; }
 
 private:
     TimecodeDecoder decoder_;
@@ -72,6 +78,9 @@ private:
     std::atomic<bool> riaaEnabled{false};
     std::atomic<float> position{0.0f};
     std::atomic<float> heldPosition{0.0f};
+    std::atomic<std::int32_t> requestedType{FinalScratch};
+    SignalDiagnosis diagnosis_;
+    ScopeTap scope_;
 };
 
 }  // namespace platora

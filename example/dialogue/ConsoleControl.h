@@ -33,4 +33,8 @@ void clearScreen();
 // The next output starts at the given 0-based column and row; negatives count as 0.
 void setCursorPosition(std::int16_t column, std::int16_t row);
 
+// The size of the terminal standard output goes to, in character cells; 80 x 24 when
+// standard output is no terminal or its size is not known.
+void terminalSize(int& columns, int& rows);
+
 }  // namespace platora

@@ -5,6 +5,9 @@
 #include <csignal>
 #include <cstdio>
 
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 namespace platora {
 
 std::atomic<bool> stopRequested{false};
@@ -46,6 +49,13 @@ void setCursorPosition(std::int16_t column, std::int16_t row) {
     // The terminal counts rows and columns from 1.
     std::printf("\x1b[%d;%dH", std::max<int>(row, 0) + 1, std::max<int>(column, 0) + 1);
     std::fflush(stdout);
+}
+
+void terminalSize(int& columns, int& rows) {
+    winsize size{};
+    const bool known = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0;
+    columns = known ? size.ws_col : 80;
+    rows = known ? size.ws_row : 24;
 }
 
 }  // namespace platora

@@ -20,6 +20,7 @@ inline constexpr unsigned int largestBufferFrames = 4096;
 struct DeckSettings {
     int pair = 0;  // 0 = channels 1/2, n = channels 2n+1/2n+2
     VinylType vinyl = Mixvibes;
+    bool findVinyl = false;  // "auto": the type is found from the signal, starting from vinyl
     int port = defaultOscPort;  // deck i sends to defaultOscPort + i unless given; no two decks share one
 };
 
@@ -49,6 +50,7 @@ struct StreamSettings {
     SendMode send = SendMode::poll;
     bool interpolate = false;
     StreamReport report = StreamReport::live;
+    bool scope = false;  // an X-Y scope beside each deck's live line; on a terminal only
 };
 
 }  // namespace platora

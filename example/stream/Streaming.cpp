@@ -174,7 +174,7 @@ void announce(CaptureController& controller, const std::string& deviceName, cons
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         const DeckSettings& deck = settings.decks[i];
         std::printf("> deck %zu: channels %d/%d, %s, calibration %.2f, to %s:%d\n", i, 2 * deck.pair + 1,
-                    2 * deck.pair + 2, vinylFormat(deck.vinyl).name,
+                    2 * deck.pair + 2, deck.findVinyl ? "type found from the signal" : vinylFormat(deck.vinyl).name,
                     static_cast<double>(controller.deck(i).decoder().getCalibration()), settings.host.c_str(), deck.port);
     }
     std::fflush(stdout);
@@ -185,7 +185,12 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
 {
     InputWatch watch(controller, device, settings.bufferFrames);
     const bool live = settings.report == StreamReport::live;
-    LiveStatus status(controller, live && ::isatty(STDOUT_FILENO) == 1);
+    const LiveStatus::Output output = !live                         ? LiveStatus::Output::none
+                                      : ::isatty(STDOUT_FILENO) == 1 ? LiveStatus::Output::terminal
+                                                                     : LiveStatus::Output::log;
+    std::vector<bool> findVinyl;
+    for (const DeckSettings& deck : settings.decks) findVinyl.push_back(deck.findVinyl);
+    LiveStatus status(controller, output, settings.scope, findVinyl);
     auto nextStatus = Clock::now();
 
     // Per block: a thread of its own sends once the callback wakes it (while the input is
@@ -214,7 +219,7 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
             } else {
                 if (settings.report == StreamReport::dialogue)
                     std::printf("The audio input is back; streaming goes on.\n");
-                if (live) status.rejoined();
+                status.rejoined();
             }
             std::fflush(stdout);
             inputLost.store(watch.lost(), std::memory_order_release);
@@ -224,7 +229,8 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
         } else if (watch.lost()) {
             controller.wake();
         }
-        if (live && Clock::now() >= nextStatus) {
+        // Also without a live status: automatic decks find their type there.
+        if (Clock::now() >= nextStatus) {
             status.update(watch.lost());
             nextStatus = Clock::now() + statusPeriod;
         }
@@ -290,8 +296,9 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
         destinations.push_back(OscSender::create(settings.host.c_str(), deck.port, error));
         if (!destinations.back()) return failure(error);
     }
-    const bool finalScratch = std::any_of(settings.decks.begin(), settings.decks.end(),
-                                          [](const DeckSettings& deck) { return deck.vinyl == FinalScratch; });
+    const bool finalScratch = std::any_of(settings.decks.begin(), settings.decks.end(), [](const DeckSettings& deck) {
+        return deck.vinyl == FinalScratch || deck.findVinyl;
+    });
     // Once looked for (the dialogue does so when the vinyl is chosen), its problem has been told.
     if (finalScratch && !codeTable.lookedFor()) {
         if (const std::string& problem = codeTable.load(); !problem.empty()) std::printf("%s\n", problem.c_str());

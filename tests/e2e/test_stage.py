@@ -35,6 +35,7 @@ class CommandLine(E2ETest):
             (deck + ["--calibration", "1e39"], "--calibration"), (deck + ["--calibration", "1.1.1"], "--calibration"),
             (deck + ["--preamp", "0"], "--preamp"), (deck + ["--preamp", "2.5"], "--preamp"),
             (deck + ["--send", "sometimes"], "--send"), (deck + ["--host", ""], "--host"),
+            (deck + ["--scope"], "--scope"), (deck + ["--scope", "--quiet"], "--quiet"),
             (["--config", "missing.toml"], "missing.toml: "), (["--config", "."], ".: "),
             (["--config", self.write("syntax.toml", 'device = "0"\n\nbuffer = \n')], "syntax.toml:3: "),
             (["--config", self.write("key.toml", 'device = "0"\nbufer = 64\n')], "key.toml:2: bufer"),
@@ -82,3 +83,40 @@ class CommandLine(E2ETest):
             # One message of each kind per 1024-frame block, 43 a second, where polling sends 200.
             self.assertLess((len(positions) - 1) / (positions[-1][0] - positions[0][0]), 60, "not one per block")
             self.assertGreater(positions[-1][1] - positions[0][1], 1.0, "the Mixvibes record was not decoded")
+
+
+class Diagnosis(E2ETest):
+    """What is wrong with a signal, told in stage mode's log through the real chain."""
+
+    def wait_for_line(self, program, line, timeout=15.0):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            with open(program.log_path) as log:
+                if line in log.read().splitlines():
+                    return
+            time.sleep(0.1)
+        with open(program.log_path) as log:
+            self.fail(f"no line {line!r} in: {log.read()[-1500:]}")
+
+    def play(self, server, deck, level=None):
+        self.start(chain.Generator(BINARIES["platora-gen"], server, self.workdir, client=PLAYER, vinyl=1, level=level))
+        return self.start(chain.Platora(BINARIES["platora"], server, self.workdir, PLAYER, ["--deck", deck]))
+
+    def test_a_wrong_type_a_cable_pulled_out_and_a_phono_output_in_a_line_input_each_show_their_line(self):
+        server = self.start_server()
+        program = self.play(server, "0:finalscratch")
+        self.wait_for_line(program, "deck 0: wrong type: the record looks like mixvibes; or choose auto")
+        # The right channel's cable pulled out: its connection to the program goes.
+        env = server.client_env()
+        connected = subprocess.run(["jack_lsp", "-c", f"{PLAYER}:out_2"], env=env, capture_output=True,
+                                   text=True).stdout.splitlines()[1:]
+        self.assertEqual(len(connected), 1, connected)
+        subprocess.run(["jack_disconnect", f"{PLAYER}:out_2", connected[0].strip()], env=env, check=True)
+        self.wait_for_line(program, "deck 0: one channel silent: right carries nothing; check the cable")
+        self.chain.stop()
+
+        server = self.start_server()
+        program = self.play(server, "0:mixvibes", level=0.03)
+        self.wait_for_line(program, "deck 0: too quiet: try --preamp auto or the phono input")
+        with open(program.log_path) as log:
+            self.assertNotIn("decoding", log.read())

@@ -55,8 +55,8 @@ struct ManifestRow {
 // render allocates nothing, takes no lock and may run on a real-time thread.
 class TimecodeGenerator {
 public:
-    static constexpr double finalScratchCarrierHz = 1200.0;
-    static constexpr double mixvibesCarrierHz = 3000.0;
+    static constexpr double finalScratchCarrierHz = vinylFormat(FinalScratch).carrierHz;
+    static constexpr double mixvibesCarrierHz = vinylFormat(Mixvibes).carrierHz;
     static constexpr double fullScale = 32767.0;
     static constexpr double auxToneHz = 440.0;
     static constexpr double auxToneLevel = 0.25;  // of the high level

@@ -1,0 +1,135 @@
+// Generated records, spoilt the ways a setup goes wrong, through a real deck (conditioning,
+// decoder, measures) watched ten times a second as the live status watches it.
+#include "FrameLayout.h"
+#include "LiveStatus.h"
+#include "TimecodeGenerator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platora {
+namespace {
+
+using Block = std::vector<std::int16_t>;
+using Spoil = std::function<void(Block&)>;
+
+constexpr std::int32_t rate = 44100;
+constexpr std::int32_t blockFrames = 441;  // ten blocks between two looks
+
+std::int16_t saturated(double v) { return static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0)); }
+
+struct Watched {
+    std::vector<DeckState> shown;     // every state shown, in order
+    std::vector<std::int32_t> found;  // types found, in order
+};
+
+// `record` played for `seconds` into a deck set to `deckType` (-1: found by itself), whose
+// table has the record's rows unless `tableRows` says otherwise.
+Watched watch(const GeneratorSettings& record, std::int32_t deckType, double seconds, const Spoil& spoil = {},
+              const GeneratorSettings* after = nullptr, std::uint32_t tableRows = 0) {
+    FinalScratchCodeTable table;
+    table.assign(syntheticFinalScratchTable(tableRows > 0 ? tableRows : record.finalScratchRows));
+    TimecodeGenerator first(record);
+    std::optional<TimecodeGenerator> second;
+    if (after != nullptr) second.emplace(*after);
+    Deck deck;
+    deck.setVinylType(deckType < 0 ? FinalScratch : deckType);
+    deck.setCalibration(1.2f);
+    deck.setCodeTable(&table);
+    deck.reset(rate);
+    DeckWatch watch(deckType < 0);
+    Watched run;
+    Block block(2 * blockFrames), stereo(2 * blockFrames);
+    const auto blocks = static_cast<int>(seconds * rate / blockFrames);
+    for (int b = 0; b < blocks; ++b) {
+        // A second record, if any, takes over half way.
+        (second && b >= blocks / 2 ? *second : first).render(block.data(), blockFrames);
+        if (spoil) spoil(block);
+        deck.process(block.data(), blockFrames, 2, stereo.data());
+        if (b % 10 != 9) continue;
+        if (watch.update(deck, false)) run.shown.push_back(watch.shown());
+        if (const std::int32_t type = watch.takeFoundType(); type >= 0) run.found.push_back(type);
+    }
+    return run;
+}
+
+GeneratorSettings record(std::int32_t type, const std::string& profile = "1", double level = 0.8) {
+    GeneratorSettings s;
+    s.vinylType = type;
+    s.level = level;
+    s.startPosition = 10.0;
+    s.finalScratchRows = 20000;
+    std::string error;
+    s.profile = SpeedProfile::parse(profile, error).value();
+    return s;
+}
+
+struct SpoiltCase {
+    const char* name;
+    GeneratorSettings record;
+    std::int32_t deckType;
+    Spoil spoil;
+    DeckState expected;
+};
+
+TEST(Diagnosis, EachWayOfSpoilingARecordShowsItsOwnStateAndNoOther) {
+    GeneratorSettings noisy = record(Mixvibes, "1", 0.3);
+    noisy.snrDb = 6.0;  // too much for any frame, too little to clip
+    const std::vector<SpoiltCase> cases = {
+        {"a clean record", record(Mixvibes), Mixvibes, {}, DeckState::decoding},
+        {"nothing at all", record(Mixvibes), Mixvibes, [](Block& b) { std::fill(b.begin(), b.end(), 0); },
+         DeckState::noSignal},
+        {"a phono output into a line input", record(Mixvibes, "1", 0.03), Mixvibes, {}, DeckState::tooQuiet},
+        {"three times too much gain", record(FinalScratch), FinalScratch,
+         [](Block& b) {
+             std::transform(b.begin(), b.end(), b.begin(), [](std::int16_t s) { return saturated(3.0 * s); });
+         },
+         DeckState::clipping},
+        {"a loose cable", record(FinalScratch), FinalScratch,
+         [](Block& b) {
+             for (std::size_t i = 1; i < b.size(); i += 2) b[i] = 0;
+         },
+         DeckState::oneChannelSilent},
+        {"a Mixvibes record on a FinalScratch deck", record(Mixvibes), FinalScratch, {}, DeckState::wrongType},
+        {"a FinalScratch record on a Mixvibes deck", record(FinalScratch), Mixvibes, {}, DeckState::wrongType},
+        {"a bad ground", noisy, Mixvibes, {}, DeckState::noisy},
+        {"left and right swapped", record(Mixvibes), Mixvibes,
+         [](Block& b) {
+             for (std::size_t i = 0; i < b.size(); i += 2) std::swap(b[i], b[i + 1]);
+         },
+         DeckState::backwards},
+    };
+    for (const SpoiltCase& c : cases) {
+        const Watched run = watch(c.record, c.deckType, 6.0, c.spoil);
+        EXPECT_EQ(run.shown, (std::vector<DeckState>{c.expected})) << c.name;
+    }
+}
+
+TEST(Diagnosis, FinalScratchCodesMissingFromTheTableShowAsSuch) {
+    // The record starts 10 s in, past the 6.7 s a table of 1000 rows covers.
+    EXPECT_EQ(watch(record(FinalScratch), FinalScratch, 4.0, {}, nullptr, 1000).shown,
+              (std::vector<DeckState>{DeckState::notInTable}));
+}
+
+TEST(Diagnosis, ACleanRecordThatPlaysStopsAndPlaysAgainRaisesNoFault) {
+    for (const VinylType type : {FinalScratch, Mixvibes}) {
+        const Watched run = watch(record(type, "1:2,1->0:0.5,0:2,0->1:0.5,1:2,-1:1,1"), type, 9.0);
+        EXPECT_EQ(run.shown, (std::vector<DeckState>{DeckState::decoding, DeckState::stopped, DeckState::decoding}))
+            << vinylFormat(type).name;
+    }
+}
+
+TEST(Diagnosis, AnAutomaticDeckFindsTheTypeAndFollowsARecordChange) {
+    const GeneratorSettings mixvibes = record(Mixvibes);
+    const GeneratorSettings finalScratch = record(FinalScratch);
+    const Watched run = watch(mixvibes, -1, 10.0, {}, &finalScratch);
+    EXPECT_EQ(run.found, (std::vector<std::int32_t>{Mixvibes, FinalScratch}));
+    for (const DeckState state : run.shown) EXPECT_EQ(state, DeckState::decoding) << stateName(state);
+}
+
+}  // namespace
+}  // namespace platora
