@@ -37,9 +37,11 @@ public:
     // seconds per second, to move a held frame on.
     Verdict admit(double position, double timeMs, bool haveExpected, double expected, double sinceMs, double speed) {
         const bool agrees = haveExpected && std::fabs(position - expected) <= margin(sinceMs);
+        // The same frame read again at the next peaks (bits that never change read as frame
+        // 0 at every peak) is no second frame, however well it fits.
         const bool confirms =
-            holding_ && std::fabs(position - (heldPosition_ + speed * (timeMs - heldTimeMs_) / msPerSecond)) <=
-                            confirmMargin_;
+            holding_ && std::fabs(position - heldPosition_) > confirmMargin_ &&
+            std::fabs(position - (heldPosition_ + speed * (timeMs - heldTimeMs_) / msPerSecond)) <= confirmMargin_;
         holding_ = !agrees && !confirms;
         heldPosition_ = position;
         heldTimeMs_ = timeMs;

@@ -15,6 +15,11 @@ constexpr float fastestSpeed = 2.0f;
 // Well below the carrier: each half cycle has its own level, so a steep or high cut would
 // move the baseline between a crest and the trough after it and change the bits.
 constexpr double highPassRatio = 0.015;  // of the carrier at the band's speed
+// Hum cannot go with the high-pass, but a notch this narrow leaves the carrier and its
+// bits alone; wide enough for the mains' own drift.
+constexpr double mainsHz = 50.0;
+constexpr double humHarmonic = 3.0;
+constexpr double humNotchWidthHz = 4.0;
 constexpr double lowPassRatio = 2.0;   // of the carrier at the band's speed
 constexpr float retuneRatio = 1.03f;   // the band moves once the speed has moved this much
 constexpr double envelopeSeconds = 0.2;  // how fast a fading signal is brought back up
@@ -25,6 +30,11 @@ constexpr float clickHeadroom = 1.25f;
 // chunk, so a signal that starts from silence opens it within tens of ms.
 constexpr float clickFloor = 1000.0f;
 constexpr float highestGain = 32.0f;  // 30 dB: a dead input is not raised to full scale
+// A channel that runs late turns the pair's quarter cycle towards a half or none, and at
+// speed the peaks of the two channels change places. The lateness is a fixed property of
+// the cartridge and the input, so it is learnt slowly and undone by delaying the other.
+constexpr double skewSeconds = 0.25;      // how fast the measured lateness is taken up
+constexpr double largestSkewSeconds = 1e-4;  // lateness beyond this is left as it is
 
 struct Coefficients {
     double b0, b1, b2, a1, a2;
@@ -41,6 +51,14 @@ Coefficients butterworth(double cutoffHz, double sampleRate, bool highPass) {
     return {k * k * norm, 2.0 * k * k * norm, k * k * norm, a1, a2};
 }
 
+Coefficients notch(double centreHz, double widthHz, double sampleRate) {
+    const double w = 2.0 * std::numbers::pi * centreHz / sampleRate;
+    const double alpha = std::sin(w) * widthHz / (2.0 * centreHz);
+    const double norm = 1.0 / (1.0 + alpha);
+    const double c = -2.0 * std::cos(w) * norm;
+    return {norm, c, norm, c, (1.0 - alpha) * norm};
+}
+
 void assign(Biquad& section, const Coefficients& c) {
     section.b0 = static_cast<float>(c.b0);
     section.b1 = static_cast<float>(c.b1);
@@ -49,20 +67,34 @@ void assign(Biquad& section, const Coefficients& c) {
     section.a2 = static_cast<float>(c.a2);
 }
 
+void assign(PairedBiquad& section, const Coefficients& c) {
+    section.b0 = c.b0;
+    section.b1 = c.b1;
+    section.b2 = c.b2;
+    section.a1 = c.a1;
+    section.a2 = c.a2;
+}
+
 }  // namespace
 
 void Biquad::setHighPass(double cutoffHz, double sampleRate) { assign(*this, butterworth(cutoffHz, sampleRate, true)); }
 void Biquad::setLowPass(double cutoffHz, double sampleRate) { assign(*this, butterworth(cutoffHz, sampleRate, false)); }
 
-void SignalConditioner::reset(double carrierHz, double sampleRate) {
+void SignalConditioner::reset(double carrierHz, double sampleRate, int leadingChannel) {
     carrierHz_ = carrierHz;
     sampleRate_ = sampleRate;
+    leaderSign_ = leadingChannel == 0 ? -1.0f : 1.0f;
+    speed_ = 0.0f;
+    skew_ = 0.0f;
+    delays_ = {};
     if (sampleRate <= 0.0) return;
+    largestSkew_ = static_cast<float>(std::min(largestSkewSeconds * sampleRate, Delay::length - 2.0));
     envelopeDecay_ = static_cast<float>(std::exp(-chunkFrames / (envelopeSeconds * sampleRate)));
     gainStep_ = static_cast<float>(1.0 - std::exp(-1.0 / (gainSeconds * sampleRate)));
+    for (PairedBiquad* section : {&highPass_[0], &highPass_[1], &hum_[0], &hum_[1], &lowPass_}) section->clearState();
+    assign(hum_[0], notch(mainsHz, humNotchWidthHz, sampleRate));
+    assign(hum_[1], notch(humHarmonic * mainsHz, humNotchWidthHz, sampleRate));
     for (Channel& ch : channels_) {
-        for (Biquad& section : ch.highPass) section.clearState();
-        ch.lowPass.clearState();
         ch.envelope = 0.0f;
         ch.gain = 1.0f;
     }
@@ -71,6 +103,7 @@ void SignalConditioner::reset(double carrierHz, double sampleRate) {
 }
 
 void SignalConditioner::followSpeed(float speed) {
+    speed_ = std::isfinite(speed) ? speed : 0.0f;
     const float magnitude = std::fabs(speed);
     const float wanted = magnitude == 0.0f || !std::isfinite(magnitude)
                              ? 0.0f
@@ -87,10 +120,8 @@ void SignalConditioner::tune(float bandSpeed) {
     if (sampleRate_ <= 0.0) return;
     const double low = carrierHz_ * highPassRatio * (bandSpeed == 0.0f ? slowestSpeed : bandSpeed);
     const double high = carrierHz_ * lowPassRatio * (bandSpeed == 0.0f ? fastestSpeed : bandSpeed);
-    for (Channel& ch : channels_) {
-        for (Biquad& section : ch.highPass) section.setHighPass(low, sampleRate_);
-        ch.lowPass.setLowPass(high, sampleRate_);
-    }
+    for (PairedBiquad& section : highPass_) assign(section, butterworth(low, sampleRate_, true));
+    assign(lowPass_, butterworth(high, sampleRate_, false));
 }
 
 void SignalConditioner::process(const std::int16_t* in, std::int32_t frames, std::int16_t* out) {
@@ -100,19 +131,34 @@ void SignalConditioner::process(const std::int16_t* in, std::int32_t frames, std
     // independent chains, which the processor runs side by side.
     Channel& a = channels_[0];
     Channel& b = channels_[1];
-    const float cutA = std::max(clickFloor, a.envelope * clickHeadroom);
-    const float cutB = std::max(clickFloor, b.envelope * clickHeadroom);
+    const double cutA = std::max(clickFloor, a.envelope * clickHeadroom);
+    const double cutB = std::max(clickFloor, b.envelope * clickHeadroom);
+    // A late second channel: the first is delayed to meet it, and the other way round.
+    const float delayA = std::max(skew_, 0.0f), delayB = std::max(-skew_, 0.0f);
+    const auto wholeA = static_cast<std::int32_t>(delayA), wholeB = static_cast<std::int32_t>(delayB);
+    const float fractionA = delayA - static_cast<float>(wholeA), fractionB = delayB - static_cast<float>(wholeB);
     float highestA = 0.0f, highestB = 0.0f;
+    float product = 0.0f, energyA = 0.0f, energyB = 0.0f;
     for (std::int32_t f = 0; f < frames; ++f) {
-        float x = a.highPass[1](a.highPass[0](static_cast<float>(in[2 * f])));
-        float y = b.highPass[1](b.highPass[0](static_cast<float>(in[2 * f + 1])));
-        x = a.lowPass(std::clamp(x, -cutA, cutA));
-        y = b.lowPass(std::clamp(y, -cutB, cutB));
+        double pair[2] = {static_cast<double>(in[2 * f]), static_cast<double>(in[2 * f + 1])};
+        highPass_[0](pair);
+        highPass_[1](pair);
+        hum_[0](pair);
+        hum_[1](pair);
+        pair[0] = std::clamp(pair[0], -cutA, cutA);
+        pair[1] = std::clamp(pair[1], -cutB, cutB);
+        lowPass_(pair);
+        const float x = delays_[0](static_cast<float>(pair[0]), wholeA, fractionA);
+        const float y = delays_[1](static_cast<float>(pair[1]), wholeB, fractionB);
         highestA = std::max(highestA, std::fabs(x));
         highestB = std::max(highestB, std::fabs(y));
+        product += x * y;
+        energyA += x * x;
+        energyB += y * y;
         filtered_[2 * f] = x;
         filtered_[2 * f + 1] = y;
     }
+    measureSkew(frames, product, energyA, energyB);
     a.envelope = std::max(highestA, a.envelope * envelopeDecay_);
     b.envelope = std::max(highestB, b.envelope * envelopeDecay_);
     const auto targetOf = [](const Channel& ch) {
@@ -130,6 +176,21 @@ void SignalConditioner::process(const std::int16_t* in, std::int32_t frames, std
     }
     a.gain = gainA;
     b.gain = gainB;
+}
+
+// Two carriers a quarter cycle apart do not correlate; a channel late by r samples
+// correlates them by sin(w r), w the carrier in radians per sample, its sign set by which
+// channel leads and the direction of play. Only at speeds the band follows, where the
+// carrier is known.
+void SignalConditioner::measureSkew(std::int32_t frames, double product, double energyA, double energyB) {
+    const float magnitude = std::fabs(speed_);
+    const double floor = static_cast<double>(clickFloor) * clickFloor * frames / 8.0;
+    if (magnitude < slowestSpeed || magnitude > fastestSpeed || energyA < floor || energyB < floor) return;
+    const double correlation = std::clamp(product / std::sqrt(energyA * energyB), -1.0, 1.0);
+    const double radiansPerSample = 2.0 * std::numbers::pi * carrierHz_ * magnitude / sampleRate_;
+    const double late = std::asin(correlation) / radiansPerSample * leaderSign_ * (speed_ > 0.0f ? 1.0 : -1.0);
+    const double rate = frames / (skewSeconds * sampleRate_);
+    skew_ = std::clamp(static_cast<float>(skew_ + rate * late), -largestSkew_, largestSkew_);
 }
 
 }  // namespace platora

@@ -22,10 +22,28 @@ struct Biquad {
     void clearState() { s1 = s2 = 0.0f; }
 };
 
+// One section run on both channels of a pair at once: in double, which keeps the narrow
+// low notches exact, and side by side, which the processor does in one instruction.
+struct PairedBiquad {
+    double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+    double s1[2] = {0.0, 0.0}, s2[2] = {0.0, 0.0};
+
+    void operator()(double (&x)[2]) {
+        for (int c = 0; c < 2; ++c) {
+            const double y = b0 * x[c] + s1[c];
+            s1[c] = b1 * x[c] - a1 * y + s2[c];
+            s2[c] = b2 * x[c] - a2 * y;
+            x[c] = y;
+        }
+    }
+    void clearState() { s1[0] = s1[1] = s2[0] = s2[1] = 0.0; }
+};
+
 // Cleans a stereo timecode signal before peak finding: removes DC and rumble far below the
-// carrier, limits the band above it (both edges follow the speed, so 0.5x to 2x pass),
-// cuts clicks back to the level the carrier has, and brings each channel to one level,
-// so that the decoder's fixed hysteresis suits quiet and unbalanced inputs alike.
+// carrier and mains hum, limits the band above it (both edges follow the speed, so 0.5x to 2x pass),
+// cuts clicks back to the level the carrier has, delays the earlier channel so that the
+// two stay a quarter cycle apart, and brings each channel to one level, so that the
+// decoder's fixed hysteresis suits quiet and unbalanced inputs alike.
 // Bit decisions compare neighbouring peaks of one channel, so a gain that moves slowly
 // (tens of ms) leaves them as they are.
 // process allocates nothing, locks nothing and may run on the audio thread.
@@ -34,27 +52,50 @@ public:
     static constexpr std::int32_t chunkFrames = 256;
     static constexpr float targetLevel = 20000.0f;  // sample units: the peaks' level once conditioned
 
-    // carrierHz: the carrier at speed 1.
-    void reset(double carrierHz, double sampleRate);
-    // speed: the decoder's latest estimate; 0 when it does not know (the widest band).
+    // carrierHz: the carrier at speed 1; leadingChannel: the channel whose cycle comes
+    // first while the record plays forward.
+    void reset(double carrierHz, double sampleRate, int leadingChannel);
+    // speed: the decoder's latest estimate, signed; 0 when it does not know (the widest band).
     void followSpeed(float speed);
+    // Samples the second channel is late by, as measured so far (negative: early).
+    float skewSamples() const { return skew_; }
     // Conditions frames (at most chunkFrames) of interleaved stereo into out.
     void process(const std::int16_t* in, std::int32_t frames, std::int16_t* out);
 
 private:
     struct Channel {
-        Biquad highPass[2];  // fourth order: DC and rumble go, the carrier's own low end stays
-        Biquad lowPass;
         float envelope = 0.0f;  // the carrier's peak level, decaying slowly
         float gain = 1.0f;
     };
+    // A short delay line read between samples.
+    struct Delay {
+        static constexpr std::int32_t length = 16;  // a power of two
+        std::array<float, length> line{};
+        std::int32_t newest = 0;
+        float operator()(float x, std::int32_t whole, float fraction) {
+            newest = (newest + 1) & (length - 1);
+            line[newest] = x;
+            const float a = line[(newest - whole) & (length - 1)];
+            const float b = line[(newest - whole - 1) & (length - 1)];
+            return a + (b - a) * fraction;
+        }
+    };
     void tune(float bandSpeed);
+    void measureSkew(std::int32_t frames, double product, double energyA, double energyB);
 
     double carrierHz_ = 0.0;
     double sampleRate_ = 0.0;
     float bandSpeed_ = 0.0f;  // the speed the band is tuned for
+    float speed_ = 0.0f;      // signed, as last followed
+    float leaderSign_ = 1.0f;  // how the pair's correlation reads a late second channel
+    float skew_ = 0.0f;        // samples
+    float largestSkew_ = 0.0f;
+    std::array<Delay, 2> delays_{};
     float envelopeDecay_ = 1.0f;  // per chunk
     float gainStep_ = 1.0f;       // per sample, towards the target gain
+    PairedBiquad highPass_[2];  // fourth order: DC and rumble go, the carrier's own low end stays
+    PairedBiquad hum_[2];       // the mains and its third harmonic
+    PairedBiquad lowPass_;
     std::array<Channel, 2> channels_{};
     std::array<float, 2 * chunkFrames> filtered_{};
 };

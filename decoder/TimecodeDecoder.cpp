@@ -63,7 +63,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     setPosition(0.0);
     positionTime = -1.0;
     speed.set(1.0f);
-    conditioner.reset(carrierHz(), rate);
+    conditioner.reset(carrierHz(), rate, leadingChannel());
     guard.reset(frameSeconds());
     slopeFromTime = frameSpeedTime = -1.0;
     storeRelaxed(positionAgeMs, -1.0f);
@@ -80,13 +80,15 @@ void TimecodeDecoder::setVinylType(std::int32_t type) {
     vinylType = type;
     if (type == FinalScratch) frameLength = finalScratchFrameLength;
     if (type == Mixvibes) frameLength = mixvibesFrameLength;
-    conditioner.reset(carrierHz(), sampleRate);
+    conditioner.reset(carrierHz(), sampleRate, leadingChannel());
     guard.reset(frameSeconds());
 }
 
 double TimecodeDecoder::frameSeconds() const {
     return vinylType == FinalScratch ? finalScratchFrameLength * finalScratchStepSeconds : mixvibesFrameSeconds;
 }
+
+int TimecodeDecoder::leadingChannel() const { return vinylType == FinalScratch ? 1 : 0; }
 
 double TimecodeDecoder::carrierHz() const {
     return vinylType == FinalScratch ? finalScratchCarrierHz : mixvibesCarrierHz;

@@ -110,6 +110,7 @@ private:
     double reckoningSpeed() const;
     void reckon();
     double carrierHz() const;
+    int leadingChannel() const;  // the channel whose cycle comes first on a record played forward
     double frameSeconds() const;  // one frame on the record
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);

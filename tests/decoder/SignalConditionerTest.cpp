@@ -33,7 +33,7 @@ TEST(SignalConditioner, PassesTheCarrierFromHalfToTwiceItsSpeedAtOneLevelAndAllo
         for (const double speed : {0.5, 2.0}) {
             for (const double amplitude : {2000.0, 26000.0}) {  // a tenth of the level, and the usual
                 SignalConditioner conditioner;
-                conditioner.reset(carrierHz, sampleRate);
+                conditioner.reset(carrierHz, sampleRate, 0);
                 std::vector<std::int16_t> in(2 * SignalConditioner::chunkFrames);
                 std::vector<std::int16_t> out(in.size());
                 const long before = allocations.load();
