@@ -4,8 +4,10 @@
 # (./scripts/install-deps.sh package).
 #   package.sh BUILD_DIR
 set -eu
-top=$(cd "$(dirname "$0")/.." && pwd)
-build=$1
+build=$(mkdir -p "$1" && cd "$1" && pwd)
+# From the top, as dpkg-buildflags maps the folder it runs in out of the programs' file names.
+cd "$(dirname "$0")/.."
+top=$(pwd)
 # Debian's hardening flags; debugging information would only be stripped again.
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_STRIP=-g DEB_LDFLAGS_MAINT_STRIP=-g
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
