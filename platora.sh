@@ -84,7 +84,7 @@ case "$1" in
     echo "Written: $(ls "$top"/build-windows/platora-*-windows.zip)"
     ;;
   package)
-    deb=$("$top/scripts/package.sh" "$top/build-package" | tail -n 1)
+    deb=$("$top/scripts/package.sh" "$top/build-package")
     echo "Written: $deb"
     ;;
   fuzz)

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the programs in Release into BUILD_DIR and writes their Debian package there, then
-# prints the package's path as the last line. Needs help2man, dpkg-dev and file
-# (./scripts/install-deps.sh package).
+# prints the package's path, alone on standard output (the build's messages go to standard
+# error). Needs help2man, dpkg-dev and file (./scripts/install-deps.sh package).
 #   package.sh BUILD_DIR
 set -eu
 build=$(mkdir -p "$1" && cd "$1" && pwd)
@@ -14,7 +14,7 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/u
   -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
   -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)"
+cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" >&2
 rm -f "$build"/platora_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 ls "$build"/platora_*.deb

@@ -15,8 +15,7 @@ done
 fail() { echo "FAILED: $*"; exit 1; }
 
 rm -rf "$scratch" && mkdir -p "$scratch"
-"$top/scripts/package.sh" "$top/build-package" >"$scratch/build.log" 2>&1 || { cat "$scratch/build.log"; fail "the package was not built"; }
-deb=$(tail -n 1 "$scratch/build.log")
+deb=$("$top/scripts/package.sh" "$top/build-package" 2>"$scratch/build.log") || { cat "$scratch/build.log"; fail "the package was not built"; }
 [ "${deb##*/}" = "platora_${version}_$(dpkg --print-architecture).deb" ] || fail "package named ${deb##*/}"
 
 field() { dpkg-deb -f "$deb" "$1"; }
