@@ -4,6 +4,7 @@
 #   ./platora.sh demo    the whole chain without a turntable (JACK dummy server, generator, program, OSC monitor)
 #   ./platora.sh test    build and run every test, then again under the sanitizers
 #   ./platora.sh bench   build in Release and run the benchmarks
+#   ./platora.sh package build in Release and write the Debian package build-package/platora_VERSION_ARCH.deb
 #   ./platora.sh windows cross-build the Windows programs and write their zip (installs mingw-w64 and Wine)
 #                        once they are installed, ./platora.sh test also runs the Windows tests under Wine
 #   ./platora.sh fuzz [SECONDS]   build the libFuzzer targets (clang) and run each that long (default 60)
@@ -18,12 +19,12 @@ jobs=$(nproc 2>/dev/null || echo 2)
 export PYTHONPATH="$top/harness${PYTHONPATH:+:$PYTHONPATH}"
 
 case "${1:-}" in
-  run|demo|test|bench|windows) ./scripts/install-deps.sh "$1" ;;
+  run|demo|test|bench|windows|package) ./scripts/install-deps.sh "$1" ;;
   robustness) ./scripts/install-deps.sh run ;;
   soak) ./scripts/install-deps.sh demo ;;
   latency) ./scripts/install-deps.sh demo && ./scripts/install-deps.sh bench ;;
   fuzz) ./scripts/install-deps.sh test ;;
-  *) echo "usage: $0 run|demo|test|bench|windows|fuzz|soak|latency|robustness" >&2; exit 2 ;;
+  *) echo "usage: $0 run|demo|test|bench|windows|package|fuzz|soak|latency|robustness" >&2; exit 2 ;;
 esac
 
 # The Windows build: libraries built once into a cache outside the tree, then the programs.
@@ -63,7 +64,7 @@ case "$1" in
     configure_and_build build-test -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF
     (cd build-test && ctest --output-on-failure -j "$jobs")
     configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF -DPLATORA_SANITIZE=address,undefined
-    (cd build-asan && ctest --output-on-failure -j "$jobs" -LE slow)
+    (cd build-asan && ctest --output-on-failure -j "$jobs" -LE 'slow|package')
     configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF -DPLATORA_SANITIZE=thread
     (cd build-tsan && ctest --output-on-failure -L threaded)
     fuzz 20
@@ -81,6 +82,10 @@ case "$1" in
     configure_windows
     cmake --build "$top/build-windows" -j "$jobs" --target windows-zip
     echo "Written: $(ls "$top"/build-windows/platora-*-windows.zip)"
+    ;;
+  package)
+    deb=$("$top/scripts/package.sh" "$top/build-package")
+    echo "Written: $deb"
     ;;
   fuzz)
     fuzz "${2:-60}"

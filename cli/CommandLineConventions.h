@@ -24,8 +24,16 @@ inline int usageError(const std::string& program, std::string message) {
 // Adds --version; call before adding the program's own options.
 inline void addVersionFlag(CLI::App& app) { app.set_version_flag("--version", app.get_name() + " " PLATORA_VERSION); }
 
+// On Windows CLI11 reads an argument starting with '/' as an option; in every Platora program
+// it is a path (`platora-decode /recordings/side-a.wav`), options start with '-' everywhere.
+inline void readSlashesAsPaths(CLI::App& app) {
+    app.allow_windows_style_options(false);
+    for (CLI::App* subcommand : app.get_subcommands([](CLI::App*) { return true; })) readSlashesAsPaths(*subcommand);
+}
+
 // Returns goOn, or the exit status after --help, --version or a usage error.
 inline int parseCommandLine(CLI::App& app, int argc, const char* const* argv) {
+    readSlashesAsPaths(app);
     try {
         app.parse(argc, argv);
         return goOn;

@@ -10,10 +10,6 @@
 #include <fstream>
 #include <memory>
 
-#ifndef PLATORA_DATA_DIR
-#define PLATORA_DATA_DIR "/usr/local/share/platora"
-#endif
-
 namespace platora {
 
 namespace {

@@ -55,11 +55,14 @@ const FinalScratchCodeTable& truth() {
 
 constexpr std::int64_t misreadCode = 1ll << 40;
 
-// The generator's value minus the learned one, for every learned row; misread codes count at misreadCode.
-std::map<std::int64_t, std::size_t> offsets(const FinalScratchCodeTable& learned) {
+// The generator's value minus the learned one in the generator's units, for every learned row;
+// misread codes count at misreadCode.
+std::map<std::int64_t, std::size_t> offsets(const FinalScratchCodeTable& learned, int unitsPerFrame) {
     std::map<std::int64_t, std::size_t> count;
     for (const auto& row : learned.rows())
-        ++count[truth().lookup(row.code) ? std::int64_t{*truth().lookup(row.code)} - row.value : misreadCode];
+        ++count[truth().lookup(row.code) ? std::int64_t{*truth().lookup(row.code)} -
+                                               std::int64_t{row.value} * defaultUnitsPerFrame / unitsPerFrame
+                                         : misreadCode];
     return count;
 }
 
@@ -71,6 +74,7 @@ struct LearnCase {
     bool addSecond = false;  // the second recording extends the first one's table
     std::size_t unplaced = 0;
     std::optional<Recording> testSignal{};  // else: rows equal the generator's over the span
+    int unitsPerFrame = defaultUnitsPerFrame;
 };
 
 class Learning : public ::testing::TestWithParam<LearnCase> {};
@@ -82,6 +86,7 @@ TEST_P(Learning, LearnedTableDecodesLikeTheGeneratorsOwn) {
     settings.output = dir / "learned.table";
     settings.pair = c.pair;
     settings.firstFrameAt = c.firstFrameAt;
+    settings.unitsPerFrame = c.unitsPerFrame;
     for (std::size_t i = 0; i < c.recordings.size(); ++i)
         settings.recordings.push_back(record(dir, std::to_string(i) + ".wav", c.recordings[i]));
     LearnReport report;
@@ -99,7 +104,9 @@ TEST_P(Learning, LearnedTableDecodesLikeTheGeneratorsOwn) {
     EXPECT_EQ(text.find("not placed") != std::string::npos, c.unplaced > 0) << text;
     FinalScratchCodeTable learned;
     ASSERT_TRUE(learned.load(settings.output, error)) << error;
-    const auto offset = offsets(learned);
+    EXPECT_NE(text.find("values: " + std::to_string(c.unitsPerFrame) + " units per frame"), std::string::npos)
+        << text;
+    const auto offset = offsets(learned, c.unitsPerFrame);
 
     if (!c.testSignal) {
         // Every code read right lies where the generator put it; a misread one may be learned too,
@@ -109,7 +116,7 @@ TEST_P(Learning, LearnedTableDecodesLikeTheGeneratorsOwn) {
         EXPECT_TRUE(!c.firstFrameAt || offset.begin()->first == 0) << offset.begin()->first;
         EXPECT_LE(misread, learned.rowCount() / 500);
         EXPECT_EQ(report.conflicts, 0u);
-        EXPECT_EQ((report.lastValue - report.firstValue) / 294 + 1,
+        EXPECT_EQ((report.lastValue - report.firstValue) / c.unitsPerFrame + 1,
                   learned.rowCount() + report.framesMissed - report.framesFilled) << "a frame lost uncounted";
         return;
     }
@@ -141,6 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
         LearnCase{"fromTheFirstFrame", {{{0.0, "1", 4.0}}}, 0, (294 * 1 + 285) / 44100.0},
         LearnCase{"fourChannelsAt48kHzFast", {{{2.0, "1.3", 4.0, 48000, 4}}}, 1},
         LearnCase{"overlappingHalves", {{{0.0, "1", 4.0}}, {{3.0, "1.2", 4.0}}}},
+        LearnCase{"atTheOriginalTablesSpacing", {{{1.0, "1", 3.0}}}, 0, {}, false, 0, {}, 320},
         LearnCase{"overlappingHalvesAddedOneWithClicks", {{{3.0, "1", 4.0}}, {{0.0, "0.9", 4.0, 44100, 2, 0, 30.0}}},
                   0, {}, true},
         LearnCase{"clicksOfNoiseAt30dB", {{{2.0, "1", 4.0, 44100, 2, 0.0, 30.0}}}},

@@ -76,6 +76,7 @@ TEST_F(Tools, decodeAndVerifyRefuseBadInputWithOneLineSayingWhatIsWrong) {
         {verify + dir.write("odd.table", "12345"), "odd.table", 1},
         {verify + "none.table", "none.table", 1},
         {verify, "FILE", 2},
+        {PLATORA_TABLE " learn none.wav -o none.table --units-per-frame 0", "--units-per-frame", 2},
     };
     for (const auto& [command, expected, status] : cases) {
         const auto r = dir.run(command);

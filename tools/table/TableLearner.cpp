@@ -25,9 +25,9 @@ namespace platora {
 namespace {
 
 constexpr std::uint64_t peaksPerFrame = 32;
-constexpr std::int64_t valuePerFrame = 294;   // 32 peaks at 4800 peaks/s, in samples at 44100 Hz
-constexpr double valueRateHz = 44100.0;
-constexpr double frameSeconds = 1.0 / 150;      // at nominal speed
+constexpr double framesPerSecond = 150.0;      // at nominal speed
+constexpr double frameSeconds = 1.0 / framesPerSecond;
+constexpr std::int32_t nominalRateHz = 44100;  // a recording at another rate is decoded at its own
 constexpr std::int64_t maxMissedFrames = 50;   // a third of a second of record; a longer loss ends the run
 // Missed frames are trusted only while the record kept at least this pace: on a stopped
 // record noise adds peaks, and their count may happen to be whole frames.
@@ -57,9 +57,12 @@ std::string seconds(double s) {
     return text;
 }
 
-// Codes and the values they were placed at, in samples at 44100 Hz from the first frame.
+// Codes and the values they were placed at, in units from the first frame.
 class Placement {
 public:
+    explicit Placement(std::int64_t unitsPerFrame) : unitsPerFrame_(unitsPerFrame) {}
+    std::int64_t unitsPerFrame() const { return unitsPerFrame_; }
+
     void add(std::uint32_t code, std::int64_t value) {
         if (conflicted_.count(code)) return;
         const auto [it, inserted] = valueOf_.emplace(code, value);
@@ -67,8 +70,8 @@ public:
     }
 
     void place(const LearnedRun& run, std::int64_t base) {
-        for (const auto& [frame, code] : run.frames) add(code, base + frame * valuePerFrame);
-        for (std::int64_t frame : run.missed) missedValues_.push_back(base + frame * valuePerFrame);
+        for (const auto& [frame, code] : run.frames) add(code, base + frame * unitsPerFrame_);
+        for (std::int64_t frame : run.missed) missedValues_.push_back(base + frame * unitsPerFrame_);
     }
     void noteMissed(std::int64_t value) { missedValues_.push_back(value); }
 
@@ -77,7 +80,7 @@ public:
         std::map<std::int64_t, int> votes;
         for (const auto& [frame, code] : run.frames) {
             const auto it = valueOf_.find(code);
-            if (it != valueOf_.end() && !conflicted_.count(code)) ++votes[it->second - frame * valuePerFrame];
+            if (it != valueOf_.end() && !conflicted_.count(code)) ++votes[it->second - frame * unitsPerFrame_];
         }
         const auto best = std::max_element(votes.begin(), votes.end(),
                                            [](const auto& a, const auto& b) { return a.second < b.second; });
@@ -91,6 +94,7 @@ public:
     const std::vector<std::int64_t>& missedValues() const { return missedValues_; }
 
 private:
+    std::int64_t unitsPerFrame_;
     std::unordered_map<std::uint32_t, std::int64_t> valueOf_;
     std::unordered_set<std::uint32_t> conflicted_;
     std::vector<std::int64_t> missedValues_;
@@ -120,11 +124,11 @@ std::vector<bool> placeRuns(const std::vector<LearnedRun>& runs, Placement& plac
             const std::optional<std::int64_t>& step = runs[r].stepFromPrevious;
             if (!step || base[r - 1].has_value() == base[r].has_value()) continue;
             const std::int64_t lastBefore = runs[r - 1].frames.back().first;
-            const std::int64_t gap = (lastBefore + *step) * valuePerFrame;
+            const std::int64_t gap = (lastBefore + *step) * placement.unitsPerFrame();
             if (base[r - 1]) place(r, *base[r - 1] + gap);
             else place(r - 1, *base[r] - gap);
             for (std::int64_t k = 1; k < *step; ++k)
-                placement.noteMissed(*base[r - 1] + (lastBefore + k) * valuePerFrame);
+                placement.noteMissed(*base[r - 1] + (lastBefore + k) * placement.unitsPerFrame());
             ++acrossClicks;
             placedAny = true;
         }
@@ -185,12 +189,14 @@ void summarise(const std::vector<FinalScratchCodeTable::Row>& rows, const Placem
     if (values.empty()) return;
     report.firstValue = values.front();
     report.lastValue = values.back();
-    const double spanFrames = static_cast<double>(values.back() - values.front()) / valuePerFrame + 1.0;
-    report.coveredSeconds = static_cast<double>(values.size()) * valuePerFrame / valueRateHz;
+    const auto unitsPerFrame = static_cast<double>(placement.unitsPerFrame());
+    const double unitsPerSecond = unitsPerFrame * framesPerSecond;
+    const double spanFrames = static_cast<double>(values.back() - values.front()) / unitsPerFrame + 1.0;
+    report.coveredSeconds = static_cast<double>(values.size()) / framesPerSecond;
     report.coveredPercent = std::min(100.0, 100.0 * static_cast<double>(values.size()) / spanFrames);
     for (std::size_t i = 1; i < values.size(); ++i) {
-        if (values[i] - values[i - 1] > gapReportedSeconds * valueRateHz)
-            report.gaps.emplace_back((values[i - 1] + valuePerFrame) / valueRateHz, values[i] / valueRateHz);
+        if (values[i] - values[i - 1] > gapReportedSeconds * unitsPerSecond)
+            report.gaps.emplace_back((values[i - 1] + unitsPerFrame) / unitsPerSecond, values[i] / unitsPerSecond);
     }
     report.framesMissed = placement.missedValues().size();
     for (std::int64_t value : placement.missedValues()) {
@@ -337,7 +343,12 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
         return false;
     }
 
-    Placement placement;
+    if (settings.unitsPerFrame < 1) {
+        error = "--units-per-frame needs a whole number from 1 on";
+        return false;
+    }
+    const double unitsPerSecond = settings.unitsPerFrame * framesPerSecond;
+    Placement placement(settings.unitsPerFrame);
     std::unordered_set<std::uint32_t> givenCodes;
     if (settings.addTo) {
         std::vector<FinalScratchCodeTable::Row> rows;
@@ -371,7 +382,7 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
 
     // The first run anchors a new table; a table to extend places the runs itself.
     std::optional<std::int64_t> anchor;
-    if (!settings.addTo) anchor = std::llround(settings.firstFrameAt.value_or(0.0) * valueRateHz);
+    if (!settings.addTo) anchor = std::llround(settings.firstFrameAt.value_or(0.0) * unitsPerSecond);
     const std::vector<bool> placed = placeRuns(runs, placement, anchor, report.runsPlacedAcrossClicks);
     for (std::size_t r = 0; r < runs.size(); ++r) {
         if (placed[r]) ++report.runsPlaced;
@@ -390,7 +401,7 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
         error = "the learned span is too long for the table's 32-bit values";
         return false;
     }
-    report.shiftedSeconds = static_cast<double>(shift) / valueRateHz;
+    report.shiftedSeconds = static_cast<double>(shift) / unitsPerSecond;
 
     std::vector<FinalScratchCodeTable::Row> rows;
     for (const auto& [code, value] : placement.values()) {
@@ -432,7 +443,7 @@ std::string describe(const LearnReport& report, const LearnSettings& settings) {
     std::snprintf(buffer, sizeof buffer, "recordings: %zu, %.1f s", report.recordings.size(), recorded);
     line(buffer);
     for (const auto& r : report.recordings) {
-        if (r.sampleRate != static_cast<std::int32_t>(valueRateHz))
+        if (r.sampleRate != nominalRateHz)
             line("  " + r.path + ": decoded at its own rate of " + std::to_string(r.sampleRate) + " Hz");
     }
     line("runs: " + std::to_string(report.runsFound) + " found, " + std::to_string(report.runsPlaced) + " placed (" +
@@ -450,8 +461,12 @@ std::string describe(const LearnReport& report, const LearnSettings& settings) {
         std::snprintf(buffer, sizeof buffer, "moved by %.3f s so that no frame lies before 0", report.shiftedSeconds);
         line(buffer);
     }
+    const double unitsPerSecond = settings.unitsPerFrame * framesPerSecond;
+    std::snprintf(buffer, sizeof buffer, "values: %d units per frame, %.0f per second of record", settings.unitsPerFrame,
+                  unitsPerSecond);
+    line(buffer);
     std::snprintf(buffer, sizeof buffer, "span: %.3f s to %.3f s, covered %.1f s (%.2f %%)",
-                  report.firstValue / valueRateHz, report.lastValue / valueRateHz, report.coveredSeconds,
+                  report.firstValue / unitsPerSecond, report.lastValue / unitsPerSecond, report.coveredSeconds,
                   report.coveredPercent);
     line(buffer);
     for (const auto& [from, to] : report.gaps) {

@@ -12,6 +12,10 @@
 
 namespace platora {
 
+// A learned table's values count this many units per frame: 32 peaks at 4800 peaks/s are 294
+// samples at 44100 Hz, so positions count seconds of the record at 150 frames a second.
+inline constexpr int defaultUnitsPerFrame = 294;
+
 // What `platora-table learn` is asked to do.
 struct LearnSettings {
     std::vector<std::string> recordings;  // played forward, in the order given
@@ -20,6 +24,7 @@ struct LearnSettings {
     float calibration = vinylFormat(FinalScratch).defaultCalibration;
     std::optional<double> firstFrameAt;   // record seconds of the first recording's first frame
     std::optional<std::string> addTo;      // a learned table to extend
+    int unitsPerFrame = defaultUnitsPerFrame;
 };
 
 // One FinalScratch frame whose sync matched, as the decoder saw it.

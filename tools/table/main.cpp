@@ -7,6 +7,7 @@
 #include "TableVerify.h"
 
 #include <iostream>
+#include <limits>
 
 namespace {
 
@@ -40,6 +41,12 @@ int main(int argc, char** argv) {
         learnApp->add_option("--first-frame-at", firstFrameAt, "record seconds of the first recording's first frame")
             ->check(platora::finiteNumber(0.0, longestRecordSeconds));
     CLI::Option* addOption = learnApp->add_option("--add", addTo, "a learned table to extend");
+    learnApp
+        ->add_option("--units-per-frame", learn.unitsPerFrame,
+                     "table values per frame: 294 counts seconds of the record x 44100, 320 is the spacing of the "
+                     "original table's rows")
+        ->check(platora::wholeNumber(1, std::numeric_limits<int>::max()))
+        ->capture_default_str();
     addOption->excludes(firstFrameOption);
 
     if (const int status = platora::parseCommandLine(app, argc, argv); status != platora::goOn) return status;
