@@ -234,12 +234,14 @@ class PipeWireServer(JackServer):
 
 class WirePlumber(_Part):
     """WirePlumber (unpacked into root) beside a PipeWireServer, linking each capture stream to
-    the default source. Without a session bus it runs only with ALSA device reservation and
-    the Flatpak portal off."""
+    the default source. Without D-Bus and logind (a bare root has neither) it runs only with
+    ALSA device reservation, the Flatpak portal and the Bluetooth monitor (whose seat watch
+    needs logind) off."""
 
     name = "wireplumber"
-    _SETTINGS = ('alsa_monitor.properties["alsa.reserve"] = false\n'
-                 'default_access.properties["enable-flatpak-portal"] = false\n')
+    _SETTINGS = {"main.lua.d": 'alsa_monitor.properties["alsa.reserve"] = false\n'
+                               'default_access.properties["enable-flatpak-portal"] = false\n',
+                 "bluetooth.lua.d": "bluez_monitor.enabled = false\n"}
 
     def __init__(self, server, root, workdir):
         super().__init__(os.path.join(workdir, "wireplumber.log"))
@@ -251,8 +253,9 @@ class WirePlumber(_Part):
         # Its configuration is looked for under XDG_CONFIG_HOME before /usr/share: all of it
         # there, and ours sorting before the file that applies the settings.
         shutil.copytree(os.path.join(self.root, "usr", "share", "wireplumber"), settings, dirs_exist_ok=True)
-        with open(os.path.join(settings, "main.lua.d", "80-platora.lua"), "w") as lua:
-            lua.write(self._SETTINGS)
+        for folder, text in self._SETTINGS.items():
+            with open(os.path.join(settings, folder, "80-platora.lua"), "w") as lua:
+                lua.write(text)
         self._spawn([os.path.join(self.root, "usr", "bin", "wireplumber")], env=env)
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
