@@ -1,7 +1,7 @@
 """Starts and stops the parts around the console program: a JACK server with the dummy
 back end (or PipeWire reached through its JACK face), platora-gen playing a timecode record
 into it, oscdump receiving OSC, and the program itself started with a command line; or,
-without any server, a file as ALSA's default device.
+without any server, a recording as ALSA's default device.
 
 Every part is a child process in its own session, so a Ctrl-C typed at the terminal reaches
 only the foreground program and the parts can be stopped in order. stop() is safe to call
@@ -300,25 +300,17 @@ def alsa_pipewire_env(server, face_root, workdir):
     return env
 
 
-def alsa_file_env(workdir, raw_path, control_plugin, base=None):
+def alsa_recording_env(workdir, raw_path, devices_plugin, base=None):
     """The environment in which ALSA's "default" device captures raw_path (16-bit stereo at
-    44100 Hz, read as fast as it is asked for; the last period repeats after its end) and the
-    control "default" opens without a sound card (control_plugin: the empty control's
-    library). Only this process's ALSA configuration changes."""
+    44100 Hz) in real time, then silence, and the control "default" opens without a sound
+    card (devices_plugin: the library of both). Only this process's ALSA configuration changes."""
     conf_path = os.path.join(workdir, "alsa.conf")
     with open(conf_path, "w") as conf:
         conf.write(f"""</usr/share/alsa/alsa.conf>
-ctl_type.platora_empty {{ lib "{control_plugin}" }}
+ctl_type.platora_empty {{ lib "{devices_plugin}" }}
+pcm_type.platora_paced {{ lib "{devices_plugin}" }}
 ctl.!default {{ type platora_empty }}
-pcm.!default {{
-  type plug
-  slave {{
-    pcm {{ type file slave.pcm "null" file "/dev/null" infile "{raw_path}" format "raw" }}
-    format S16_LE
-    channels 2
-    rate {SAMPLE_RATE_HZ}
-  }}
-}}
+pcm.!default {{ type plug slave.pcm {{ type platora_paced file "{raw_path}" }} }}
 """)
     env = dict(os.environ if base is None else base)
     env.update(ALSA_CONFIG_PATH=conf_path, JACK_NO_START_SERVER="1",
