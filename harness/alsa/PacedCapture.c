@@ -63,8 +63,8 @@ static snd_pcm_sframes_t transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_ar
                                   snd_pcm_uframes_t size) {
     PacedCapture* paced = io->private_data;
     char* frames = (char*)areas[0].addr + (areas[0].first + offset * areas[0].step) / 8;
-    const size_t read = fread(frames, bytesPerFrame, size, paced->recording);
-    memset(frames + read * bytesPerFrame, 0, (size - read) * bytesPerFrame);
+    const size_t got = fread(frames, bytesPerFrame, size, paced->recording);
+    memset(frames + got * bytesPerFrame, 0, (size - got) * bytesPerFrame);
     return (snd_pcm_sframes_t)size;
 }
 
