@@ -49,8 +49,10 @@ SO_TIMESTAMPNS = getattr(socket, "SO_TIMESTAMPNS", 35)  # Linux
 KERNEL_STAMP = struct.Struct("qq")  # struct timespec
 # A value older than the usual age for this many position changes in a row means the
 # generator's record fell behind the wall clock (it misses a JACK cycle at an xrun), not
-# that the values went stale.
+# that the values went stale. Older than this counts towards such a run, so that a slip that
+# leaves the ages on either side of the limit for stale values is still followed.
 SLIP_RUN = 20
+SLIP_SIGN_SECONDS = 0.05
 
 
 def binaries(build_dir):
@@ -137,18 +139,25 @@ def judge_positions_with_slips(truth, arrivals):
                                      truth.BEHIND_SECONDS)
         return None if matched is None else t - matched
 
+    def settle(run):
+        for a, v, age in run:
+            if age <= truth.MAX_AGE_SECONDS:
+                ages.append(age)
+            else:
+                late.append(f"{v:.5f} at {a:.3f} s")
+
     for arrival, value in arrivals:
-        age = age_of(arrival, value, truth.MAX_AGE_SECONDS)
-        if age is not None and age <= truth.MAX_AGE_SECONDS:
-            ages.append(age)  # a little below 0: the measured onset is a little late
-            late.extend(f"{v:.5f} at {a:.3f} s" for a, v, _ in run)
-            run = []
-            continue
         # Until one came on time, the record may have fallen behind by all the xruns since
         # play began: the chain starts while JACK is busiest.
-        age = age_of(arrival, value, truth.STALL_SECONDS if ages else max(truth.STALL_SECONDS, arrival))
+        stall = truth.STALL_SECONDS if ages else max(truth.STALL_SECONDS, arrival + truth.ONSET_UNCERTAINTY_SECONDS)
+        age = age_of(arrival, value, stall)
         if age is None:
             wrong.append(f"{value:.5f} at {arrival:.3f} s")
+            continue
+        if age <= SLIP_SIGN_SECONDS:
+            ages.append(age)  # a little below 0: the measured onset is a little late
+            settle(run)
+            run = []
             continue
         run.append((arrival, value, age))
         if len(run) == SLIP_RUN:
@@ -156,7 +165,7 @@ def judge_positions_with_slips(truth, arrivals):
             slips.append((run[0][0], slips[-1][1] + slip))
             ages.extend(a - slip for _, _, a in run)
             run = []
-    late.extend(f"{v:.5f} at {a:.3f} s" for a, v, _ in run)
+    settle(run)
     return ages, late, wrong, slips
 
 
