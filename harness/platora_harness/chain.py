@@ -1,7 +1,7 @@
 """Starts and stops the parts around the console program: a JACK server with the dummy
 back end (or PipeWire reached through its JACK face), platora-gen playing a timecode record
 into it, oscdump receiving OSC, and the program itself started with a command line; or,
-without any server, a file as ALSA's default device.
+without any server, a recording as ALSA's default device.
 
 Every part is a child process in its own session, so a Ctrl-C typed at the terminal reaches
 only the foreground program and the parts can be stopped in order. stop() is safe to call
@@ -234,12 +234,14 @@ class PipeWireServer(JackServer):
 
 class WirePlumber(_Part):
     """WirePlumber (unpacked into root) beside a PipeWireServer, linking each capture stream to
-    the default source. Without a session bus it runs only with ALSA device reservation and
-    the Flatpak portal off."""
+    the default source. Without D-Bus and logind (a bare root has neither) it runs only with
+    ALSA device reservation, the Flatpak portal and the Bluetooth monitor (whose seat watch
+    needs logind) off."""
 
     name = "wireplumber"
-    _SETTINGS = ('alsa_monitor.properties["alsa.reserve"] = false\n'
-                 'default_access.properties["enable-flatpak-portal"] = false\n')
+    _SETTINGS = {"main.lua.d": 'alsa_monitor.properties["alsa.reserve"] = false\n'
+                               'default_access.properties["enable-flatpak-portal"] = false\n',
+                 "bluetooth.lua.d": "bluez_monitor.enabled = false\n"}
 
     def __init__(self, server, root, workdir):
         super().__init__(os.path.join(workdir, "wireplumber.log"))
@@ -251,8 +253,9 @@ class WirePlumber(_Part):
         # Its configuration is looked for under XDG_CONFIG_HOME before /usr/share: all of it
         # there, and ours sorting before the file that applies the settings.
         shutil.copytree(os.path.join(self.root, "usr", "share", "wireplumber"), settings, dirs_exist_ok=True)
-        with open(os.path.join(settings, "main.lua.d", "80-platora.lua"), "w") as lua:
-            lua.write(self._SETTINGS)
+        for folder, text in self._SETTINGS.items():
+            with open(os.path.join(settings, folder, "80-platora.lua"), "w") as lua:
+                lua.write(text)
         self._spawn([os.path.join(self.root, "usr", "bin", "wireplumber")], env=env)
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
@@ -297,25 +300,17 @@ def alsa_pipewire_env(server, face_root, workdir):
     return env
 
 
-def alsa_file_env(workdir, raw_path, control_plugin, base=None):
+def alsa_recording_env(workdir, raw_path, devices_plugin, base=None):
     """The environment in which ALSA's "default" device captures raw_path (16-bit stereo at
-    44100 Hz, read as fast as it is asked for; the last period repeats after its end) and the
-    control "default" opens without a sound card (control_plugin: the empty control's
-    library). Only this process's ALSA configuration changes."""
+    44100 Hz) in real time, then silence, and the control "default" opens without a sound
+    card (devices_plugin: the library of both). Only this process's ALSA configuration changes."""
     conf_path = os.path.join(workdir, "alsa.conf")
     with open(conf_path, "w") as conf:
         conf.write(f"""</usr/share/alsa/alsa.conf>
-ctl_type.platora_empty {{ lib "{control_plugin}" }}
+ctl_type.platora_empty {{ lib "{devices_plugin}" }}
+pcm_type.platora_paced {{ lib "{devices_plugin}" }}
 ctl.!default {{ type platora_empty }}
-pcm.!default {{
-  type plug
-  slave {{
-    pcm {{ type file slave.pcm "null" file "/dev/null" infile "{raw_path}" format "raw" }}
-    format S16_LE
-    channels 2
-    rate {SAMPLE_RATE_HZ}
-  }}
-}}
+pcm.!default {{ type plug slave.pcm {{ type platora_paced file "{raw_path}" }} }}
 """)
     env = dict(os.environ if base is None else base)
     env.update(ALSA_CONFIG_PATH=conf_path, JACK_NO_START_SERVER="1",
