@@ -40,6 +40,7 @@ int Dialogue::run() {
 }
 
 void Dialogue::runScreens() {
+    if (!installSetupStopHandler()) std::printf("Unable to install close handler!\n");
     std::printf("%s", banner);
     std::fflush(stdout);
     controller = std::make_unique<CaptureController>();
@@ -59,6 +60,7 @@ bool Dialogue::chooseDevice() {
     const int count = controller->deviceCount();
     if (count == 0) {
         std::printf("Error: No recording device found!\n");
+        std::printf("Check: %s\n", CaptureController::noDeviceHint);
         std::printf("Press <Enter> to quit the application.\n");
         pauseForKey();
         return false;
@@ -155,6 +157,7 @@ bool Dialogue::openDevice() {
 
 bool Dialogue::openStream() {
     if (openDevice()) return true;
+    std::printf("%s\n", controller->openError().c_str());
     std::printf("Couldn't open the audio device. Press any key to quit.");
     pauseForKey();
     return false;
@@ -183,6 +186,7 @@ void Dialogue::setUpOsc() {
 bool Dialogue::startStreamAfterSetup() {
     if (calibrationRan || preampEnabled) return true;
     if (openDevice()) return true;
+    std::printf("%s\n", controller->openError().c_str());
     std::printf("Initialization failed!\n Press any key to quit.");
     pauseForKey();
     return false;

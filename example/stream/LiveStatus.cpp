@@ -2,6 +2,7 @@
 
 #include "ScratchMessages.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace platora {
@@ -15,6 +16,10 @@ constexpr int updatesToSettle = 5;
 // Swings below half the decoder's hysteresis can make no peak.
 constexpr std::int32_t noSignalLevel = TimecodeDecoder::hysteresis / 2;
 constexpr int unknownQuality = -1;
+
+// The share of peaks that carry a bit on a perfect signal played forward: every FinalScratch
+// peak, three in four Mixvibes peaks (one of the four kinds of peak keeps its level).
+double bitCarryingShare(std::int32_t vinylType) { return vinylType == FinalScratch ? 1.0 : 0.75; }
 
 }  // namespace
 
@@ -45,8 +50,11 @@ void LiveStatus::update(bool inputLost)
         const State state = stateOf(deck, inputLost);
         if (onTerminal) {
             // Erase the line, then write it: no trailing leftovers from a longer one.
-            screen += "\r\x1b[2K" + describe(i, deck.getPosition(), deck.getSpeed(), deck.getTimecodesPerSecond(),
-                                            deck.getLevel(), quality, name(state)) + "\n";
+            // The values sent, not the decoder's: while the input is lost they differ.
+            const DeckReading sent = deck.reading(inputLost);
+            screen += "\r\x1b[2K" +
+                      describe(i, sent.position, sent.speed, sent.timecodesPerSecond, sent.level, quality, name(state)) +
+                      "\n";
             continue;
         }
         t.candidateUpdates = state == t.candidate ? t.candidateUpdates + 1 : 1;
@@ -76,6 +84,17 @@ void LiveStatus::rejoined()
     std::fflush(stdout);
 }
 
+void LiveStatus::announce(const std::string& line)
+{
+    if (onTerminal && drawn) {
+        // Up to the first deck line, and everything below it erased.
+        std::printf("\x1b[%zuA\r\x1b[J", tracked.size());
+        drawn = false;
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
 LiveStatus::State LiveStatus::stateOf(const Deck& deck, bool inputLost) const
 {
     if (inputLost) return State::inputLost;
@@ -97,7 +116,8 @@ int LiveStatus::qualityPercent(Tracked& t, const Deck& deck)
     const std::uint32_t peaks = t.peaks.back() - t.peaks.front();
     const std::uint32_t bits = t.bitPeaks.back() - t.bitPeaks.front();
     if (peaks == 0) return unknownQuality;
-    return static_cast<int>(100.0 * bits / peaks + 0.5);
+    const double share = bits / (peaks * bitCarryingShare(deck.decoder().getVinylType()));
+    return static_cast<int>(100.0 * std::min(share, 1.0) + 0.5);
 }
 
 const char* LiveStatus::name(State state)

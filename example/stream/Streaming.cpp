@@ -1,9 +1,9 @@
 #include "Streaming.h"
 
 #include "ConsoleControl.h"
+#include "GainFollower.h"
 #include "LiveStatus.h"
 #include "OscSender.h"
-#include "Preamp.h"
 #include "SettingsFile.h"
 
 #include <unistd.h>
@@ -32,10 +32,6 @@ constexpr auto longestSilence = 200ms;
 // A cycle this late means our own thread was held up (a loaded machine), and the audio
 // thread most likely with it: its silence meanwhile proves nothing.
 constexpr auto ownStall = 50ms;
-// The automatic preamp must not raise the gain while the first buffers are still on their way.
-constexpr std::uint32_t settleBlocks = 4;
-constexpr auto settleWait = 10ms;
-constexpr int settleWaitsMax = 100;  // a second at most
 
 std::string codeTableHint()
 {
@@ -70,7 +66,9 @@ public:
             lastBlocks = blocks;
             lastAdvance = now;
         }
-        const bool delivering = controller.streamRunning() && now - lastAdvance <= silenceLimit;
+        // A JACK source that went away leaves the stream running on silence.
+        const bool delivering =
+            controller.streamRunning() && now - lastAdvance <= silenceLimit && controller.sourceConnected();
         if (!isLost) {
             if (delivering) return false;
             isLost = true;
@@ -83,12 +81,7 @@ public:
         }
         if (now < nextReopen) return false;
         nextReopen = now + reopenPeriod;
-        // The first failure says why; the retries do not repeat it.
-        if (!controller.open(device, bufferFrames, reopenFailed)) {
-            reopenFailed = true;
-            return false;
-        }
-        reopenFailed = false;
+        if (!controller.open(device, bufferFrames)) return false;
         setSilenceLimit();
         lastAdvance = Clock::now();
         isLost = false;
@@ -113,7 +106,6 @@ private:
     Clock::time_point lastCheck;
     Clock::time_point nextReopen;
     bool isLost = false;
-    bool reopenFailed = false;
 };
 
 // One thread at a time sends: OscSender formats every message in one buffer.
@@ -155,16 +147,6 @@ void setLevels(CaptureController& controller, const StreamSettings& settings)
     }
 }
 
-void raiseGains(CaptureController& controller, bool quiet)
-{
-    const std::uint32_t opened = controller.blocksDelivered();
-    for (int wait = 0; wait < settleWaitsMax && controller.blocksDelivered() - opened < settleBlocks; ++wait)
-        std::this_thread::sleep_for(settleWait);
-    for (std::size_t i = 0; i < controller.deckCount(); ++i)
-        if (!raiseGainToTarget(controller.deck(i)) && !stopRequested.load() && !quiet)
-            std::printf("> deck %zu: no signal reached the target level; its preamp stays at gain 1\n", i);
-}
-
 void announce(CaptureController& controller, const std::string& deviceName, const StreamSettings& settings)
 {
     std::printf("> streaming from %s, %u frames per buffer, sending %s%s\n", deviceName.c_str(),
@@ -180,12 +162,54 @@ void announce(CaptureController& controller, const std::string& deviceName, cons
     std::fflush(stdout);
 }
 
+// The automatic preamp of stage mode: a follower per deck, told in the status when it waits
+// and whenever it picks a gain.
+class GainFollowers {
+public:
+    GainFollowers(CaptureController& controller, const StreamSettings& settings, LiveStatus& status)
+        : controller(controller), status(status), quiet(settings.report == StreamReport::quiet)
+    {
+        if (settings.preamp != PreampMode::automatic) return;
+        for (std::size_t i = 0; i < controller.deckCount(); ++i) {
+            followers.emplace_back(Clock::now(), controller.deck(i).preampGain());
+            tell(i, "waiting for a signal to set the gain");
+        }
+    }
+
+    void follow()
+    {
+        for (std::size_t i = 0; i < followers.size(); ++i) {
+            Deck& deck = controller.deck(i);
+            const std::int16_t before = followers[i].gain();
+            const bool heard = followers[i].heardSignal();
+            deck.setPreampGain(followers[i].update(deck.getLevel(), Clock::now()));
+            if (followers[i].gain() != before || heard != followers[i].heardSignal())
+                tell(i, "gain " + std::to_string(followers[i].gain()));
+        }
+    }
+
+private:
+    void tell(std::size_t deck, const std::string& what)
+    {
+        if (!quiet) status.announce("deck " + std::to_string(deck) + ": " + what);
+    }
+
+    CaptureController& controller;
+    LiveStatus& status;
+    const bool quiet;
+    std::vector<GainFollower> followers;
+};
+
 void streamDecks(CaptureController& controller, std::int16_t device, const StreamSettings& settings,
                  const Destinations& destinations)
 {
     InputWatch watch(controller, device, settings.bufferFrames);
-    const bool live = settings.report == StreamReport::live;
-    LiveStatus status(controller, live && ::isatty(STDOUT_FILENO) == 1);
+    const bool onTerminal = ::isatty(STDOUT_FILENO) == 1;
+    // The dialogue's screen shows the deck line too, on a terminal.
+    const bool live =
+        settings.report == StreamReport::live || (settings.report == StreamReport::dialogue && onTerminal);
+    LiveStatus status(controller, live && onTerminal);
+    GainFollowers gains(controller, settings, status);
     auto nextStatus = Clock::now();
 
     // Per block: a thread of its own sends once the callback wakes it (while the input is
@@ -210,10 +234,11 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
             if (watch.lost()) {
                 for (std::size_t i = 0; i < controller.deckCount(); ++i) controller.deck(i).holdPosition();
                 // Live status shows it in the deck lines.
-                if (!live) std::printf("The audio input was lost; it is tried again every second.\n");
+                if (settings.report != StreamReport::live)
+                    status.announce("The audio input was lost; it is tried again every second.");
             } else {
                 if (settings.report == StreamReport::dialogue)
-                    std::printf("The audio input is back; streaming goes on.\n");
+                    status.announce("The audio input is back; streaming goes on.");
                 if (live) status.rejoined();
             }
             std::fflush(stdout);
@@ -224,6 +249,7 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
         } else if (watch.lost()) {
             controller.wake();
         }
+        if (!watch.lost()) gains.follow();
         if (live && Clock::now() >= nextStatus) {
             status.update(watch.lost());
             nextStatus = Clock::now() + statusPeriod;
@@ -268,6 +294,8 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
 {
     const bool quiet = settings.report == StreamReport::quiet;
     const std::int32_t device = controller.findDevice(settings.device);
+    if (device < 0 && controller.deviceCount() == 0)
+        return failure(std::string("no input device at all: ") + CaptureController::noDeviceHint);
     if (device < 0) return failure("no input device \"" + settings.device + "\" (see --list-devices)");
     const std::string deviceName = controller.getName(device);
     const bool opened = controller.streamOpen();
@@ -299,14 +327,13 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
 
     const auto deviceIndex = static_cast<std::int16_t>(device);
     if (!opened) {
-        if (!controller.open(deviceIndex, settings.bufferFrames, true))
+        if (!controller.open(deviceIndex, settings.bufferFrames))
             return failure("cannot open the audio device \"" + deviceName + "\": " + controller.openError());
         if (controller.grantedBufferFrames() != settings.bufferFrames && !quiet)
             std::printf("> the audio library granted %u frames per buffer (asked for %u)\n",
                         controller.grantedBufferFrames(), settings.bufferFrames);
         if (controller.realtimeRefused())
             std::printf("> the system refused realtime scheduling; the audio thread runs at normal priority\n");
-        if (settings.preamp == PreampMode::automatic) raiseGains(controller, quiet);
     }
     if (settings.report == StreamReport::live) announce(controller, deviceName, settings);
     streamDecks(controller, deviceIndex, settings, destinations);
