@@ -225,6 +225,7 @@ void Dialogue::printStatus() {
     if (preampEnabled) {
         std::printf("> using software preamp\n");
         if (!preampReachedTarget) std::printf("> no signal reached the target level; the preamp stays at gain 1\n");
+        else std::printf("> software preamp gain: %d\n", controller->deck(0).preampGain());
     }
 }
 

@@ -36,7 +36,7 @@ Played play(Deck& deck, double speed, VinylType vinyl = FinalScratch) {
     for (int i = 0; i < rate / blockFrames; ++i) {
         generator.render(block.data(), blockFrames);
         deck.process(block.data(), blockFrames, 2, stereo.data());
-        played.largestSent = std::max(played.largestSent, std::abs(deck.reading(false).speedPercent));
+        played.largestSent = std::max(played.largestSent, std::abs(100.0f * deck.reading(false).speed));
         played.anyRefused = played.anyRefused || deck.speedRefused();
     }
     return played;
@@ -46,8 +46,8 @@ TEST(DeckReading, RestsUntilTheFirstBlockAndNeverSendsASpeedNoTurntableReaches) 
     Deck deck;
     deck.reset(rate);
     const DeckReading start = deck.reading(false);
-    EXPECT_EQ((std::vector{start.position, start.timecodesPerSecond, start.speedPercent, start.volume}),
-              (std::vector{0.0f, 0.0f, 0.0f, 0.0f}));
+    EXPECT_EQ((std::vector{start.position, start.speed}), (std::vector{0.0f, 0.0f}));
+    EXPECT_EQ((std::vector{start.timecodesPerSecond, start.level}), (std::vector{0, 0}));
     // At twelve times nominal the FinalScratch peaks alias: the decoder reads up to -37.
     const struct {
         double speed;
@@ -72,7 +72,7 @@ TEST(DeckReading, ANewStreamKeepsTheHeldPositionUntilItReadsAFrame) {
     deck.reset(rate);  // the stream reopened
     const DeckReading reopened = deck.reading(false);
     EXPECT_EQ(reopened.position, reached);
-    EXPECT_EQ(reopened.speedPercent, 0.0f);
+    EXPECT_EQ(reopened.speed, 0.0f);
     std::vector<std::int16_t> silence(2 * blockFrames), stereo(2 * blockFrames);
     deck.process(silence.data(), blockFrames, 2, stereo.data());
     EXPECT_EQ(deck.reading(false).position, reached);
