@@ -90,7 +90,8 @@ void Dialogue::chooseChannels() {
     for (;;) {
         const int pair = parseMenuAnswer(readAnswer(menuAnswerLimit));
         if (pair >= 0 && pair < pairs) {
-            settings.decks = {DeckSettings{pair}};
+            settings.decks = {DeckSettings{}};
+            settings.decks[0].pair = pair;
             return;
         }
         std::printf("The selected channels are invalid!\n Please try again.\n");
@@ -221,6 +222,7 @@ void Dialogue::printStatus() {
     if (!vinylChosen) return;
     std::printf("> using vinyl type: %s\n", vinylFormat(deck().vinyl).name);
     if (!codeTableProblem.empty()) std::printf("> %s\n", codeTableProblem.c_str());
+    else if (deck().vinyl == FinalScratch && codeTable.lookedFor()) std::printf("> %s\n", codeTable.inUse().c_str());
     if (settings.riaa) std::printf("> using RIAA correction\n");
     if (preampEnabled) {
         std::printf("> using software preamp\n");

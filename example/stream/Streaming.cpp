@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -41,7 +42,12 @@ std::string codeTableHint()
            " (see the README); FinalScratch positions cannot be decoded";
 }
 
-using Destinations = std::vector<std::unique_ptr<OscSender>>;
+// Where a deck's messages go: a sender and the four addresses, the deck's prefix before each.
+struct Destination {
+    std::unique_ptr<OscSender> sender;
+    std::array<std::string, 4> addresses;
+};
+using Destinations = std::vector<Destination>;
 
 // Tells whether the input is lost and brings it back. Main thread.
 class InputWatch {
@@ -113,8 +119,9 @@ void sendAll(CaptureController& controller, const Destinations& destinations, bo
 {
     for (std::size_t i = 0; i < controller.deckCount(); ++i) {
         const DeckReading r = controller.deck(i).reading(inputLost);
-        for (const ScratchMessage& message : scratchMessages(r.position, r.speed, r.timecodesPerSecond, r.level))
-            destinations[i]->sendFloat(message.address, message.value);
+        const auto messages = scratchMessages(r.position, r.speed, r.timecodesPerSecond, r.level);
+        for (std::size_t m = 0; m < messages.size(); ++m)
+            destinations[i].sender->sendFloat(destinations[i].addresses[m].c_str(), messages[m].value);
     }
 }
 
@@ -149,15 +156,19 @@ void setLevels(CaptureController& controller, const StreamSettings& settings)
 
 void announce(CaptureController& controller, const std::string& deviceName, const StreamSettings& settings)
 {
-    std::printf("> streaming from %s, %u frames per buffer, sending %s%s\n", deviceName.c_str(),
+    // Under JACK the buffer is the server's period, whatever was asked.
+    std::printf("> streaming from %s, %u frames per buffer%s, sending %s%s\n", deviceName.c_str(),
                 controller.grantedBufferFrames(),
+                controller.onJack() ? " (the JACK server's period: jackd -p FRAMES, pw-jack -p FRAMES under PipeWire)"
+                                    : "",
                 settings.send == SendMode::block ? "after every block" : "every 5 ms",
                 settings.interpolate ? ", positions interpolated" : "");
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         const DeckSettings& deck = settings.decks[i];
-        std::printf("> deck %zu: channels %d/%d, %s, calibration %.2f, to %s:%d\n", i, 2 * deck.pair + 1,
+        std::printf("> deck %zu: channels %d/%d, %s, calibration %.2f, to %s:%d%s\n", i, 2 * deck.pair + 1,
                     2 * deck.pair + 2, vinylFormat(deck.vinyl).name,
-                    static_cast<double>(controller.deck(i).decoder().getCalibration()), settings.host.c_str(), deck.port);
+                    static_cast<double>(controller.deck(i).decoder().getCalibration()), settings.host.c_str(), deck.port,
+                    deck.prefix.empty() ? "" : (" as " + deck.prefix + positionAddress + " ...").c_str());
     }
     std::fflush(stdout);
 }
@@ -270,10 +281,14 @@ const std::string& ProgramCodeTable::load()
 {
     if (tried) return problem;
     tried = true;
-    std::string usedPath;
     std::string error;
     if (!codeTable.loadDefault(usedPath, error)) problem = error + codeTableHint();
     return problem;
+}
+
+std::string ProgramCodeTable::inUse() const
+{
+    return "FinalScratch code table " + usedPath + ", " + std::to_string(codeTable.rowCount()) + " rows";
 }
 
 void prepareDecks(CaptureController& controller, const StreamSettings& settings, const FinalScratchCodeTable& table)
@@ -315,21 +330,26 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
     Destinations destinations;
     for (const DeckSettings& deck : settings.decks) {
         std::string error;
-        destinations.push_back(OscSender::create(settings.host.c_str(), deck.port, error));
-        if (!destinations.back()) return failure(error);
+        Destination destination{OscSender::create(settings.host.c_str(), deck.port, error), {}};
+        if (!destination.sender) return failure(error);
+        // Built from the same names, so without a prefix the bytes sent are the ones they always were.
+        const auto messages = scratchMessages(0.0f, 0.0f, 0, 0);
+        for (std::size_t m = 0; m < messages.size(); ++m) destination.addresses[m] = deck.prefix + messages[m].address;
+        destinations.push_back(std::move(destination));
     }
     const bool finalScratch = std::any_of(settings.decks.begin(), settings.decks.end(),
                                           [](const DeckSettings& deck) { return deck.vinyl == FinalScratch; });
     // Once looked for (the dialogue does so when the vinyl is chosen), its problem has been told.
     if (finalScratch && !codeTable.lookedFor()) {
         if (const std::string& problem = codeTable.load(); !problem.empty()) std::printf("%s\n", problem.c_str());
+        else if (!quiet) std::printf("> %s\n", codeTable.inUse().c_str());
     }
 
     const auto deviceIndex = static_cast<std::int16_t>(device);
     if (!opened) {
         if (!controller.open(deviceIndex, settings.bufferFrames))
             return failure("cannot open the audio device \"" + deviceName + "\": " + controller.openError());
-        if (controller.grantedBufferFrames() != settings.bufferFrames && !quiet)
+        if (controller.grantedBufferFrames() != settings.bufferFrames && !controller.onJack() && !quiet)
             std::printf("> the audio library granted %u frames per buffer (asked for %u)\n",
                         controller.grantedBufferFrames(), settings.bufferFrames);
         if (controller.realtimeRefused())

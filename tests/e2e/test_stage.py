@@ -42,6 +42,11 @@ class CommandLine(E2ETest):
             (["--config", self.write("key.toml", 'device = "0"\nbufer = 64\n')], "key.toml:2: bufer"),
             (["--config", self.write("value.toml", 'buffer = 16\n')], "value.toml:1: buffer"),
             (["--config", self.write("type.toml", 'riaa = "yes"\n')], "type.toml:1: riaa"),
+            (["--config", self.write("quoted.toml", 'buffer = "64"\n')], "quoted.toml:1: buffer"),
+            (["--config", self.write("quoted-pair.toml", '[[deck]]\npair = "0"\nvinyl = 1\n')], "quoted-pair.toml:1: deck"),
+            (["--config", self.write("prefix.toml", '[[deck]]\npair = 0\nvinyl = 1\nprefix = "deck2"\n')], "PREFIX"),
+            (deck + ["--deck", "0:finalscratch"], "pair 0"), (["--device", "0", "--deck", "0:1:9000:/a b"], "PREFIX"),
+            (["--device", "0", "--deck", "0:1:9000:/d", "--deck", "1:1:9000:/d"], "prefix /d"),
             (["--config", self.write("deck.toml", '[[deck]]\npair = 0\nvinyl = "x"\n')], "deck.toml:1: deck"),
             (["--config", self.write("table.toml", '[deck]\npair = 0\nvinyl = 1\n')], "table.toml:1: deck"),
             # A good file with a wrong value on the command line, and the other way round.
@@ -55,7 +60,7 @@ class CommandLine(E2ETest):
                 self.assertRegex(result.stderr, USAGE_ERROR)
                 self.assertIn(named, result.stderr)
         with self.subTest("--help and --version"):
-            self.assertIn("--deck PAIR:VINYL[:PORT]", self.platora("--help").stdout)
+            self.assertIn("--deck PAIR:VINYL[:PORT[:PREFIX]]", self.platora("--help").stdout)
             self.assertRegex(self.platora("--version").stdout, r"^platora \d+\.\d+")
 
     def test_the_device_list_is_the_dialogues_a_missing_device_ends_with_1_and_the_command_line_wins_over_the_file(self):
@@ -90,9 +95,13 @@ class AtAGig(E2ETest):
     """Stage mode through what a gig brings: a service started before the record plays, and the
     interface's client gone and back while the server runs."""
 
-    def sent(self, receiver):
-        """The cycles sent so far: (arrival, [position, tps, speed, volume])."""
-        every = [(arrival, value) for arrival, address, value in receiver.messages() if address.startswith("/scratch/")]
+    def sent(self, receiver, prefix=""):
+        """The cycles sent so far: (arrival, [position, tps, speed, volume]); only the prefix's addresses."""
+        every = [(arrival, address, value) for arrival, address, value in receiver.messages()
+                 if address.startswith(prefix + "/scratch/")]
+        self.assertEqual([address for _, address, _ in every[:4]],
+                         [prefix + a for a in ("/scratch/pos", "/scratch/TPS", "/scratch/speed", "/scratch/vol")])
+        every = [(arrival, value) for arrival, _, value in every]
         return [(every[i][0], [v for _, v in every[i:i + 4]]) for i in range(0, len(every) - 3, 4)]
 
     def wait_for(self, program, line, timeout=5.0):
@@ -132,7 +141,7 @@ class AtAGig(E2ETest):
             receiver = self.start(chain.OscDump(part))
             source = self.start(chain.Generator(BINARIES["platora-gen"], server, part, client=PLAYER))
             program = self.start(chain.Platora(BINARIES["platora"], server, part, PLAYER,
-                                               ["--deck", f"0:mixvibes:{receiver.port}"]))
+                                               ["--deck", f"0:mixvibes:{receiver.port}:/deck2"]))
             self.wait_for(program, "deck 0: decoding")
             source.stop(signal.SIGKILL)
             self.wait_for(program, "deck 0: input lost")
@@ -145,7 +154,7 @@ class AtAGig(E2ETest):
                                          timeout=10).stdout
             self.assertRegex(connections, rf"platora:inport 0\n +{PLAYER}:out_1\n")
             self.assertEqual(program.stop(), 0)
-            cycles = [values for _, values in self.sent(receiver)]
+            cycles = [values for _, values in self.sent(receiver, "/deck2")]
             lost = next(i for i, values in enumerate(cycles) if values[1:] == [0.0, 0.0, 0.0] and values[0] > 0)
             back = next(i for i, values in enumerate(cycles) if values[0] >= 100.0)
             self.assertEqual({values[0] for values in cycles[lost:back]}, {cycles[lost][0]},
