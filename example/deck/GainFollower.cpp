@@ -34,7 +34,10 @@ std::int16_t GainFollower::update(std::int32_t level, Clock::time_point now) {
     loudest = std::max(loudest, static_cast<double>(level) / gain_);
     if (now < windowEnd) return gain_;
     if (loudest >= silenceBelow) {
-        const double wanted = std::clamp(std::floor(targetLevel / loudest), 1.0, static_cast<double>(ceiling));
+        // The least whole gain that lifts the peaks past the target, unless that would clip.
+        const double past = std::ceil((targetLevel + 1) / loudest);
+        const double unclipped = std::floor((clipped - 1) / loudest);
+        const double wanted = std::clamp(std::min(past, unclipped), 1.0, static_cast<double>(ceiling));
         if (!heard || wanted > gain_ * keepRatio || wanted * keepRatio < gain_)
             gain_ = static_cast<std::int16_t>(wanted);
         heard = true;

@@ -13,7 +13,7 @@ namespace platora {
 class GainFollower {
 public:
     using Clock = std::chrono::steady_clock;
-    static constexpr std::int32_t targetLevel = 16360;  // about half of full scale
+    static constexpr std::int32_t targetLevel = 16360;  // the peaks go past it: about half of full scale
     static constexpr std::int16_t ceiling = 750;
     // Peaks below this many sample units before the gain count as silence: about -56 dBFS,
     // far above an interface's noise and far below any record.

@@ -131,8 +131,8 @@ class AtAGig(E2ETest):
             self.assertLessEqual(max(abs(values[2]) for _, values in cycles), 1000.0)
             log = pathlib.Path(program.log_path).read_text()
             self.assertEqual(log.count("deck 0: waiting for a signal to set the gain"), 1)
-            self.assertRegex(log, r"deck 0: gain 2\n")  # 16360 / (0.2 x 32767), whole
-            self.assertAlmostEqual(cycles[-1][1][3], 0.4, delta=2e-3)
+            self.assertRegex(log, r"deck 0: gain 3\n")  # the least whole gain past 16360 / (0.2 x 32767)
+            self.assertAlmostEqual(cycles[-1][1][3], 0.6, delta=2e-3)
             self.assertGreater(cycles[-1][1][0], 0.5, "the record was not decoded")
 
         with self.subTest("the source's client killed and started again: lost, rejoined, the position held"):
