@@ -104,6 +104,8 @@ class MixvibesStreaming(FollowsTheRecord, E2ETest):
         interrupted = time.time()
         program.interrupt()
         self.assertExitsWithZero(program, timeout=5)
+        with open(self.workpath("console.log"), errors="replace") as log:
+            self.assertNotIn("RtApi", log.read(), "the audio library printed on the screen")
         time.sleep(0.2)
         every = [(arrival - play_began, address, value) for arrival, address, value in receiver.messages()
                  if address.startswith("/scratch/")]
