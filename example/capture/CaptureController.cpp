@@ -43,16 +43,23 @@ std::string oneLine(std::string message)
     return first == std::string::npos ? std::string() : message.substr(first, last - first + 1);
 }
 
-// A JACK device takes the server's rate only; RtAudio's own words name neither the fix nor the tools.
-std::string rateProblem(const RtAudio::DeviceInfo& info, RtAudio::Api api)
+// A JACK device takes the server's rate only; RtAudio's own words name neither the fix nor the
+// tools. Empty when the device is not a JACK one at another rate.
+std::string rateProblem(RtAudio& audio, RtAudio::Api api, unsigned int device)
 {
-    if (api != RtAudio::UNIX_JACK || info.sampleRates.empty() ||
-        std::find(info.sampleRates.begin(), info.sampleRates.end(), CaptureController::sampleRateHz) !=
-            info.sampleRates.end())
+    if (api != RtAudio::UNIX_JACK) return {};
+    RtAudio::DeviceInfo info;
+    try {
+        info = audio.getDeviceInfo(device);
+    } catch (const RtAudioError&) {
+        return {};
+    }
+    const std::vector<unsigned int>& rates = info.sampleRates;
+    if (rates.empty() || std::find(rates.begin(), rates.end(), CaptureController::sampleRateHz) != rates.end())
         return {};
     const std::string rate = std::to_string(CaptureController::sampleRateHz);
-    return "the JACK server runs at " + std::to_string(info.sampleRates.front()) + " Hz; start it at " + rate +
-           " Hz (jackd -r " + rate + " ..., or under PipeWire pw-metadata -n settings 0 clock.force-rate " + rate + ")";
+    return "the JACK server runs at " + std::to_string(rates.front()) + " Hz; start it at " + rate + " Hz (jackd -r " +
+           rate + " ..., or under PipeWire pw-metadata -n settings 0 clock.force-rate " + rate + ")";
 }
 
 // RtAudio writes its own messages to std::cerr, some from its threads (the JACK server shutting
@@ -148,6 +155,7 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
 {
     const auto api = static_cast<RtAudio::Api>(entry.api);
     lastOpenError.clear();
+    RtAudio::StreamParameters input;
     try {
         // The old instance (and any stream it still holds) goes before the new one exists.
         audio.reset();
@@ -157,10 +165,7 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
         // Safe: no stream runs on these decks now.
         for (const auto& deck : decks) deck->reset(sampleRateHz);
 
-        RtAudio::StreamParameters input;
         input.deviceId = currentDeviceNumber(*audio, entry);
-        if (lastOpenError = rateProblem(audio->getDeviceInfo(input.deviceId), api); !lastOpenError.empty())
-            return false;
         input.nChannels = static_cast<unsigned int>(channels);
         input.firstChannel = 0;
         RtAudio::StreamOptions options;
@@ -185,6 +190,9 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
         lastOpenError = "the stream did not start";
     } catch (const RtAudioError& error) {
         lastOpenError = oneLine(error.getMessage());
+        // Asked only after such a failure: every question to RtAudio's JACK side opens a client.
+        if (audio && lastOpenError.find("sample rate") != std::string::npos)
+            if (const std::string why = rateProblem(*audio, api, input.deviceId); !why.empty()) lastOpenError = why;
     } catch (const std::exception& error) {
         lastOpenError = oneLine(error.what());
     }
