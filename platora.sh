@@ -1,6 +1,6 @@
 #!/bin/sh
 # Platora's one entry point: installs what is missing, builds, and runs.
-#   ./platora.sh run     build and start the console program
+#   ./platora.sh run [ARGS...]  build and start the console program with ARGS (none: the dialogue)
 #   ./platora.sh demo    the whole chain without a turntable (JACK dummy server, generator, program, OSC monitor)
 #   ./platora.sh test    build and run every test, then again under the sanitizers
 #   ./platora.sh bench   build in Release and run the benchmarks
@@ -54,7 +54,8 @@ fuzz() {  # seconds per target
 case "$1" in
   run)
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
-    exec "$top/build/example/platora"
+    shift
+    exec "$top/build/example/platora" "$@"
     ;;
   demo)
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF

@@ -22,7 +22,7 @@ struct StageCommand {
 StageCommand readStageCommand(int argc, const char* const* argv);
 
 // Reads one setting given as text, by its option name without the dashes ("buffer",
-// "preamp", ...) or "deck" for PAIR:VINYL[:PORT]; "riaa", "interpolate" and "quiet" take
+// "preamp", ...) or "deck" for PAIR:VINYL[:PORT[:PREFIX]]; "riaa", "interpolate" and "quiet" take
 // true or false. Returns what is wrong with the value, or nothing when it was taken.
 // An unknown name is an error too. A deck is appended; its port stays 0 until
 // finishStreamSettings gives it the default.

@@ -9,6 +9,9 @@ namespace platora {
 namespace {
 
 constexpr double msPerSecond = 1000.0;
+// Ten times nominal either way: beyond any turntable, so only a misread (a clipped signal)
+// gives it, and a host would jump with it.
+constexpr double largestSpeed = 10.0;
 
 std::int16_t lowSixteenBits(float gain)
 {
@@ -25,7 +28,8 @@ Deck::Deck(std::int32_t pair) : pair_(pair) {}
 void Deck::reset(std::int32_t sampleRate)
 {
     decoder_.reset(sampleRate);
-    position.store(decoder_.getPosition(), std::memory_order_relaxed);
+    heldPosition.store(getPosition(), std::memory_order_relaxed);
+    blockDecoded.store(false, std::memory_order_release);
 }
 
 void Deck::setVinylType(std::int32_t type)
@@ -43,18 +47,31 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
     diagnosis_.measure(stereo, frames);
     scope_.capture(stereo, frames);
     decoder_.processBlock(stereo, 2 * frames);
+    blockDecoded.store(true, std::memory_order_release);
+    // Until this stream reads a frame the decoder's position is its reset value, not the record's.
+    if (decoder_.getPositionTime() < 0.0) {
+        position.store(heldPosition.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        return;
+    }
     double value = decoder_.getPosition();
     const double speed = decoder_.getSpeed();
-    // Held while the speed is 0 or unknown, and until a position has been read.
-    if (interpolate && std::isfinite(speed) && speed != 0.0 && decoder_.getPositionTime() >= 0.0)
+    // Held while the speed is 0 or unknown.
+    if (interpolate && std::isfinite(speed) && speed != 0.0)
         value += speed * (decoder_.getTime() - decoder_.getPositionTime()) / msPerSecond;
     position.store(static_cast<float>(value), std::memory_order_relaxed);
 }
 
 DeckReading Deck::reading(bool inputLost) const
 {
-    if (inputLost) return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0};
-    return {getPosition(), getSpeed(), getTimecodesPerSecond(), getLevel()};
+    if (inputLost || !blockDecoded.load(std::memory_order_acquire)) {
+        speedWasRefused.store(false, std::memory_order_relaxed);
+        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0};
+    }
+    const float speed = getSpeed();
+    // Written so that NaN is refused too.
+    const bool possible = std::fabs(speed) <= largestSpeed;
+    speedWasRefused.store(!possible, std::memory_order_relaxed);
+    return {getPosition(), possible ? speed : 0.0f, getTimecodesPerSecond(), getLevel()};
 }
 
 }  // namespace platora

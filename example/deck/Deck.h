@@ -33,7 +33,8 @@ public:
     std::int32_t channelsNeeded() const { return 2 * pair_ + 2; }
     void setPair(std::int32_t pair) { pair_ = pair; }
 
-    // Main thread, while no stream runs: the decoder and the published position start over.
+    // Main thread, while no stream runs: the decoder starts over; the published position
+    // stays where it was until the new stream reads a frame.
     void reset(std::int32_t sampleRate);
     TimecodeDecoder& decoder() { return decoder_; }
     const TimecodeDecoder& decoder() const { return decoder_; }
@@ -55,9 +56,12 @@ public:
 
     // Main thread, when the input is lost: keeps the position the lost readings give.
     void holdPosition() { heldPosition.store(getPosition(), std::memory_order_relaxed); }
-    // inputLost: speed, timecodes per second and level 0, the position held as it was when
-    // the input went.
+    // inputLost, or no block decoded since the stream (re)started: speed, timecodes per
+    // second and level 0, the position held (0 before any). A speed no turntable reaches, or
+    // one that is not finite, reads 0 (see speedRefused). Any thread.
     DeckReading reading(bool inputLost) const;
+    // Whether the last reading refused the decoder's speed; any thread.
+    bool speedRefused() const { return speedWasRefused.load(std::memory_order_relaxed); }
 
     // Audio thread: conditions this deck's pair of `frames` frames of `channelCount`
     // channels into `stereo` (2 x frames samples) and decodes it.
@@ -81,6 +85,8 @@ private:
     std::atomic<std::int32_t> requestedType{FinalScratch};
     SignalDiagnosis diagnosis_;
     ScopeTap scope_;
+    std::atomic<bool> blockDecoded{false};  // since the last reset
+    mutable std::atomic<bool> speedWasRefused{false};
 };
 
 }  // namespace platora

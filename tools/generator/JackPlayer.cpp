@@ -14,7 +14,9 @@ void quiet(const char*) {}
 
 JackPlayer::~JackPlayer() {
     stop();
-    if (client_) jack_client_close(client_);
+    // Closing a client whose server has gone can wait for ever on the dead server's socket;
+    // the process ends soon after and takes the client with it.
+    if (client_ && !serverGone()) jack_client_close(client_);
 }
 
 bool JackPlayer::open(const std::string& clientName, std::int32_t channels, std::string& error) {
@@ -65,7 +67,7 @@ bool JackPlayer::start(TimecodeGenerator& generator, std::int64_t lengthFrames, 
 }
 
 void JackPlayer::stop() {
-    if (active_) jack_deactivate(client_);
+    if (active_ && !serverGone()) jack_deactivate(client_);
     active_ = false;
 }
 
