@@ -33,6 +33,7 @@ constexpr auto longestSilence = 200ms;
 // A cycle this late means our own thread was held up (a loaded machine), and the audio
 // thread most likely with it: its silence meanwhile proves nothing.
 constexpr auto ownStall = 50ms;
+constexpr auto sourceGrace = 20ms;
 
 std::string codeTableHint()
 {
@@ -72,9 +73,12 @@ public:
             lastBlocks = blocks;
             lastAdvance = now;
         }
-        // A JACK source that went away leaves the stream running on silence.
-        const bool delivering =
-            controller.streamRunning() && now - lastAdvance <= silenceLimit && controller.sourceConnected();
+        // A JACK source that went away leaves the stream running on silence. The server's graph,
+        // read while another client changes it, can show no connection for a moment: only one
+        // missing for a while counts.
+        if (controller.sourceConnected()) lastConnected = now;
+        const bool delivering = controller.streamRunning() && now - lastAdvance <= silenceLimit &&
+                                now - lastConnected <= sourceGrace;
         if (!isLost) {
             if (delivering) return false;
             isLost = true;
@@ -89,7 +93,7 @@ public:
         nextReopen = now + reopenPeriod;
         if (!controller.open(device, bufferFrames)) return false;
         setSilenceLimit();
-        lastAdvance = Clock::now();
+        lastAdvance = lastConnected = Clock::now();
         isLost = false;
         return true;
     }
@@ -110,6 +114,7 @@ private:
     std::uint32_t lastBlocks;
     Clock::time_point lastAdvance;
     Clock::time_point lastCheck;
+    Clock::time_point lastConnected = Clock::now();
     Clock::time_point nextReopen;
     bool isLost = false;
 };
