@@ -62,7 +62,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     frameReadSinceReset = false;
     setPosition(0.0);
     positionTime = -1.0;
-    speed.set(1.0f);
+    publish(1.0f);
     conditioner.reset(carrierHz(), rate, leadingChannel());
     guard.reset(frameSeconds());
     slopeFromTime = frameSpeedTime = -1.0;
@@ -138,7 +138,7 @@ void TimecodeDecoder::conditionAndTrack(const std::int16_t* samples, std::int32_
     const std::int32_t frames = count / 2;
     for (std::int32_t done = 0; done < frames;) {
         const std::int32_t n = std::min(frames - done, SignalConditioner::chunkFrames);
-        conditioner.followSpeed(speed.get());
+        conditioner.followSpeed(currentSpeed());
         conditioner.process(samples + 2 * done, n, conditioned.data());
         trackSamples(conditioned.data(), 2 * n);
         done += n;
@@ -340,8 +340,8 @@ void TimecodeDecoder::followFrameSpeed(double newPosition, double timeMs) {
 }
 
 // The frames' speed while it is fresh and the peaks agree on the direction, else the peaks'.
-double TimecodeDecoder::reckoningSpeed() const {
-    const double peakSpeed = speed.get();
+double TimecodeDecoder::reckoningSpeed() {
+    const double peakSpeed = currentSpeed();
     const bool fresh = frameSpeedTime >= 0.0 && timeBase - frameSpeedTime <= slopeStaleMs;
     const bool plausible = std::fabs(frameSpeed - peakSpeed) <= plausibleSpeedRatio * std::fabs(peakSpeed);
     return fresh && plausible ? frameSpeed : peakSpeed;
@@ -350,7 +350,7 @@ double TimecodeDecoder::reckoningSpeed() const {
 // Moves the position on by the speed once a frame is overdue on a record that plays
 // forward; backwards the step-backs move it, and a stopped record stays where it is.
 void TimecodeDecoder::reckon() {
-    if (!frameReadSinceReset || !(speed.get() > 0.0f)) return;
+    if (!frameReadSinceReset || !(currentSpeed() > 0.0f)) return;
     const double v = reckoningSpeed();
     if (!(v > 0.0)) return;
     const double frameMs = frameSeconds() * msPerSecond / v;
@@ -397,7 +397,7 @@ void TimecodeDecoder::stepBack() {
 
 // Without it a stopped hand or a dead input would read as a record still playing.
 void TimecodeDecoder::applyStopRule() {
-    if (history.size() == 0 || timeBase - history[0].time > stoppedAfterMs) speed.set(0.0f);
+    if (history.size() == 0 || timeBase - history[0].time > stoppedAfterMs) publish(0.0f);
     if (!frameReadSinceReset || timeBase - lastFrameTime > noFramesAfterMs) {
         storeRelaxed(timecodesPerSecond, 0);
         storeRelaxed(framesInWindow, 0);
@@ -433,7 +433,7 @@ double TimecodeDecoder::speedTerm() const {
 bool TimecodeDecoder::estimateSpeed() {
     if (history.size() <= speedSkippedEntries) {  // no terms: the last estimate stands
         publishSpeed(1);
-        return speed.get() > 0.0f;
+        return currentSpeed() > 0.0f;
     }
     int n = static_cast<int>(history.size() - speedSkippedEntries);
     if (n > speedTerms) n = speedTerms;
@@ -442,9 +442,25 @@ bool TimecodeDecoder::estimateSpeed() {
     if (sign != SpeedWindow::Sign::unsure) return sign == SpeedWindow::Sign::positive;
     // In doubt the float sum itself decides.
     const float value = speedWindow.estimate(n, 0);
-    speed.set(value);
+    publish(value);
     unpublishedSpeedTerms = 0;
     return value > 0.0f;
+}
+
+void TimecodeDecoder::publish(float value) {
+    speed.set(value);
+    currentSpeed_ = value;
+    currentSpeedStale = false;
+}
+
+// Forming the published sum costs a chain of additions; the audio thread forms it once
+// per estimate, however often it asks.
+float TimecodeDecoder::currentSpeed() {
+    if (currentSpeedStale) {
+        currentSpeed_ = speed.get();
+        currentSpeedStale = false;
+    }
+    return currentSpeed_;
 }
 
 // age: pushes since the estimate was made.
@@ -452,8 +468,9 @@ void TimecodeDecoder::publishSpeed(int age) {
     if (unpublishedSpeedTerms == 0) return;
     if (age == 0) {
         speed.set(speedWindow, unpublishedSpeedTerms);  // readers form the sum
+        currentSpeedStale = true;
     } else {
-        speed.set(speedWindow.estimate(unpublishedSpeedTerms, age));
+        publish(speedWindow.estimate(unpublishedSpeedTerms, age));
     }
     unpublishedSpeedTerms = 0;
 }
