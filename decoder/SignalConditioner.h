@@ -67,21 +67,20 @@ private:
         float envelope = 0.0f;  // the carrier's peak level, decaying slowly
         float gain = 1.0f;
     };
-    // A short delay line read between samples.
-    struct Delay {
-        static constexpr std::int32_t length = 16;  // a power of two
-        std::array<float, length> line{};
-        std::int32_t newest = 0;
-        float operator()(float x, std::int32_t whole, float fraction) {
-            newest = (newest + 1) & (length - 1);
-            line[newest] = x;
-            const float a = line[(newest - whole) & (length - 1)];
-            const float b = line[(newest - whole - 1) & (length - 1)];
+    // Each channel's conditioned samples, after the last few of the chunk before: the
+    // earlier channel is read that many samples back, between samples.
+    static constexpr std::int32_t history = 16;
+    struct Filtered {
+        std::array<float, history + chunkFrames> samples{};
+        float operator()(std::int32_t frame, std::int32_t whole, float fraction) const {
+            const float a = samples[history + frame - whole];
+            const float b = samples[history + frame - whole - 1];
             return a + (b - a) * fraction;
         }
+        void keepHistory(std::int32_t frames);
     };
     void tune(float bandSpeed);
-    void measureSkew(std::int32_t frames, double product, double energyA, double energyB);
+    void measureSkew(std::int32_t frames, const std::array<std::int32_t, 2>& whole, const std::array<float, 2>& fraction);
 
     double carrierHz_ = 0.0;
     double sampleRate_ = 0.0;
@@ -90,14 +89,15 @@ private:
     float leaderSign_ = 1.0f;  // how the pair's correlation reads a late second channel
     float skew_ = 0.0f;        // samples
     float largestSkew_ = 0.0f;
-    std::array<Delay, 2> delays_{};
     float envelopeDecay_ = 1.0f;  // per chunk
-    float gainStep_ = 1.0f;       // per sample, towards the target gain
+    // The gain's approach to its target, (1 - step)^(f + 1) at frame f of a chunk: written
+    // out, the frames do not wait on one another.
+    std::array<float, chunkFrames> gainApproach_{};
     PairedBiquad highPass_[2];  // fourth order: DC and rumble go, the carrier's own low end stays
     PairedBiquad hum_[2];       // the mains and its third harmonic
     PairedBiquad lowPass_;
     std::array<Channel, 2> channels_{};
-    std::array<float, 2 * chunkFrames> filtered_{};
+    std::array<Filtered, 2> filtered_{};
 };
 
 }  // namespace platora
