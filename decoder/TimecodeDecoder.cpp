@@ -433,7 +433,7 @@ double TimecodeDecoder::speedTerm() const {
 bool TimecodeDecoder::estimateSpeed() {
     if (history.size() <= speedSkippedEntries) {  // no terms: the last estimate stands
         publishSpeed(1);
-        return currentSpeed() > 0.0f;
+        return speed.get() > 0.0f;
     }
     int n = static_cast<int>(history.size() - speedSkippedEntries);
     if (n > speedTerms) n = speedTerms;
@@ -453,8 +453,8 @@ void TimecodeDecoder::publish(float value) {
     currentSpeedStale = false;
 }
 
-// Forming the published sum costs a chain of additions; the audio thread forms it once
-// per estimate, however often it asks.
+// The published speed as the robust stages use it: forming the published sum costs a
+// chain of additions, so the fixed-point sum stands in for it whenever it can.
 float TimecodeDecoder::currentSpeed() {
     if (currentSpeedStale) {
         currentSpeed_ = speed.get();
@@ -468,7 +468,10 @@ void TimecodeDecoder::publishSpeed(int age) {
     if (unpublishedSpeedTerms == 0) return;
     if (age == 0) {
         speed.set(speedWindow, unpublishedSpeedTerms);  // readers form the sum
-        currentSpeedStale = true;
+        const bool quick =
+            unpublishedSpeedTerms == SpeedWindow::length && speedWindow.sign() != SpeedWindow::Sign::unsure;
+        if (quick) currentSpeed_ = speedWindow.quickEstimate();
+        currentSpeedStale = !quick;
     } else {
         publish(speedWindow.estimate(unpublishedSpeedTerms, age));
     }

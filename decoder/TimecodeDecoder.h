@@ -122,7 +122,7 @@ private:
     bool estimateSpeed();
     void publishSpeed(int age);
     void publish(float value);
-    float currentSpeed();  // what getSpeed returns, formed once per change
+    float currentSpeed();  // what getSpeed returns, to within rounding
     bool windowBit(int position) const;  // position 0 is the oldest peak of the frame window
     bool readFrame(double& newPosition);
     void stepBack();
