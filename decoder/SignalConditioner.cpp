@@ -94,7 +94,7 @@ void SignalConditioner::reset(double carrierHz, double sampleRate, int leadingCh
     envelopeDecay_ = static_cast<float>(std::exp(-chunkFrames / (envelopeSeconds * sampleRate)));
     const double keep = std::exp(-1.0 / (gainSeconds * sampleRate));
     for (std::int32_t f = 0; f < chunkFrames; ++f) gainApproach_[f] = static_cast<float>(std::pow(keep, f + 1));
-    for (PairedBiquad* section : {&highPass_[0], &highPass_[1], &hum_[0], &hum_[1], &lowPass_}) section->clearState();
+    for (PairedBiquad* section : {&highPass_, &hum_[0], &hum_[1], &lowPass_}) section->clearState();
     assign(hum_[0], notch(mainsHz, humNotchWidthHz, sampleRate));
     assign(hum_[1], notch(humHarmonic * mainsHz, humNotchWidthHz, sampleRate));
     for (Channel& ch : channels_) {
@@ -123,7 +123,7 @@ void SignalConditioner::tune(float bandSpeed) {
     if (sampleRate_ <= 0.0) return;
     const double low = carrierHz_ * highPassRatio * (bandSpeed == 0.0f ? slowestSpeed : bandSpeed);
     const double high = carrierHz_ * lowPassRatio * (bandSpeed == 0.0f ? fastestSpeed : bandSpeed);
-    for (PairedBiquad& section : highPass_) assign(section, butterworth(low, sampleRate_, true));
+    assign(highPass_, butterworth(low, sampleRate_, true));
     assign(lowPass_, butterworth(high, sampleRate_, false));
 }
 
@@ -142,8 +142,7 @@ void SignalConditioner::process(const std::int16_t* in, std::int32_t frames, std
     float highestA = 0.0f, highestB = 0.0f;
     for (std::int32_t f = 0; f < frames; ++f) {
         double pair[2] = {static_cast<double>(in[2 * f]), static_cast<double>(in[2 * f + 1])};
-        highPass_[0](pair);
-        highPass_[1](pair);
+        highPass_(pair);
         hum_[0](pair);
         hum_[1](pair);
         for (int c = 0; c < 2; ++c) pair[c] = std::min(std::max(pair[c], -cut[c]), cut[c]);

@@ -93,8 +93,8 @@ private:
     // The gain's approach to its target, (1 - step)^(f + 1) at frame f of a chunk: written
     // out, the frames do not wait on one another.
     std::array<float, chunkFrames> gainApproach_{};
-    PairedBiquad highPass_[2];  // fourth order: DC and rumble go, the carrier's own low end stays
-    PairedBiquad hum_[2];       // the mains and its third harmonic
+    PairedBiquad highPass_;  // second order: DC and rumble go, the carrier's own low end stays
+    PairedBiquad hum_[2];    // the mains and its third harmonic
     PairedBiquad lowPass_;
     std::array<Channel, 2> channels_{};
     std::array<Filtered, 2> filtered_{};
