@@ -72,7 +72,6 @@ void assign(Biquad& section, const Coefficients& c) {
 void assign(PairedBiquad& section, const Coefficients& c) {
     section.b0 = c.b0;
     section.b1 = c.b1;
-    section.b2 = c.b2;
     section.a1 = c.a1;
     section.a2 = c.a2;
 }

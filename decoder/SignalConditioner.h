@@ -24,15 +24,17 @@ struct Biquad {
 
 // One section run on both channels of a pair at once: in double, which keeps the narrow
 // low notches exact, and side by side, which the processor does in one instruction.
+// Its zeros lie on the unit circle (b2 = b0), as every section of the front end's does.
 struct PairedBiquad {
-    double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+    double b0 = 1.0, b1 = 0.0, a1 = 0.0, a2 = 0.0;
     double s1[2] = {0.0, 0.0}, s2[2] = {0.0, 0.0};
 
     void operator()(double (&x)[2]) {
         for (int c = 0; c < 2; ++c) {
-            const double y = b0 * x[c] + s1[c];
+            const double scaled = b0 * x[c];
+            const double y = scaled + s1[c];
             s1[c] = b1 * x[c] - a1 * y + s2[c];
-            s2[c] = b2 * x[c] - a2 * y;
+            s2[c] = scaled - a2 * y;
             x[c] = y;
         }
     }
