@@ -153,7 +153,8 @@ void SignalConditioner::process(const std::int16_t* in, std::int32_t frames, std
     }
     // A late second channel: the first is delayed to meet it, and the other way round.
     const std::array<float, 2> delay = {std::max(skew_, 0.0f), std::max(-skew_, 0.0f)};
-    const std::array<std::int32_t, 2> whole = {static_cast<std::int32_t>(delay[0]), static_cast<std::int32_t>(delay[1])};
+    const std::array<std::int32_t, 2> whole = {static_cast<std::int32_t>(delay[0]),
+                                               static_cast<std::int32_t>(delay[1])};
     const std::array<float, 2> fraction = {delay[0] - static_cast<float>(whole[0]),
                                            delay[1] - static_cast<float>(whole[1])};
     measureSkew(frames, whole, fraction);

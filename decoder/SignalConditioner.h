@@ -82,7 +82,8 @@ private:
         void keepHistory(std::int32_t frames);
     };
     void tune(float bandSpeed);
-    void measureSkew(std::int32_t frames, const std::array<std::int32_t, 2>& whole, const std::array<float, 2>& fraction);
+    void measureSkew(std::int32_t frames, const std::array<std::int32_t, 2>& whole,
+                     const std::array<float, 2>& fraction);
 
     double carrierHz_ = 0.0;
     double sampleRate_ = 0.0;
