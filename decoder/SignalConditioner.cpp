@@ -35,6 +35,8 @@ constexpr float highestGain = 32.0f;  // 30 dB: a dead input is not raised to fu
 // the cartridge and the input, so it is learnt slowly and undone by delaying the other.
 constexpr double skewSeconds = 0.25;      // how fast the measured lateness is taken up
 constexpr double largestSkewSeconds = 1e-4;  // lateness beyond this is left as it is
+// Learnt over hundreds of chunks, the lateness needs no more than every few samples.
+constexpr std::int32_t skewStride = 4;
 
 struct Coefficients {
     double b0, b1, b2, a1, a2;
@@ -70,7 +72,6 @@ void assign(Biquad& section, const Coefficients& c) {
 void assign(PairedBiquad& section, const Coefficients& c) {
     section.b0 = c.b0;
     section.b1 = c.b1;
-    section.b2 = c.b2;
     section.a1 = c.a1;
     section.a2 = c.a2;
 }
@@ -86,12 +87,13 @@ void SignalConditioner::reset(double carrierHz, double sampleRate, int leadingCh
     leaderSign_ = leadingChannel == 0 ? -1.0f : 1.0f;
     speed_ = 0.0f;
     skew_ = 0.0f;
-    delays_ = {};
+    filtered_ = {};
     if (sampleRate <= 0.0) return;
-    largestSkew_ = static_cast<float>(std::min(largestSkewSeconds * sampleRate, Delay::length - 2.0));
+    largestSkew_ = static_cast<float>(std::min(largestSkewSeconds * sampleRate, history - 2.0));
     envelopeDecay_ = static_cast<float>(std::exp(-chunkFrames / (envelopeSeconds * sampleRate)));
-    gainStep_ = static_cast<float>(1.0 - std::exp(-1.0 / (gainSeconds * sampleRate)));
-    for (PairedBiquad* section : {&highPass_[0], &highPass_[1], &hum_[0], &hum_[1], &lowPass_}) section->clearState();
+    const double keep = std::exp(-1.0 / (gainSeconds * sampleRate));
+    for (std::int32_t f = 0; f < chunkFrames; ++f) gainApproach_[f] = static_cast<float>(std::pow(keep, f + 1));
+    for (PairedBiquad* section : {&highPass_, &hum_[0], &hum_[1], &lowPass_}) section->clearState();
     assign(hum_[0], notch(mainsHz, humNotchWidthHz, sampleRate));
     assign(hum_[1], notch(humHarmonic * mainsHz, humNotchWidthHz, sampleRate));
     for (Channel& ch : channels_) {
@@ -120,73 +122,84 @@ void SignalConditioner::tune(float bandSpeed) {
     if (sampleRate_ <= 0.0) return;
     const double low = carrierHz_ * highPassRatio * (bandSpeed == 0.0f ? slowestSpeed : bandSpeed);
     const double high = carrierHz_ * lowPassRatio * (bandSpeed == 0.0f ? fastestSpeed : bandSpeed);
-    for (PairedBiquad& section : highPass_) assign(section, butterworth(low, sampleRate_, true));
+    assign(highPass_, butterworth(low, sampleRate_, true));
     assign(lowPass_, butterworth(high, sampleRate_, false));
 }
 
 void SignalConditioner::process(const std::int16_t* in, std::int32_t frames, std::int16_t* out) {
     frames = std::clamp<std::int32_t>(frames, 0, chunkFrames);
-    // Two passes: the chunk's level sets the gain it is brought up by, so a needle drop
-    // is levelled from its first chunk on. Both channels in one loop: their filters are
-    // independent chains, which the processor runs side by side.
+    // Three passes: the filters, whose sections wait on the sample before and so run best
+    // with nothing else in the loop; the lateness; and the gain, set by the chunk's level so
+    // that a needle drop is levelled from its first chunk on. Both channels in one filter
+    // loop: their chains are independent, which the processor runs side by side.
     Channel& a = channels_[0];
     Channel& b = channels_[1];
-    const double cutA = std::max(clickFloor, a.envelope * clickHeadroom);
-    const double cutB = std::max(clickFloor, b.envelope * clickHeadroom);
-    // A late second channel: the first is delayed to meet it, and the other way round.
-    const float delayA = std::max(skew_, 0.0f), delayB = std::max(-skew_, 0.0f);
-    const auto wholeA = static_cast<std::int32_t>(delayA), wholeB = static_cast<std::int32_t>(delayB);
-    const float fractionA = delayA - static_cast<float>(wholeA), fractionB = delayB - static_cast<float>(wholeB);
+    const double cut[2] = {std::max(clickFloor, a.envelope * clickHeadroom),
+                           std::max(clickFloor, b.envelope * clickHeadroom)};
+    float* filteredA = filtered_[0].samples.data() + history;
+    float* filteredB = filtered_[1].samples.data() + history;
     float highestA = 0.0f, highestB = 0.0f;
-    float product = 0.0f, energyA = 0.0f, energyB = 0.0f;
     for (std::int32_t f = 0; f < frames; ++f) {
         double pair[2] = {static_cast<double>(in[2 * f]), static_cast<double>(in[2 * f + 1])};
-        highPass_[0](pair);
-        highPass_[1](pair);
+        highPass_(pair);
         hum_[0](pair);
         hum_[1](pair);
-        pair[0] = std::clamp(pair[0], -cutA, cutA);
-        pair[1] = std::clamp(pair[1], -cutB, cutB);
+        for (int c = 0; c < 2; ++c) pair[c] = std::min(std::max(pair[c], -cut[c]), cut[c]);
         lowPass_(pair);
-        const float x = delays_[0](static_cast<float>(pair[0]), wholeA, fractionA);
-        const float y = delays_[1](static_cast<float>(pair[1]), wholeB, fractionB);
-        highestA = std::max(highestA, std::fabs(x));
-        highestB = std::max(highestB, std::fabs(y));
-        product += x * y;
-        energyA += x * x;
-        energyB += y * y;
-        filtered_[2 * f] = x;
-        filtered_[2 * f + 1] = y;
+        filteredA[f] = static_cast<float>(pair[0]);
+        filteredB[f] = static_cast<float>(pair[1]);
+        highestA = std::max(highestA, std::fabs(filteredA[f]));
+        highestB = std::max(highestB, std::fabs(filteredB[f]));
     }
-    measureSkew(frames, product, energyA, energyB);
+    // A late second channel: the first is delayed to meet it, and the other way round.
+    const std::array<float, 2> delay = {std::max(skew_, 0.0f), std::max(-skew_, 0.0f)};
+    const std::array<std::int32_t, 2> whole = {static_cast<std::int32_t>(delay[0]),
+                                               static_cast<std::int32_t>(delay[1])};
+    const std::array<float, 2> fraction = {delay[0] - static_cast<float>(whole[0]),
+                                           delay[1] - static_cast<float>(whole[1])};
+    measureSkew(frames, whole, fraction);
     a.envelope = std::max(highestA, a.envelope * envelopeDecay_);
     b.envelope = std::max(highestB, b.envelope * envelopeDecay_);
-    const auto targetOf = [](const Channel& ch) {
-        return ch.envelope > targetLevel / highestGain ? targetLevel / ch.envelope : highestGain;
-    };
-    const float targetA = targetOf(a), targetB = targetOf(b);
-    // A gain far too high would clip a needle drop until it came down.
-    float gainA = targetA < a.gain * 0.5f ? targetA : a.gain;
-    float gainB = targetB < b.gain * 0.5f ? targetB : b.gain;
-    for (std::int32_t f = 0; f < frames; ++f) {
-        gainA += (targetA - gainA) * gainStep_;
-        gainB += (targetB - gainB) * gainStep_;
-        out[2 * f] = static_cast<std::int16_t>(std::clamp(filtered_[2 * f] * gainA, -32767.0f, 32767.0f));
-        out[2 * f + 1] = static_cast<std::int16_t>(std::clamp(filtered_[2 * f + 1] * gainB, -32767.0f, 32767.0f));
+    for (int c = 0; c < 2; ++c) {
+        Channel& ch = channels_[c];
+        const float target = ch.envelope > targetLevel / highestGain ? targetLevel / ch.envelope : highestGain;
+        // A gain far too high would clip a needle drop until it came down.
+        const float start = target < ch.gain * 0.5f ? target : ch.gain;
+        const Filtered& filtered = filtered_[c];
+        for (std::int32_t f = 0; f < frames; ++f) {
+            const float gain = target + (start - target) * gainApproach_[f];
+            const float x = filtered(f, whole[c], fraction[c]) * gain;
+            out[2 * f + c] = static_cast<std::int16_t>(std::clamp(x, -32767.0f, 32767.0f));
+        }
+        if (frames > 0) ch.gain = target + (start - target) * gainApproach_[frames - 1];
+        filtered_[c].keepHistory(frames);
     }
-    a.gain = gainA;
-    b.gain = gainB;
+}
+
+void SignalConditioner::Filtered::keepHistory(std::int32_t frames) {
+    std::copy(samples.begin() + frames, samples.begin() + frames + history, samples.begin());
 }
 
 // Two carriers a quarter cycle apart do not correlate; a channel late by r samples
 // correlates them by sin(w r), w the carrier in radians per sample, its sign set by which
 // channel leads and the direction of play. Only at speeds the band follows, where the
 // carrier is known.
-void SignalConditioner::measureSkew(std::int32_t frames, double product, double energyA, double energyB) {
+void SignalConditioner::measureSkew(std::int32_t frames, const std::array<std::int32_t, 2>& whole,
+                                    const std::array<float, 2>& fraction) {
     const float magnitude = std::fabs(speed_);
-    const double floor = static_cast<double>(clickFloor) * clickFloor * frames / 8.0;
-    if (magnitude < slowestSpeed || magnitude > fastestSpeed || energyA < floor || energyB < floor) return;
-    const double correlation = std::clamp(product / std::sqrt(energyA * energyB), -1.0, 1.0);
+    if (magnitude < slowestSpeed || magnitude > fastestSpeed) return;
+    float product = 0.0f, energyA = 0.0f, energyB = 0.0f;
+    std::int32_t measured = 0;
+    for (std::int32_t f = 0; f < frames; f += skewStride, ++measured) {
+        const float x = filtered_[0](f, whole[0], fraction[0]);
+        const float y = filtered_[1](f, whole[1], fraction[1]);
+        product += x * y;
+        energyA += x * x;
+        energyB += y * y;
+    }
+    const double floor = static_cast<double>(clickFloor) * clickFloor * measured / 8.0;
+    if (energyA < floor || energyB < floor) return;
+    const double correlation = std::clamp(product / std::sqrt(static_cast<double>(energyA) * energyB), -1.0, 1.0);
     const double radiansPerSample = 2.0 * std::numbers::pi * carrierHz_ * magnitude / sampleRate_;
     const double late = std::asin(correlation) / radiansPerSample * leaderSign_ * (speed_ > 0.0f ? 1.0 : -1.0);
     const double rate = frames / (skewSeconds * sampleRate_);

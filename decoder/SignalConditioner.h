@@ -24,15 +24,17 @@ struct Biquad {
 
 // One section run on both channels of a pair at once: in double, which keeps the narrow
 // low notches exact, and side by side, which the processor does in one instruction.
+// Its zeros lie on the unit circle (b2 = b0), as every section of the front end's does.
 struct PairedBiquad {
-    double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+    double b0 = 1.0, b1 = 0.0, a1 = 0.0, a2 = 0.0;
     double s1[2] = {0.0, 0.0}, s2[2] = {0.0, 0.0};
 
     void operator()(double (&x)[2]) {
         for (int c = 0; c < 2; ++c) {
-            const double y = b0 * x[c] + s1[c];
+            const double scaled = b0 * x[c];
+            const double y = scaled + s1[c];
             s1[c] = b1 * x[c] - a1 * y + s2[c];
-            s2[c] = b2 * x[c] - a2 * y;
+            s2[c] = scaled - a2 * y;
             x[c] = y;
         }
     }
@@ -67,21 +69,21 @@ private:
         float envelope = 0.0f;  // the carrier's peak level, decaying slowly
         float gain = 1.0f;
     };
-    // A short delay line read between samples.
-    struct Delay {
-        static constexpr std::int32_t length = 16;  // a power of two
-        std::array<float, length> line{};
-        std::int32_t newest = 0;
-        float operator()(float x, std::int32_t whole, float fraction) {
-            newest = (newest + 1) & (length - 1);
-            line[newest] = x;
-            const float a = line[(newest - whole) & (length - 1)];
-            const float b = line[(newest - whole - 1) & (length - 1)];
+    // Each channel's conditioned samples, after the last few of the chunk before: the
+    // earlier channel is read that many samples back, between samples.
+    static constexpr std::int32_t history = 16;
+    struct Filtered {
+        std::array<float, history + chunkFrames> samples{};
+        float operator()(std::int32_t frame, std::int32_t whole, float fraction) const {
+            const float a = samples[history + frame - whole];
+            const float b = samples[history + frame - whole - 1];
             return a + (b - a) * fraction;
         }
+        void keepHistory(std::int32_t frames);
     };
     void tune(float bandSpeed);
-    void measureSkew(std::int32_t frames, double product, double energyA, double energyB);
+    void measureSkew(std::int32_t frames, const std::array<std::int32_t, 2>& whole,
+                     const std::array<float, 2>& fraction);
 
     double carrierHz_ = 0.0;
     double sampleRate_ = 0.0;
@@ -90,14 +92,15 @@ private:
     float leaderSign_ = 1.0f;  // how the pair's correlation reads a late second channel
     float skew_ = 0.0f;        // samples
     float largestSkew_ = 0.0f;
-    std::array<Delay, 2> delays_{};
     float envelopeDecay_ = 1.0f;  // per chunk
-    float gainStep_ = 1.0f;       // per sample, towards the target gain
-    PairedBiquad highPass_[2];  // fourth order: DC and rumble go, the carrier's own low end stays
-    PairedBiquad hum_[2];       // the mains and its third harmonic
+    // The gain's approach to its target, (1 - step)^(f + 1) at frame f of a chunk: written
+    // out, the frames do not wait on one another.
+    std::array<float, chunkFrames> gainApproach_{};
+    PairedBiquad highPass_;  // second order: DC and rumble go, the carrier's own low end stays
+    PairedBiquad hum_[2];    // the mains and its third harmonic
     PairedBiquad lowPass_;
     std::array<Channel, 2> channels_{};
-    std::array<float, 2 * chunkFrames> filtered_{};
+    std::array<Filtered, 2> filtered_{};
 };
 
 }  // namespace platora

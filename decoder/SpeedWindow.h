@@ -41,6 +41,10 @@ public:
         return Sign::unsure;
     }
 
+    // estimate(length, 0) from the fixed-point sum: the same within a few roundings, and
+    // formed at once. Only while sign() is not unsure.
+    float quickEstimate() const { return static_cast<float>(length * fixedScale / static_cast<double>(fixedSum_)); }
+
     // Term k (0 = newest) of the estimate's window as it stood `age` pushes ago; the window
     // starts with the term pushed before the newest. k + age < 63.
     double term(int k, int age) const { return terms_[(newest_ - age - 1 - k) & mask]; }

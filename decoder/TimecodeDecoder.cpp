@@ -34,8 +34,10 @@ constexpr double slopeSpanMs = 20.0;     // frames this far apart give the frame
 constexpr double slopeStaleMs = 200.0;   // older than this, it no longer describes the record
 constexpr double plausibleSpeedRatio = 0.25;  // the frames' speed is trusted this close to the peaks'
 // Frame intervals without a frame before reckoning starts: late enough that a frame on
-// time is never overtaken, early enough that a lost one costs no more than its own frame.
-constexpr double overdueFrames = 1.1;
+// time is never overtaken (on a clean record they come within 1.5 % of their interval),
+// early enough that a lost one costs no more than its own frame, which for the shorter
+// Mixvibes frame is 4.5 % more than its interval.
+constexpr double overdueFrames = 1.03;
 
 void storeRelaxed(std::atomic<float>& field, float value) { field.store(value, std::memory_order_relaxed); }
 void storeRelaxed(std::atomic<std::int32_t>& field, std::int32_t value) { field.store(value, std::memory_order_relaxed); }
@@ -62,7 +64,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     frameReadSinceReset = false;
     setPosition(0.0);
     positionTime = -1.0;
-    speed.set(1.0f);
+    publish(1.0f);
     conditioner.reset(carrierHz(), rate, leadingChannel());
     guard.reset(frameSeconds());
     slopeFromTime = frameSpeedTime = -1.0;
@@ -138,7 +140,7 @@ void TimecodeDecoder::conditionAndTrack(const std::int16_t* samples, std::int32_
     const std::int32_t frames = count / 2;
     for (std::int32_t done = 0; done < frames;) {
         const std::int32_t n = std::min(frames - done, SignalConditioner::chunkFrames);
-        conditioner.followSpeed(speed.get());
+        conditioner.followSpeed(currentSpeed());
         conditioner.process(samples + 2 * done, n, conditioned.data());
         trackSamples(conditioned.data(), 2 * n);
         done += n;
@@ -340,8 +342,8 @@ void TimecodeDecoder::followFrameSpeed(double newPosition, double timeMs) {
 }
 
 // The frames' speed while it is fresh and the peaks agree on the direction, else the peaks'.
-double TimecodeDecoder::reckoningSpeed() const {
-    const double peakSpeed = speed.get();
+double TimecodeDecoder::reckoningSpeed() {
+    const double peakSpeed = currentSpeed();
     const bool fresh = frameSpeedTime >= 0.0 && timeBase - frameSpeedTime <= slopeStaleMs;
     const bool plausible = std::fabs(frameSpeed - peakSpeed) <= plausibleSpeedRatio * std::fabs(peakSpeed);
     return fresh && plausible ? frameSpeed : peakSpeed;
@@ -350,7 +352,7 @@ double TimecodeDecoder::reckoningSpeed() const {
 // Moves the position on by the speed once a frame is overdue on a record that plays
 // forward; backwards the step-backs move it, and a stopped record stays where it is.
 void TimecodeDecoder::reckon() {
-    if (!frameReadSinceReset || !(speed.get() > 0.0f)) return;
+    if (!frameReadSinceReset || !(currentSpeed() > 0.0f)) return;
     const double v = reckoningSpeed();
     if (!(v > 0.0)) return;
     const double frameMs = frameSeconds() * msPerSecond / v;
@@ -397,7 +399,7 @@ void TimecodeDecoder::stepBack() {
 
 // Without it a stopped hand or a dead input would read as a record still playing.
 void TimecodeDecoder::applyStopRule() {
-    if (history.size() == 0 || timeBase - history[0].time > stoppedAfterMs) speed.set(0.0f);
+    if (history.size() == 0 || timeBase - history[0].time > stoppedAfterMs) publish(0.0f);
     if (!frameReadSinceReset || timeBase - lastFrameTime > noFramesAfterMs) {
         storeRelaxed(timecodesPerSecond, 0);
         storeRelaxed(framesInWindow, 0);
@@ -442,9 +444,25 @@ bool TimecodeDecoder::estimateSpeed() {
     if (sign != SpeedWindow::Sign::unsure) return sign == SpeedWindow::Sign::positive;
     // In doubt the float sum itself decides.
     const float value = speedWindow.estimate(n, 0);
-    speed.set(value);
+    publish(value);
     unpublishedSpeedTerms = 0;
     return value > 0.0f;
+}
+
+void TimecodeDecoder::publish(float value) {
+    speed.set(value);
+    currentSpeed_ = value;
+    currentSpeedStale = false;
+}
+
+// The published speed as the robust stages use it: forming the published sum costs a
+// chain of additions, so the fixed-point sum stands in for it whenever it can.
+float TimecodeDecoder::currentSpeed() {
+    if (currentSpeedStale) {
+        currentSpeed_ = speed.get();
+        currentSpeedStale = false;
+    }
+    return currentSpeed_;
 }
 
 // age: pushes since the estimate was made.
@@ -452,8 +470,12 @@ void TimecodeDecoder::publishSpeed(int age) {
     if (unpublishedSpeedTerms == 0) return;
     if (age == 0) {
         speed.set(speedWindow, unpublishedSpeedTerms);  // readers form the sum
+        const bool quick =
+            unpublishedSpeedTerms == SpeedWindow::length && speedWindow.sign() != SpeedWindow::Sign::unsure;
+        if (quick) currentSpeed_ = speedWindow.quickEstimate();
+        currentSpeedStale = !quick;
     } else {
-        speed.set(speedWindow.estimate(unpublishedSpeedTerms, age));
+        publish(speedWindow.estimate(unpublishedSpeedTerms, age));
     }
     unpublishedSpeedTerms = 0;
 }

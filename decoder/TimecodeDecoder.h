@@ -107,7 +107,7 @@ private:
     void conditionAndTrack(const std::int16_t* samples, std::int32_t count);
     bool admitFrame(double newPosition);
     void followFrameSpeed(double newPosition, double timeMs);
-    double reckoningSpeed() const;
+    double reckoningSpeed();
     void reckon();
     double carrierHz() const;
     int leadingChannel() const;  // the channel whose cycle comes first on a record played forward
@@ -121,6 +121,8 @@ private:
     double speedTerm() const;
     bool estimateSpeed();
     void publishSpeed(int age);
+    void publish(float value);
+    float currentSpeed();  // what getSpeed returns, to within rounding
     bool windowBit(int position) const;  // position 0 is the oldest peak of the frame window
     bool readFrame(double& newPosition);
     void stepBack();
@@ -137,6 +139,8 @@ private:
     // Whole ms, truncated; 64 bits so a stream of years cannot overflow it.
     std::atomic<std::int64_t> tpsWindowStart{0};
     PublishedSpeed speed;
+    float currentSpeed_ = 1.0f;
+    bool currentSpeedStale = false;
     std::atomic<float> position{0.0f};
     std::atomic<std::int32_t> level{0};
     Peak trough[2];
