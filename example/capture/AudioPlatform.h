@@ -13,6 +13,9 @@ namespace platora {
 // by the controller.
 std::vector<RtAudio::Api> platformApis();
 
+// What to check when no device is listed, in the platform's terms.
+extern const char* const noDeviceHint;
+
 // The priority asked of RtAudio with RTAUDIO_SCHEDULE_REALTIME: above desktop work,
 // below an audio server's own threads.
 inline constexpr int realtimePriority = 70;

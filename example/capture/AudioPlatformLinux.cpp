@@ -16,6 +16,9 @@ snd_lib_error_handler_t previousHandler = nullptr;
 
 }  // namespace
 
+const char* const noDeviceHint =
+    "is a JACK server running, is there an ALSA capture device, is the user in the audio group?";
+
 std::vector<RtAudio::Api> platformApis() { return {RtAudio::UNIX_JACK, RtAudio::LINUX_ALSA}; }
 
 bool realtimeGranted(RtAudio::Api api)

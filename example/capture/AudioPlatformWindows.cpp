@@ -2,6 +2,9 @@
 
 namespace platora {
 
+const char* const noDeviceHint =
+    "is a recording device connected, and enabled on the Recording tab of the Windows sound settings?";
+
 std::vector<RtAudio::Api> platformApis() { return {RtAudio::WINDOWS_ASIO, RtAudio::WINDOWS_DS}; }
 
 // RtAudio raises its DirectSound thread's priority, which Windows grants; ASIO's thread is the driver's.

@@ -25,9 +25,6 @@ public:
     static constexpr unsigned int numberOfBuffers = 8;
     // The name a JACK stream's client shows in patchbays.
     static constexpr const char* clientName = "platora";
-    // What to check when no device is listed.
-    static constexpr const char* noDeviceHint =
-        "is a JACK server running, is there an ALSA capture device, is the user in the audio group?";
 
     // Lists the devices with at least two input channels of the platform's APIs
     // (AudioPlatform.h): ASIO, then DirectSound on Windows; JACK, then ALSA elsewhere.

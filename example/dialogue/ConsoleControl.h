@@ -43,8 +43,10 @@ void clearScreen();
 // The next output starts at the given 0-based column and row; negatives count as 0.
 void setCursorPosition(std::int16_t column, std::int16_t row);
 
-// The size of the terminal standard output goes to, in character cells; 80 x 24 when
-// standard output is no terminal or its size is not known.
+// The size of the terminal standard output goes to, in character cells; the fallback size
+// when standard output is no terminal or its size is not known.
+inline constexpr int fallbackColumns = 80;
+inline constexpr int fallbackRows = 24;
 void terminalSize(int& columns, int& rows);
 
 }  // namespace platora

@@ -75,8 +75,8 @@ void setCursorPosition(std::int16_t column, std::int16_t row) {
 void terminalSize(int& columns, int& rows) {
     winsize size{};
     const bool known = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0;
-    columns = known ? size.ws_col : 80;
-    rows = known ? size.ws_row : 24;
+    columns = known ? size.ws_col : fallbackColumns;
+    rows = known ? size.ws_row : fallbackRows;
 }
 
 }  // namespace platora

@@ -85,8 +85,8 @@ void setCursorPosition(std::int16_t column, std::int16_t row) {
 void terminalSize(int& columns, int& rows) {
     CONSOLE_SCREEN_BUFFER_INFO info{};
     const bool known = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) != 0;
-    columns = known ? info.srWindow.Right - info.srWindow.Left + 1 : 80;
-    rows = known ? info.srWindow.Bottom - info.srWindow.Top + 1 : 24;
+    columns = known ? info.srWindow.Right - info.srWindow.Left + 1 : fallbackColumns;
+    rows = known ? info.srWindow.Bottom - info.srWindow.Top + 1 : fallbackRows;
 }
 
 }  // namespace platora

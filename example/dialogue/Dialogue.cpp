@@ -60,7 +60,7 @@ bool Dialogue::chooseDevice() {
     const int count = controller->deviceCount();
     if (count == 0) {
         std::printf("Error: No recording device found!\n");
-        std::printf("Check: %s\n", CaptureController::noDeviceHint);
+        std::printf("Check: %s\n", noDeviceHint);
         std::printf("Press <Enter> to quit the application.\n");
         pauseForKey();
         return false;

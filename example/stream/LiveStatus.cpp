@@ -45,7 +45,7 @@ constexpr int scopeRowsMax = 8;
 double carrierOf(std::int32_t type) { return vinylFormat(static_cast<VinylType>(type)).carrierHz; }
 VinylType otherType(std::int32_t type) { return type == Mixvibes ? FinalScratch : Mixvibes; }
 
-bool near(double hz, double carrier) { return std::fabs(hz - carrier) <= carrierTolerance * carrier; }
+bool closeToCarrier(double hz, double carrier) { return std::fabs(hz - carrier) <= carrierTolerance * carrier; }
 
 std::size_t louder(const DeckMeasures& m) { return m.level[1] > m.level[0] ? 1 : 0; }
 
@@ -76,7 +76,8 @@ DeckState judge(const DeckMeasures& m)
     if (turning && level < tooQuietLevel) return DeckState::tooQuiet;
     if (turning && m.timecodesPerSecond == 0) {
         const std::int32_t other = otherType(m.vinylType);
-        if (near(m.carrierHz[loud], carrierOf(other)) && !near(m.carrierHz[loud], carrierOf(m.vinylType)))
+        const double hz = m.carrierHz[loud];
+        if (closeToCarrier(hz, carrierOf(other)) && !closeToCarrier(hz, carrierOf(m.vinylType)))
             return DeckState::wrongType;
         if (m.framesNotInTable > 0) return DeckState::notInTable;
         // Before noisy: played backwards, the bits read are no better than noise.
@@ -176,7 +177,7 @@ void DeckWatch::findType(Deck& deck)
         return;
     }
     const double hz = now.carrierHz[louder(now)];
-    if (!near(hz, carrierOf(otherType(type))) || near(hz, carrierOf(type))) {
+    if (!closeToCarrier(hz, carrierOf(otherType(type))) || closeToCarrier(hz, carrierOf(type))) {
         otherCarrierUpdates = 0;
         return;
     }

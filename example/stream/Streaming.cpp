@@ -321,7 +321,7 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
     const bool quiet = settings.report == StreamReport::quiet;
     const std::int32_t device = controller.findDevice(settings.device);
     if (device < 0 && controller.deviceCount() == 0)
-        return failure(std::string("no input device at all: ") + CaptureController::noDeviceHint);
+        return failure(std::string("no input device at all: ") + noDeviceHint);
     if (device < 0) return failure("no input device \"" + settings.device + "\" (see --list-devices)");
     const std::string deviceName = controller.getName(device);
     const bool opened = controller.streamOpen();

@@ -56,7 +56,9 @@ class MixvibesStreaming(FollowsTheRecord, E2ETest):
     LEVEL = 0.2  # the auto-gain has to raise it
     # Forward, slowing to half speed, backwards, forward again; then from the start.
     PROFILE = "1:4,1->0.5:1,0.5:1,0.5->-1:0.5,-1:1.5,-1->1:0.5,1:2"
-    PLAY_SECONDS = 13.0  # past the loop's jump back to the start at 10.5 s
+    # However long the dialogue took, the values sent cover every part of the loop, its jump
+    # back to the start, and a whole count window at nominal speed.
+    STREAM_SECONDS = sum(float(part.split(":")[1]) for part in PROFILE.split(",")) + TPS_WINDOW_SECONDS
     DEVICE, API = PLAYER, "LINUX_JACK"  # the device that captures the record
     REJOINS = True  # then the server is killed and a new one started under its name
 
@@ -84,7 +86,7 @@ class MixvibesStreaming(FollowsTheRecord, E2ETest):
         self.assertIn("> with a calibration value of: 1.07\r\n", screen)
         self.assertIn(f"> Streaming OSC data to 127.0.0.1:{receiver.port}\r\n", screen)
 
-        time.sleep(max(0.0, play_began + self.PLAY_SECONDS - time.time()))
+        time.sleep(self.STREAM_SECONDS)
         killed = restarted = math.inf
         if self.REJOINS:
             killed = time.time() - play_began
@@ -182,7 +184,6 @@ class MixvibesStreamingOnWindows(MixvibesStreaming):
     ports through ALSA's default device (alsa-lib's JACK plugin) to Wine's DirectSound."""
     DEVICE, API = "In: default", "WINDOWS_DS"  # Wine's name for ALSA's default capture device
     REJOINS = False
-    PLAY_SECONDS = 26.0  # the dialogue under Wine takes seconds: a whole second loop after it
 
     def start_server(self):
         if not os.path.isfile(os.environ.get("PLATORA_ALSA_JACK_PLUGIN", "")):

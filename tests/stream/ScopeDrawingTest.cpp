@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <numbers>
 #include <string>
 #include <vector>
 
@@ -23,7 +26,7 @@ Points snapshot(const std::vector<ScopeTap::Point>& given) {
 Points ring(double level, double squareness) {
     std::vector<ScopeTap::Point> given;
     for (std::size_t i = 0; i < ScopeTap::points; ++i) {
-        const double phase = 2 * M_PI * i / ScopeTap::points;
+        const double phase = 2 * std::numbers::pi * i / ScopeTap::points;
         const auto at = [&](double v) {
             return static_cast<std::int16_t>(std::clamp(level * squareness * v, -1.0, 1.0) * 32767);
         };
