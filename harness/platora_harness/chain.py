@@ -385,9 +385,9 @@ class Generator(_Part):
         return super().stop(sig)
 
     def read_manifest(self):
-        """The ground truth rows as (time_s, position_s, speed); read after stop()."""
+        """The ground truth rows as (frame, time_s, position_s, speed); read after stop()."""
         with open(self.manifest_path, newline="") as manifest:
-            return [(float(r["time_s"]), float(r["position_s"]), float(r["speed"]))
+            return [(int(r["frame"]), float(r["time_s"]), float(r["position_s"]), float(r["speed"]))
                     for r in csv.DictReader(manifest)]
 
 
@@ -494,7 +494,22 @@ class Truth:
     ONSET_UNCERTAINTY_SECONDS = 0.03
 
     def __init__(self, rows):
-        self.times, self.positions, self.speeds = (list(column) for column in zip(*rows))
+        self.frames, self.times, self.positions, self.speeds = (list(column) for column in zip(*rows))
+        # When each period began and where the record stood then. A period is played whole,
+        # so a stall that moved the manifest's time on lies between two.
+        self.period_starts, self.period_positions = [], []
+        for start in range(0, self.frames[-1] + 1, PERIOD_FRAMES):
+            after = bisect.bisect_left(self.frames, start)
+            before = max(after - 1, 0)
+            share = (start - self.frames[before]) / max(self.frames[after] - self.frames[before], 1)
+            self.period_starts.append(self.times[after] - (self.frames[after] - start) / SAMPLE_RATE_HZ)
+            self.period_positions.append(self.positions[before]
+                                         + share * (self.positions[after] - self.positions[before]))
+
+    def period_began(self, time):
+        """When the period under way at this time began, and where the record stood then."""
+        i = max(bisect.bisect_right(self.period_starts, time) - 1, 0)
+        return self.period_starts[i], self.period_positions[i]
 
     def _span(self, start, stop):
         return bisect.bisect_left(self.times, start), bisect.bisect_right(self.times, stop)

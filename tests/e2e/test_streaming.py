@@ -308,12 +308,13 @@ class TwoDecksOnTheCommandLine(FollowsTheRecord, E2ETest):
         sent = [(arrival, value) for arrival, address, value in messages if address == "/scratch/pos"]
         per_second = (len(sent) - 1) / (sent[-1][0] - sent[0][0])
         self.assertTrue(rate[0] <= per_second <= rate[1], f"{per_second:.0f} cycles a second")
-        # The dummy server hands a period to its clients when the period begins, and the records
-        # reach the capture through the probe a period after they were played: so the newest
-        # sample any decoder can have seen is the one at the start of the current period.
-        period = chain.PERIOD_FRAMES / chain.SAMPLE_RATE_HZ
-        newest = [(math.floor(arrival / period) * period, value) for arrival, value in sent]
-        distances = sorted(abs(value - truth.position_at(time)) for time, value in newest
+        # The dummy server hands a period to its clients when the period begins, and RtAudio
+        # passes a JACK period on to its callback in the next one: so the newest sample any
+        # decoder can have seen is the one the record played at the start of the current
+        # period. The periods are the record's own: a stalled machine shifts them off the
+        # wall clock's count since play began.
+        newest = [truth.period_began(arrival) + (value,) for arrival, value in sent]
+        distances = sorted(abs(value - position) for time, position, value in newest
                            if truth.speed_held(time - 0.5, time, truth.speeds[0]))
         median = statistics.median(distances)
         measured(f"{'interpolated' if interpolated else 'decoded'} position to the record's newest sample: median "

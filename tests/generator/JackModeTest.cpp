@@ -113,7 +113,9 @@ TEST_F(JackMode, WaitsSilentlyForItsTimecodePortsThenPlaysTheProfileFromItsFirst
     for (std::string line; std::getline(manifest, line);) lines.push_back(line);
     ASSERT_EQ(lines.size(), 1u + 44100 / 44 + 1 + 1);
     EXPECT_EQ(lines[1], "0,0.000000,2.500000000,1.000000");
-    EXPECT_EQ(lines.back(), "44100,1.000000,3.500000000,1.000000");
+    // Its time is the server's: a machine that stalled meanwhile moves it on.
+    EXPECT_EQ(lines.back().substr(0, 6), "44100,");
+    EXPECT_EQ(lines.back().substr(lines.back().size() - 21), ",3.500000000,1.000000");
     EXPECT_EQ(std::filesystem::file_size(dir / "live.table"), 8000u);
 }
 

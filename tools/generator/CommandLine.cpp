@@ -34,7 +34,8 @@ shell): '1:5,1->-1:2,0:1,-0.5:2'.
 Channels: for Mixvibes channel 1 leads (cos), for FinalScratch channel 2 leads.
 Manifest: CSV with the header frame,time_s,position_s,speed; one row every rate/1000
 frames (44 at 44100 Hz) from frame 0, and one for the state after the last frame.
-time_s counts from the first sample (with --jack, from the moment play began);
+time_s counts from the first sample (with --jack, on the server's clock from the moment
+play began: cycles a stalled machine missed move it on while the frames go on);
 position_s is the record position in seconds, as the decoder reports it.
 Mixvibes frames exist for positions 0 to 961.2 s, FinalScratch frames for the table's rows.)";
 

@@ -1,6 +1,7 @@
 #include "JackPlayer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <thread>
 
 namespace platora {
@@ -8,6 +9,9 @@ namespace platora {
 namespace {
 
 constexpr float floatFullScale = 32768.0f;
+constexpr double microsecondsPerSecond = 1e6;
+// Cycles start this far off the frames' own time only when one was missed; below it is jitter.
+constexpr double missedCycleShare = 0.25;
 
 void quiet(const char*) {}
 
@@ -119,8 +123,17 @@ int JackPlayer::processBlock(jack_nframes_t frames) {
     for (std::int32_t c = 0; c < channels_; ++c) out[c] = static_cast<float*>(jack_port_get_buffer(ports_[c], frames));
 
     bool finished = finished_.load(std::memory_order_relaxed);
-    if (!playing_ && !finished && timecodeConnected()) playing_ = true;
-    auto push = [this](const ManifestRow& row) { pushRow(row); };
+    // The wall clock, not the cycle times: those follow a filter that takes seconds to settle after a stall.
+    const jack_time_t now = jack_get_time();
+    if (!playing_ && !finished && timecodeConnected()) {
+        playing_ = true;
+        playStart_ = now;
+    }
+    if (playing_) followServerClock(now);
+    auto push = [this](ManifestRow row) {
+        row.time += missedSeconds_;
+        pushRow(row);
+    };
 
     std::size_t done = 0;
     while (playing_ && !finished && done < frames) {
@@ -134,7 +147,7 @@ int JackPlayer::processBlock(jack_nframes_t frames) {
         done += piece;
         framesPlayed_.store(generator_->framesRendered(), std::memory_order_relaxed);
         if (lengthFrames_ > 0 && generator_->framesRendered() >= lengthFrames_) {
-            pushRow(generator_->state());
+            push(generator_->state());
             finished = true;
             finished_.store(true, std::memory_order_relaxed);
         }
@@ -142,6 +155,20 @@ int JackPlayer::processBlock(jack_nframes_t frames) {
     // Before the connections and after the end: silence.
     for (std::int32_t c = 0; c < channels_; ++c) std::fill(out[c] + done, out[c] + frames, 0.0f);
     return 0;
+}
+
+void JackPlayer::followServerClock(jack_time_t now) {
+    const double rate = generator_->settings().sampleRate;
+    const double sinceStart = static_cast<double>(static_cast<std::int64_t>(now - playStart_)) / microsecondsPerSecond;
+    const double late = sinceStart - static_cast<double>(generator_->framesRendered()) / rate;
+    const double period = static_cast<double>(jack_get_buffer_size(client_)) / rate;
+    // After a miss the earliest wake-up since tells it best: a cycle may begin late, never early.
+    if (std::fabs(late - missedSeconds_) > missedCycleShare * period) {
+        missedSeconds_ = late;
+        missed_ = true;
+    } else if (missed_) {
+        missedSeconds_ = std::min(missedSeconds_, late);
+    }
 }
 
 }  // namespace platora

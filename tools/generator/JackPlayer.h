@@ -16,7 +16,9 @@ namespace platora {
 // Plays a generator live into a JACK server, one output port per channel (out_1 ..).
 // It stays silent, without advancing the signal, until every timecode port (the last
 // two) has a connection; from then on it plays, so a capture sees the signal from its
-// first sample. The process callback renders into a fixed buffer and hands manifest
+// first sample. The manifest's time is the server's since play began: a stalled machine
+// holds the whole graph, or the player misses cycles, while the frames go on where they
+// stopped, so the time moves on by what was missed. The process callback renders into a fixed buffer and hands manifest
 // rows to the main thread through a single-producer ring of atomics; it allocates
 // nothing and locks nothing.
 // All operations except the callbacks belong to one (main) thread.
@@ -59,6 +61,7 @@ private:
     static void shutdown(void* self);
 
     int processBlock(jack_nframes_t frames);
+    void followServerClock(jack_time_t now);
     bool timecodeConnected() const;
     void pushRow(const ManifestRow& row);
 
@@ -70,6 +73,11 @@ private:
     bool active_ = false;
     std::array<std::int16_t, chunkFrames * maxChannels> scratch_{};
     bool playing_ = false;  // process thread only
+    // Process thread only: when the first cycle played woke, and how much later than the frames
+    // played since then the cycles wake, once one was missed.
+    jack_time_t playStart_ = 0;
+    double missedSeconds_ = 0.0;
+    bool missed_ = false;
     std::vector<ManifestRow> rows_;  // the ring; sized before activation
     std::atomic<std::size_t> rowsWritten_{0};  // written by the process thread, release
     std::atomic<std::size_t> rowsRead_{0};     // written by the main thread, release
