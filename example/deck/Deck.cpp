@@ -2,6 +2,7 @@
 
 #include "InputConditioning.h"
 
+#include <chrono>
 #include <cmath>
 
 namespace platora {
@@ -9,6 +10,13 @@ namespace platora {
 namespace {
 
 constexpr double msPerSecond = 1000.0;
+constexpr double nsPerMs = 1e6;
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 std::int16_t lowSixteenBits(float gain)
 {
@@ -24,6 +32,7 @@ Deck::Deck(std::int32_t pair) : pair_(pair) {}
 
 void Deck::reset(std::int32_t sampleRate)
 {
+    decoder_.setDecodingMode(decodingMode);  // the decoder takes a mode cleanly only at a reset
     decoder_.reset(sampleRate);
     position.store(decoder_.getPosition(), std::memory_order_relaxed);
 }
@@ -51,10 +60,23 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
     position.store(static_cast<float>(value), std::memory_order_relaxed);
 }
 
+void Deck::holdPosition()
+{
+    heldPosition.store(getPosition(), std::memory_order_relaxed);
+    heldAgeMs.store(decoder_.getPositionAgeMs(), std::memory_order_relaxed);
+    heldSinceNs.store(nowNs(), std::memory_order_relaxed);
+}
+
 DeckReading Deck::reading(bool inputLost) const
 {
-    if (inputLost) return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0};
-    return {getPosition(), getSpeed(), getTimecodesPerSecond(), getLevel()};
+    if (inputLost) {
+        // No block ages the decoder's position now, so the held one ages by the clock.
+        float age = heldAgeMs.load(std::memory_order_relaxed);
+        if (age >= 0.0f)
+            age += static_cast<float>(static_cast<double>(nowNs() - heldSinceNs.load(std::memory_order_relaxed)) / nsPerMs);
+        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0, age};
+    }
+    return {getPosition(), getSpeed(), getTimecodesPerSecond(), getLevel(), decoder_.getPositionAgeMs()};
 }
 
 }  // namespace platora

@@ -14,13 +14,14 @@ struct DeckReading {
     float speed;     // 1.0 is nominal, negative backwards
     std::int32_t timecodesPerSecond;
     std::int32_t level;  // the larger swing of the pair, in 16-bit sample units
+    float ageMs;  // since a frame last set the position; negative before the first frame
 };
 
 // One turntable: a channel pair of the stream, the conditioning of that pair and its
 // decoder. The dialogue streams one deck, stage mode several.
 //
-// Threads: process runs on the audio thread. Pair, vinyl type, code table and interpolation
-// are set on the main thread while no stream runs; gain, RIAA and calibration at any time.
+// Threads: process runs on the audio thread. Pair, vinyl type, code table, decoding mode and
+// interpolation are set on the main thread while no stream runs; gain, RIAA and calibration at any time.
 // The getters are relaxed atomics: any thread, values may mix blocks.
 class Deck {
 public:
@@ -38,6 +39,8 @@ public:
     TimecodeDecoder& decoder() { return decoder_; }
     const TimecodeDecoder& decoder() const { return decoder_; }
     void setVinylType(std::int32_t type);
+    // Taken by the decoder at the next reset (faithful until set).
+    void setDecodingMode(DecodingMode mode) { decodingMode = mode; }
     // Any thread, while a stream runs: the decoder takes the type before its next block.
     void requestVinylType(std::int32_t type) { requestedType.store(type, std::memory_order_relaxed); }
     std::int32_t vinylType() const { return requestedType.load(std::memory_order_relaxed); }
@@ -54,9 +57,9 @@ public:
     void setInterpolation(bool on) { interpolate = on; }
 
     // Main thread, when the input is lost: keeps the position the lost readings give.
-    void holdPosition() { heldPosition.store(getPosition(), std::memory_order_relaxed); }
+    void holdPosition();
     // inputLost: speed, timecodes per second and level 0, the position held as it was when
-    // the input went.
+    // the input went, its age growing since.
     DeckReading reading(bool inputLost) const;
 
     // Audio thread: conditions this deck's pair of `frames` frames of `channelCount`
@@ -74,10 +77,13 @@ private:
     TimecodeDecoder decoder_;
     std::int32_t pair_;
     bool interpolate = false;
+    DecodingMode decodingMode = DecodingMode::faithful;
     std::atomic<std::int16_t> preampGain_{1};
     std::atomic<bool> riaaEnabled{false};
     std::atomic<float> position{0.0f};
     std::atomic<float> heldPosition{0.0f};
+    std::atomic<float> heldAgeMs{-1.0f};
+    std::atomic<std::int64_t> heldSinceNs{0};  // steady clock
     std::atomic<std::int32_t> requestedType{FinalScratch};
     SignalDiagnosis diagnosis_;
     ScopeTap scope_;

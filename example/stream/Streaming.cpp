@@ -117,12 +117,15 @@ private:
 };
 
 // One thread at a time sends: OscSender formats every message in one buffer.
-void sendAll(CaptureController& controller, const Destinations& destinations, bool inputLost)
+void sendAll(CaptureController& controller, const Destinations& destinations, bool inputLost, bool sendAge)
 {
     for (std::size_t i = 0; i < controller.deckCount(); ++i) {
         const DeckReading r = controller.deck(i).reading(inputLost);
         for (const ScratchMessage& message : scratchMessages(r.position, r.speed, r.timecodesPerSecond, r.level))
             destinations[i]->sendFloat(message.address, message.value);
+        if (!sendAge) continue;
+        const ScratchMessage age = ageMessage(r.ageMs);
+        destinations[i]->sendFloat(age.address, age.value);
     }
 }
 
@@ -205,7 +208,7 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
             for (;;) {
                 seen = controller.waitForWakeup(seen);
                 if (senderDone.load(std::memory_order_acquire)) return;
-                sendAll(controller, destinations, inputLost.load(std::memory_order_acquire));
+                sendAll(controller, destinations, inputLost.load(std::memory_order_acquire), settings.sendAge);
             }
         });
     }
@@ -225,7 +228,7 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
             inputLost.store(watch.lost(), std::memory_order_release);
         }
         if (!sendPerBlock) {
-            sendAll(controller, destinations, watch.lost());
+            sendAll(controller, destinations, watch.lost(), settings.sendAge);
         } else if (watch.lost()) {
             controller.wake();
         }
@@ -266,6 +269,7 @@ void prepareDecks(CaptureController& controller, const StreamSettings& settings,
         deck.setVinylType(settings.decks[i].vinyl);
         deck.setCodeTable(&table);
         deck.setInterpolation(settings.interpolate);
+        deck.setDecodingMode(settings.decoding);
     }
     setLevels(controller, settings);
 }
