@@ -1,6 +1,6 @@
 #!/bin/sh
 # Platora's one entry point: installs what is missing, builds, and runs.
-#   ./platora.sh run     build and start the console program
+#   ./platora.sh run [ARGS...]  build and start the console program with ARGS (none: the dialogue)
 #   ./platora.sh demo    the whole chain without a turntable (JACK dummy server, generator, program, OSC monitor)
 #   ./platora.sh test    build and run every test, then again under the sanitizers
 #   ./platora.sh bench   build in Release and run the benchmarks
@@ -44,6 +44,15 @@ configure_and_build() {  # dir, extra cmake arguments...
   cmake --build "$top/$dir" -j "$jobs"
 }
 
+# A JACK server killed outright keeps its place in the shared registry under /dev/shm, and
+# with eight such places taken no server starts ("Too many servers already active"). With no
+# server running, every place and segment left there is stale.
+clear_stale_jack_state() {
+  if ! pidof jackd jackdmp >/dev/null 2>&1; then
+    rm -rf /dev/shm/jack-shm-registry /dev/shm/jack-"$(id -u)"-* /dev/shm/jack_* 2>/dev/null || true
+  fi
+}
+
 fuzz() {  # seconds per target
   CC=clang CXX=clang++ cmake -S "$top" -B "$top/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPLATORA_BUILD_BENCH=OFF \
     -DPLATORA_BUILD_FUZZ=ON -DPLATORA_SANITIZE=address,undefined >/dev/null
@@ -54,13 +63,16 @@ fuzz() {  # seconds per target
 case "$1" in
   run)
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
-    exec "$top/build/example/platora"
+    shift
+    exec "$top/build/example/platora" "$@"
     ;;
   demo)
+    clear_stale_jack_state
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
     exec "$top/scripts/demo.sh" "$top/build"
     ;;
   test)
+    clear_stale_jack_state
     configure_and_build build-test -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF
     (cd build-test && ctest --output-on-failure -j "$jobs")
     configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF -DPLATORA_SANITIZE=address,undefined
@@ -91,6 +103,7 @@ case "$1" in
     fuzz "${2:-60}"
     ;;
   soak)
+    clear_stale_jack_state
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
     # Debian's interpreter is the one install-deps.sh gives pexpect to.
     python=python3; [ -x /usr/bin/python3 ] && python=/usr/bin/python3
@@ -101,6 +114,7 @@ case "$1" in
     "$top/build-bench/bench/platora-bench"
     ;;
   latency)
+    clear_stale_jack_state
     configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF
     exec python3 "$top/scripts/latency.py" "$top/build-bench" ${2:+"$2"}
     ;;

@@ -10,7 +10,7 @@ namespace {
 int listDevices() {
     const platora::CaptureController controller;
     if (controller.deviceCount() == 0) {
-        std::printf("No recording device found.\n");
+        std::printf("No recording device found: %s\n", platora::CaptureController::noDeviceHint);
     } else {
         platora::printDeviceList(controller);
     }

@@ -2,6 +2,8 @@
 
 #include <RtAudio.h>
 
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace platora {
@@ -29,6 +31,29 @@ public:
     ~QuietAudioDiagnostics();
     QuietAudioDiagnostics(const QuietAudioDiagnostics&) = delete;
     QuietAudioDiagnostics& operator=(const QuietAudioDiagnostics&) = delete;
+};
+
+// Follows whether a JACK stream's input ports still have their connections: a source client
+// that goes away while the server runs (an interface unplugged under PipeWire) leaves them
+// unconnected, and the stream runs on with silence. Streams of other APIs always count as
+// connected. Main thread; connected() reads the server's graph without a round trip.
+class SourceWatch {
+public:
+    SourceWatch();
+    ~SourceWatch();
+    SourceWatch(const SourceWatch&) = delete;
+    SourceWatch& operator=(const SourceWatch&) = delete;
+
+    // From now on connected() looks at input ports 0 .. channels-1 of the stream's client,
+    // named clientName (or clientName-NN: JACK numbers a name taken already), fed by the
+    // client sourceName. Call it once the stream runs.
+    void follow(RtAudio::Api api, const std::string& clientName, const std::string& sourceName, int channels);
+    void stop();
+    bool connected() const;
+
+private:
+    struct Jack;
+    std::unique_ptr<Jack> jack;  // null unless a JACK stream is followed
 };
 
 }  // namespace platora

@@ -12,3 +12,15 @@ QuietAudioDiagnostics::QuietAudioDiagnostics() = default;
 QuietAudioDiagnostics::~QuietAudioDiagnostics() = default;
 
 }  // namespace platora
+
+namespace platora {
+
+// No JACK on Windows: every stream counts as connected.
+struct SourceWatch::Jack {};
+SourceWatch::SourceWatch() = default;
+SourceWatch::~SourceWatch() = default;
+void SourceWatch::follow(RtAudio::Api, const std::string&, const std::string&, int) {}
+void SourceWatch::stop() {}
+bool SourceWatch::connected() const { return true; }
+
+}  // namespace platora

@@ -32,6 +32,47 @@ unsigned int currentDeviceNumber(RtAudio& audio, const DeviceEntry& entry)
                        RtAudioError::INVALID_DEVICE);
 }
 
+// RtAudio's words without its function name, on one line.
+std::string oneLine(std::string message)
+{
+    std::replace(message.begin(), message.end(), '\n', ' ');
+    if (const auto colon = message.find(": "); message.rfind("RtApi", 0) == 0 && colon != std::string::npos)
+        message.erase(0, colon + 2);
+    const auto first = message.find_first_not_of(' ');
+    const auto last = message.find_last_not_of(' ');
+    return first == std::string::npos ? std::string() : message.substr(first, last - first + 1);
+}
+
+// A JACK device takes the server's rate only; RtAudio's own words name neither the fix nor the
+// tools. Empty when the device is not a JACK one at another rate.
+std::string rateProblem(RtAudio& audio, RtAudio::Api api, unsigned int device)
+{
+    if (api != RtAudio::UNIX_JACK) return {};
+    RtAudio::DeviceInfo info;
+    try {
+        info = audio.getDeviceInfo(device);
+    } catch (const RtAudioError&) {
+        return {};
+    }
+    const std::vector<unsigned int>& rates = info.sampleRates;
+    if (rates.empty() || std::find(rates.begin(), rates.end(), CaptureController::sampleRateHz) != rates.end())
+        return {};
+    const std::string rate = std::to_string(CaptureController::sampleRateHz);
+    return "the JACK server runs at " + std::to_string(rates.front()) + " Hz; start it at " + rate + " Hz (jackd -r " +
+           rate + " ..., or under PipeWire pw-metadata -n settings 0 clock.force-rate " + rate + ")";
+}
+
+// RtAudio writes its own messages to std::cerr, some from its threads (the JACK server shutting
+// a client down); the program writes through stdio, so std::cerr goes nowhere.
+void keepAudioLibraryOffScreen()
+{
+    static const bool muted = [] {
+        std::cerr.rdbuf(nullptr);
+        return true;
+    }();
+    static_cast<void>(muted);
+}
+
 bool isCompiled(RtAudio::Api api)
 {
     // Asked for an API it lacks, RtAudio falls back to another one.
@@ -46,6 +87,7 @@ CaptureController::CaptureController() : CaptureController(platformApis()) {}
 
 CaptureController::CaptureController(const std::vector<RtAudio::Api>& apis)
 {
+    keepAudioLibraryOffScreen();
     setDeckPairs({0});
     for (RtAudio::Api api : apis)
         if (isCompiled(api)) scanDevices(api);
@@ -100,29 +142,29 @@ void CaptureController::setDeckPairs(const std::vector<std::int32_t>& pairs)
     for (const std::int32_t pair : pairs) decks.push_back(std::make_unique<Deck>(pair));
 }
 
-bool CaptureController::open(std::int16_t index, unsigned int requestedFrames, bool quietly)
+bool CaptureController::open(std::int16_t index, unsigned int requestedFrames)
 {
     if (index < 0 || index >= deviceCount() || decks.empty()) return false;
     stopCapture();
     std::int32_t channels = 0;
     for (const auto& deck : decks) channels = std::max(channels, deck->channelsNeeded());
-    return startStream(entries[static_cast<std::size_t>(index)], channels, requestedFrames, quietly);
+    return startStream(entries[static_cast<std::size_t>(index)], channels, requestedFrames);
 }
 
-bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t channels, unsigned int requestedFrames,
-                                    bool quietly)
+bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t channels, unsigned int requestedFrames)
 {
+    const auto api = static_cast<RtAudio::Api>(entry.api);
     lastOpenError.clear();
+    RtAudio::StreamParameters input;
     try {
         // The old instance (and any stream it still holds) goes before the new one exists.
         audio.reset();
-        audio = std::make_unique<RtAudio>(static_cast<RtAudio::Api>(entry.api));
+        audio = std::make_unique<RtAudio>(api);
         audio->showWarnings(false);
 
         // Safe: no stream runs on these decks now.
         for (const auto& deck : decks) deck->reset(sampleRateHz);
 
-        RtAudio::StreamParameters input;
         input.deviceId = currentDeviceNumber(*audio, entry);
         input.nChannels = static_cast<unsigned int>(channels);
         input.firstChannel = 0;
@@ -130,7 +172,8 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
         options.numberOfBuffers = numberOfBuffers;
         options.flags = RTAUDIO_SCHEDULE_REALTIME;
         options.priority = realtimePriority;
-        realtimeWasRefused = !realtimeGranted(static_cast<RtAudio::Api>(entry.api));
+        options.streamName = clientName;
+        realtimeWasRefused = !realtimeGranted(api);
         unsigned int frames = requestedFrames;  // RtAudio writes back the size it granted
         // No error callback: with one, RtAudio 5 would report failures there instead of throwing.
         audio->openStream(nullptr, &input, RTAUDIO_SINT16, sampleRateHz, &frames, &inputCallback, this, &options);
@@ -140,15 +183,18 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
         // The waiter table behind wait and notify is set up on first use: here, not on the audio thread.
         wakeups.notify_all();
         streamDevice = static_cast<std::int16_t>(input.deviceId);
+        streamApi = api;
         audio->startStream();
+        source.follow(api, clientName, entry.name, channels);
         if (audio->isStreamRunning()) return true;
         lastOpenError = "the stream did not start";
     } catch (const RtAudioError& error) {
-        lastOpenError = error.getMessage();
-        if (!quietly) error.printMessage();
+        lastOpenError = oneLine(error.getMessage());
+        // Asked only after such a failure: every question to RtAudio's JACK side opens a client.
+        if (audio && lastOpenError.find("sample rate") != std::string::npos)
+            if (const std::string why = rateProblem(*audio, api, input.deviceId); !why.empty()) lastOpenError = why;
     } catch (const std::exception& error) {
-        lastOpenError = error.what();
-        if (!quietly) std::cerr << '\n' << error.what() << "\n\n";
+        lastOpenError = oneLine(error.what());
     }
     stopCapture();
     return false;
@@ -156,6 +202,8 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
 
 void CaptureController::stopCapture()
 {
+    // The watch goes before the stream it watches.
+    source.stop();
     if (streamDevice == -1) return;
     try {
         audio->stopStream();
@@ -169,6 +217,8 @@ void CaptureController::stopCapture()
     }
     streamDevice = -1;
 }
+
+bool CaptureController::onJack() const { return streamDevice != -1 && streamApi == RtAudio::UNIX_JACK; }
 
 bool CaptureController::streamRunning() const
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AudioPlatform.h"
 #include "Deck.h"
 #include "DeviceEntry.h"
 
@@ -15,13 +16,18 @@ namespace platora {
 
 // The one object between the console and RtAudio: lists the input devices and runs one
 // input-only stream (16-bit, 44100 Hz) whose callback feeds every deck its channel pair.
-// Every operation runs on the main thread unless said otherwise and raises nothing;
-// RtAudio's failures while opening are printed on stderr by RtAudio's own printMessage.
+// Every operation runs on the main thread unless said otherwise and raises nothing.
+// RtAudio prints nothing: its failures while opening become openError's one line.
 class CaptureController {
 public:
     static constexpr std::int32_t sampleRateHz = 44100;
     static constexpr unsigned int defaultBufferFrames = 1024;
     static constexpr unsigned int numberOfBuffers = 8;
+    // The name a JACK stream's client shows in patchbays.
+    static constexpr const char* clientName = "platora";
+    // What to check when no device is listed.
+    static constexpr const char* noDeviceHint =
+        "is a JACK server running, is there an ALSA capture device, is the user in the audio group?";
 
     // Lists the devices with at least two input channels of the platform's APIs
     // (AudioPlatform.h): ASIO, then DirectSound on Windows; JACK, then ALSA elsewhere.
@@ -51,11 +57,11 @@ public:
     Deck& deck(std::size_t index) { return *decks[index]; }
 
     // Opens and starts a stream with as many channels as the highest pair needs, asking for
-    // bufferFrames per buffer and realtime scheduling. True means the stream runs. A running
-    // stream is stopped first; the decks are reset before the new stream opens. quietly:
-    // RtAudio's message is not printed (retries of an open that failed before).
-    bool open(std::int16_t index, unsigned int bufferFrames = defaultBufferFrames, bool quietly = false);
-    // Why the last open failed, in RtAudio's words; empty after a successful one.
+    // bufferFrames per buffer (JACK: the server's period, whatever is asked) and realtime
+    // scheduling. True means the stream runs. A running stream is stopped first; the decks
+    // are reset before the new stream opens.
+    bool open(std::int16_t index, unsigned int bufferFrames = defaultBufferFrames);
+    // Why the last open failed, one line; empty after a successful one.
     const std::string& openError() const { return lastOpenError; }
     // Frames per buffer of the last stream opened, as RtAudio granted them.
     unsigned int grantedBufferFrames() const { return bufferFrames; }
@@ -68,6 +74,11 @@ public:
     // Whether the stream is open and running. After the audio server went away RtAudio closes
     // the stream on a thread of its own, so this turns false within moments.
     bool streamRunning() const;
+    // Whether the stream still has its source: false once a JACK stream's ports lost their
+    // connections while the server runs on (the source client went away).
+    bool sourceConnected() const { return source.connected(); }
+    // Whether the running stream is a JACK one: its buffer is the server's period.
+    bool onJack() const;
     // Buffers the callback has handled since construction; any thread; wraps.
     std::uint32_t blocksDelivered() const { return blocks.load(std::memory_order_acquire); }
     // Blocks the calling thread until wakeups differs from seen; returns the new count. The
@@ -81,7 +92,7 @@ private:
                              RtAudioStreamStatus status, void* userData);
     void handleBuffer(const std::int16_t* captured, std::int32_t frames);
     void scanDevices(RtAudio::Api api);
-    bool startStream(const DeviceEntry& entry, std::int32_t channelCount, unsigned int requestedFrames, bool quietly);
+    bool startStream(const DeviceEntry& entry, std::int32_t channelCount, unsigned int requestedFrames);
     void stopCapture();
 
     std::unique_ptr<RtAudio> audio;  // null until the first open; replaced by every open
@@ -94,6 +105,8 @@ private:
     unsigned int bufferFrames = defaultBufferFrames;
     bool realtimeWasRefused = false;
     std::string lastOpenError;
+    SourceWatch source;
+    RtAudio::Api streamApi = RtAudio::UNSPECIFIED;
     std::atomic<std::uint32_t> blocks{0};
     std::atomic<std::uint32_t> wakeups{0};
 

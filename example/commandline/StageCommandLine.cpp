@@ -19,6 +19,9 @@ constexpr long highestPort = 65535;
 constexpr long largestPair = 127;  // 256 channels, still within the stream's 16-bit channel count
 constexpr long largestFixedGain = 32767;  // the preamp multiplies 16-bit samples
 constexpr std::size_t longestHost = 253;  // the longest DNS name
+constexpr std::size_t longestPrefix = 64;
+// Characters OSC gives a meaning in an address pattern, and the blank.
+constexpr std::string_view notInPrefix = " #*,?[]{}";
 
 using Problem = std::optional<std::string>;
 constexpr std::string_view automaticVinyl = "auto";
@@ -109,8 +112,14 @@ Problem readDecoding(std::string_view text, StreamSettings& settings) {
     return {};
 }
 
+bool validPrefix(std::string_view prefix) {
+    return prefix.size() >= 2 && prefix.size() <= longestPrefix && prefix.front() == '/' && prefix.back() != '/' &&
+           prefix.find_first_of(notInPrefix) == std::string_view::npos && prefix.find("//") == std::string_view::npos;
+}
+
 Problem readDeck(std::string_view text, StreamSettings& settings) {
-    constexpr const char* form = "must be PAIR:VINYL[:PORT], for example 0:mixvibes, 1:finalscratch:9000 or 0:auto";
+    constexpr const char* form = "must be PAIR:VINYL[:PORT[:PREFIX]], for example 0:mixvibes, 1:finalscratch:9000, "
+                                 "0:auto or 1:mixvibes:44444:/deck2";
     const std::size_t first = text.find(':');
     if (first == std::string_view::npos) return form;
     const std::string_view rest = text.substr(first + 1);
@@ -126,10 +135,19 @@ Problem readDeck(std::string_view text, StreamSettings& settings) {
     deck.findVinyl = vinyl == automaticVinyl;
     deck.port = 0;
     if (second != std::string_view::npos) {
-        if (!readWhole(rest.substr(second + 1), lowestPort, highestPort, number)) {
+        const std::string_view after = rest.substr(second + 1);
+        const std::size_t third = after.find(':');
+        // An empty PORT before a prefix takes the default one.
+        if (third != 0 && !readWhole(after.substr(0, third), lowestPort, highestPort, number)) {
             return "PORT must be a whole number from 1 to 65535";
         }
-        deck.port = static_cast<int>(number);
+        if (third != 0) deck.port = static_cast<int>(number);
+        if (third != std::string_view::npos) {
+            deck.prefix = after.substr(third + 1);
+            if (!validPrefix(deck.prefix))
+                return "PREFIX must be an address part such as /deck2: a / first, no blank, none of #*,?[]{} and "
+                       "at most 64 characters";
+        }
     }
     settings.decks.push_back(deck);
     return {};
@@ -190,14 +208,19 @@ Problem applyStageSetting(std::string_view name, std::string_view text, StreamSe
 
 Problem finishStreamSettings(StreamSettings& settings) {
     if (settings.device.empty()) return "no device given (--device, from --list-devices)";
-    if (settings.decks.empty()) return "no deck given (--deck PAIR:VINYL[:PORT])";
-    std::set<int> ports;
+    if (settings.decks.empty()) return "no deck given (--deck PAIR:VINYL[:PORT[:PREFIX]])";
+    std::set<std::pair<int, std::string>> destinations;
+    std::set<int> pairs;
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         DeckSettings& deck = settings.decks[i];
         if (deck.port == 0) deck.port = defaultOscPort + static_cast<int>(i);
-        // Every deck sends to the same host, so a port is a whole destination.
-        if (!ports.insert(deck.port).second) {
-            return "two decks send to port " + std::to_string(deck.port) + "; give each deck its own PORT";
+        if (!pairs.insert(deck.pair).second)
+            return "two decks read pair " + std::to_string(deck.pair) + "; give each deck its own PAIR";
+        // Every deck sends to the same host, so a port and a prefix are a whole destination.
+        if (!destinations.insert({deck.port, deck.prefix}).second) {
+            return "two decks send to port " + std::to_string(deck.port) +
+                   (deck.prefix.empty() ? std::string() : " with prefix " + deck.prefix) +
+                   "; give each deck its own PORT or PREFIX";
         }
     }
     return {};
@@ -226,9 +249,11 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     const std::string decodingType = decodingModes("|");
     std::vector<ValueOption> values{
         {"device", "DEVICE", "Device number from --list-devices, or its name", {}},
-        {"deck", "PAIR:VINYL[:PORT]",
-         "A deck: channel pair (0 = channels 1/2), mixvibes|finalscratch (or 1|0) or auto (found from the signal), OSC port "
-         "(default " + std::to_string(defaultOscPort) + ", then one more per deck); repeat for more decks",
+        {"deck", "PAIR:VINYL[:PORT[:PREFIX]]",
+         "A deck: channel pair (0 = channels 1/2), mixvibes|finalscratch (or 1|0) or auto (found from the signal), OSC "
+         "port (default " + std::to_string(defaultOscPort) +
+             ", then one more per deck), address prefix such as /deck2 (decks that share a port need one each); "
+             "repeat for more decks",
          {}},
         {"host", "HOST", std::string("OSC destination of every deck (default ") + defaultOscHost + ")", {}},
         {"preamp", "auto|GAIN|off", "Software preamp: found by level, or a fixed gain (default off)", {}},

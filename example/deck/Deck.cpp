@@ -10,13 +10,9 @@ namespace platora {
 namespace {
 
 constexpr double msPerSecond = 1000.0;
-constexpr double nsPerMs = 1e6;
-
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+// Ten times nominal either way: beyond any turntable, so only a misread (a clipped signal)
+// gives it, and a host would jump with it.
+constexpr double largestSpeed = 10.0;
 
 std::int16_t lowSixteenBits(float gain)
 {
@@ -32,9 +28,10 @@ Deck::Deck(std::int32_t pair) : pair_(pair) {}
 
 void Deck::reset(std::int32_t sampleRate)
 {
+    holdPosition(Clock::now());  // unless held already: the stream stopped by now
     decoder_.setDecodingMode(decodingMode);  // the decoder takes a mode cleanly only at a reset
     decoder_.reset(sampleRate);
-    position.store(decoder_.getPosition(), std::memory_order_relaxed);
+    blockDecoded.store(false, std::memory_order_release);
 }
 
 void Deck::setVinylType(std::int32_t type)
@@ -52,31 +49,51 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
     diagnosis_.measure(stereo, frames);
     scope_.capture(stereo, frames);
     decoder_.processBlock(stereo, 2 * frames);
+    blockDecoded.store(true, std::memory_order_release);
+    // Until this stream reads a frame the decoder's position is its reset value, not the record's.
+    const bool noFrameYet = decoder_.getPositionTime() < 0.0;
+    showsHeld.store(noFrameYet, std::memory_order_relaxed);
+    if (noFrameYet) {
+        position.store(heldPosition.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        return;
+    }
     double value = decoder_.getPosition();
     const double speed = decoder_.getSpeed();
-    // Held while the speed is 0 or unknown, and until a position has been read.
-    if (interpolate && std::isfinite(speed) && speed != 0.0 && decoder_.getPositionTime() >= 0.0)
+    // Held while the speed is 0 or unknown.
+    if (interpolate && std::isfinite(speed) && speed != 0.0)
         value += speed * (decoder_.getTime() - decoder_.getPositionTime()) / msPerSecond;
     position.store(static_cast<float>(value), std::memory_order_relaxed);
 }
 
-void Deck::holdPosition()
+void Deck::holdPosition(Clock::time_point lastBlock)
 {
+    // Already held, the position keeps its age from then.
+    if (showsHeld.exchange(true, std::memory_order_relaxed)) return;
     heldPosition.store(getPosition(), std::memory_order_relaxed);
     heldAgeMs.store(decoder_.getPositionAgeMs(), std::memory_order_relaxed);
-    heldSinceNs.store(nowNs(), std::memory_order_relaxed);
+    heldSince.store(lastBlock.time_since_epoch().count(), std::memory_order_relaxed);
 }
 
-DeckReading Deck::reading(bool inputLost) const
+float Deck::heldAge(Clock::time_point now) const
 {
-    if (inputLost) {
-        // No block ages the decoder's position now, so the held one ages by the clock.
-        float age = heldAgeMs.load(std::memory_order_relaxed);
-        if (age >= 0.0f)
-            age += static_cast<float>(static_cast<double>(nowNs() - heldSinceNs.load(std::memory_order_relaxed)) / nsPerMs);
-        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0, age};
+    const float age = heldAgeMs.load(std::memory_order_relaxed);
+    if (age < 0.0f) return age;
+    const Clock::time_point since{Clock::duration{heldSince.load(std::memory_order_relaxed)}};
+    return age + std::chrono::duration<float, std::milli>(now - since).count();
+}
+
+DeckReading Deck::reading(bool inputLost, Clock::time_point now) const
+{
+    if (inputLost || !blockDecoded.load(std::memory_order_acquire)) {
+        speedWasRefused.store(false, std::memory_order_relaxed);
+        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0, heldAge(now)};
     }
-    return {getPosition(), getSpeed(), getTimecodesPerSecond(), getLevel(), decoder_.getPositionAgeMs()};
+    const float speed = getSpeed();
+    // Written so that NaN is refused too.
+    const bool possible = std::fabs(speed) <= largestSpeed;
+    speedWasRefused.store(!possible, std::memory_order_relaxed);
+    const float age = showsHeld.load(std::memory_order_relaxed) ? heldAge(now) : decoder_.getPositionAgeMs();
+    return {getPosition(), possible ? speed : 0.0f, getTimecodesPerSecond(), getLevel(), age};
 }
 
 }  // namespace platora

@@ -4,6 +4,7 @@
 #include "TimecodeDecoder.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 namespace platora {
@@ -34,7 +35,8 @@ public:
     std::int32_t channelsNeeded() const { return 2 * pair_ + 2; }
     void setPair(std::int32_t pair) { pair_ = pair; }
 
-    // Main thread, while no stream runs: the decoder and the published position start over.
+    // Main thread, while no stream runs: the decoder starts over; the published position
+    // stays where it was until the new stream reads a frame.
     void reset(std::int32_t sampleRate);
     TimecodeDecoder& decoder() { return decoder_; }
     const TimecodeDecoder& decoder() const { return decoder_; }
@@ -56,11 +58,17 @@ public:
     // advanced by the speed up to the end of the block just decoded.
     void setInterpolation(bool on) { interpolate = on; }
 
-    // Main thread, when the input is lost: keeps the position the lost readings give.
-    void holdPosition();
-    // inputLost: speed, timecodes per second and level 0, the position held as it was when
-    // the input went, its age growing since.
-    DeckReading reading(bool inputLost) const;
+    using Clock = std::chrono::steady_clock;
+    // Main thread, when the input is lost: keeps the position the lost readings give, its
+    // age counted on from lastBlock, when the stream was last seen delivering.
+    void holdPosition(Clock::time_point lastBlock);
+    // inputLost, or no block decoded since the stream (re)started: speed, timecodes per
+    // second and level 0, the position held (0 before any). A speed no turntable reaches, or
+    // one that is not finite, reads 0 (see speedRefused). A held position ages by the clock
+    // until a frame of the new stream sets the position. Any thread.
+    DeckReading reading(bool inputLost, Clock::time_point now = Clock::now()) const;
+    // Whether the last reading refused the decoder's speed; any thread.
+    bool speedRefused() const { return speedWasRefused.load(std::memory_order_relaxed); }
 
     // Audio thread: conditions this deck's pair of `frames` frames of `channelCount`
     // channels into `stereo` (2 x frames samples) and decodes it.
@@ -74,6 +82,8 @@ public:
     const ScopeTap& scope() const { return scope_; }
 
 private:
+    float heldAge(Clock::time_point now) const;
+
     TimecodeDecoder decoder_;
     std::int32_t pair_;
     bool interpolate = false;
@@ -82,11 +92,14 @@ private:
     std::atomic<bool> riaaEnabled{false};
     std::atomic<float> position{0.0f};
     std::atomic<float> heldPosition{0.0f};
-    std::atomic<float> heldAgeMs{-1.0f};
-    std::atomic<std::int64_t> heldSinceNs{0};  // steady clock
+    std::atomic<float> heldAgeMs{-1.0f};  // negative: no frame ever set the held position
+    std::atomic<Clock::rep> heldSince{0};  // when the held position was heldAgeMs old
+    std::atomic<bool> showsHeld{true};  // the published position is the held one, not the decoder's
     std::atomic<std::int32_t> requestedType{FinalScratch};
     SignalDiagnosis diagnosis_;
     ScopeTap scope_;
+    std::atomic<bool> blockDecoded{false};  // since the last reset
+    mutable std::atomic<bool> speedWasRefused{false};
 };
 
 }  // namespace platora

@@ -17,6 +17,12 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the stop handler may only
 // stores the flag and returns at once.
 void consoleEventHandler(int event);
 
+// Until installStopHandler runs, those events end the process at once, as the platform's
+// default does, also when the program was started with them ignored (a shell's background
+// job inherits an ignored interrupt) or a library changed them. Call it first, from the
+// main thread; returns false if it could not be set for all of them.
+bool installSetupStopHandler();
+
 // From here on those events only set stopRequested and the program runs on. On POSIX,
 // interrupted system calls (console reads and writes, sleeps) resume. Returns false if the
 // handler could not be installed for all of them; call it once, from the main thread.
@@ -25,6 +31,10 @@ bool installStopHandler();
 inline void installStopHandlerOrWarn() {
     if (!installStopHandler()) std::printf("Unable to install close handler!\n");
 }
+
+// Whether a line (Enter, on a terminal) waits on standard input, waiting up to `ms` for one.
+// The line is left there for the next read.
+bool lineWaiting(int ms);
 
 // Leaves the cursor at the top left of an empty screen. Stays in order with printf: stdout's
 // stdio buffer is flushed. On Windows, does nothing when stdout is not a console.

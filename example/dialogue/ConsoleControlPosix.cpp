@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <poll.h>
+#include <unistd.h>
 #include <cstdio>
 
 #include <sys/ioctl.h>
@@ -25,18 +27,37 @@ void consoleEventHandler(int signalNumber) {
     }
 }
 
-bool installStopHandler() {
+namespace {
+
+// SA_RESETHAND has put the default action back; the raised signal waits until this returns.
+void endAtOnce(int signalNumber) { std::raise(signalNumber); }
+
+bool setForAll(void (*handler)(int), int flags) {
     struct sigaction action {};
-    action.sa_handler = consoleEventHandler;
+    action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    // Without SA_RESTART a stop signal would make a pending getchar return EOF and could cut a
-    // printf short, on our thread or on the audio library's.
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = flags;
     bool installed = true;
     for (const int signalNumber : stopSignals) {
         installed = sigaction(signalNumber, &action, nullptr) == 0 && installed;
     }
     return installed;
+}
+
+}  // namespace
+
+bool installSetupStopHandler() { return setForAll(endAtOnce, SA_RESETHAND); }
+
+bool installStopHandler() {
+    // Without SA_RESTART a stop signal would make a pending getchar return EOF and could cut a
+    // printf short, on our thread or on the audio library's.
+    return setForAll(consoleEventHandler, SA_RESTART);
+}
+
+bool lineWaiting(int ms) {
+    // A terminal in its usual line mode wakes poll only at Enter; an ended input counts too.
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    return ::poll(&input, 1, ms) > 0;
 }
 
 void clearScreen() {

@@ -5,6 +5,8 @@
 #endif
 #include <windows.h>
 
+#include <conio.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -45,10 +47,22 @@ void consoleEventHandler(int eventCode) {
     }
 }
 
+// A process started with Ctrl+C ignored gets the console's own handling back.
+bool installSetupStopHandler() { return SetConsoleCtrlHandler(nullptr, FALSE) != 0; }
+
 bool installStopHandler() { return SetConsoleCtrlHandler(&onConsoleEvent, TRUE) != 0; }
 
 // Text printed so far sits in stdout's buffer; it reaches the console before the console
 // API moves anything.
+
+bool lineWaiting(int ms) {
+    // Any key counts: the read that follows waits for Enter.
+    for (int waited = 0;; waited += 10) {
+        if (_kbhit() != 0) return true;
+        if (waited >= ms) return false;
+        Sleep(10);
+    }
+}
 
 void clearScreen() {
     std::fflush(stdout);

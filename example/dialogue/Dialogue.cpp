@@ -40,6 +40,7 @@ int Dialogue::run() {
 }
 
 void Dialogue::runScreens() {
+    if (!installSetupStopHandler()) std::printf("Unable to install close handler!\n");
     std::printf("%s", banner);
     std::fflush(stdout);
     controller = std::make_unique<CaptureController>();
@@ -59,6 +60,7 @@ bool Dialogue::chooseDevice() {
     const int count = controller->deviceCount();
     if (count == 0) {
         std::printf("Error: No recording device found!\n");
+        std::printf("Check: %s\n", CaptureController::noDeviceHint);
         std::printf("Press <Enter> to quit the application.\n");
         pauseForKey();
         return false;
@@ -88,7 +90,8 @@ void Dialogue::chooseChannels() {
     for (;;) {
         const int pair = parseMenuAnswer(readAnswer(menuAnswerLimit));
         if (pair >= 0 && pair < pairs) {
-            settings.decks = {DeckSettings{pair}};
+            settings.decks = {DeckSettings{}};
+            settings.decks[0].pair = pair;
             return;
         }
         std::printf("The selected channels are invalid!\n Please try again.\n");
@@ -155,6 +158,7 @@ bool Dialogue::openDevice() {
 
 bool Dialogue::openStream() {
     if (openDevice()) return true;
+    std::printf("%s\n", controller->openError().c_str());
     std::printf("Couldn't open the audio device. Press any key to quit.");
     pauseForKey();
     return false;
@@ -183,6 +187,7 @@ void Dialogue::setUpOsc() {
 bool Dialogue::startStreamAfterSetup() {
     if (calibrationRan || preampEnabled) return true;
     if (openDevice()) return true;
+    std::printf("%s\n", controller->openError().c_str());
     std::printf("Initialization failed!\n Press any key to quit.");
     pauseForKey();
     return false;
@@ -217,10 +222,12 @@ void Dialogue::printStatus() {
     if (!vinylChosen) return;
     std::printf("> using vinyl type: %s\n", vinylFormat(deck().vinyl).name);
     if (!codeTableProblem.empty()) std::printf("> %s\n", codeTableProblem.c_str());
+    else if (deck().vinyl == FinalScratch && codeTable.lookedFor()) std::printf("> %s\n", codeTable.inUse().c_str());
     if (settings.riaa) std::printf("> using RIAA correction\n");
     if (preampEnabled) {
         std::printf("> using software preamp\n");
         if (!preampReachedTarget) std::printf("> no signal reached the target level; the preamp stays at gain 1\n");
+        else std::printf("> software preamp gain: %d\n", controller->deck(0).preampGain());
     }
 }
 

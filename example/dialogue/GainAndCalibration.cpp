@@ -2,10 +2,11 @@
 
 #include "Answers.h"
 #include "ConsoleControl.h"
-#include "Preamp.h"
+#include "GainFollower.h"
 #include "SettingsFile.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <thread>
 
@@ -14,6 +15,8 @@ namespace platora {
 namespace {
 
 constexpr int sweepMs = 60000;
+// Test seam: a shorter sweep for the end-to-end tests of what follows it.
+constexpr const char* sweepMsVariable = "PLATORA_TEST_SWEEP_MS";
 constexpr int cycleMs = 50;
 constexpr float firstCalibration = 0.1f;
 constexpr double calibrationStep = 0.1;
@@ -26,9 +29,16 @@ constexpr double slowestTravelSeconds = 0.25 * cycleSeconds;
 constexpr double fastestTravelSeconds = 4.0 * cycleSeconds;
 
 constexpr std::int16_t gainRow = 13;
+constexpr int gainPollMs = 10;
 constexpr std::int16_t calibrationRow = 14;
 
 void sleepFor(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
+int sweepDurationMs() {
+    const char* value = std::getenv(sweepMsVariable);
+    const int shortened = value != nullptr ? std::atoi(value) : 0;
+    return shortened > 0 && shortened < sweepMs ? shortened / cycleMs * cycleMs : sweepMs;
+}
 
 // A value so high that every amplitude looks steady freezes the bits, and the frozen pattern
 // passes as a frame at nearly every peak: thousands a second, all at one position. Frames
@@ -45,15 +55,37 @@ bool autoAdjustGain(Deck& deck) {
     pauseForKey();
     setCursorPosition(0, gainRow);
     std::printf("calculate needed amplification...                                     \n");
-    if (raiseGainToTarget(deck)) return true;
-    std::printf("No signal reached the target level; the software preamp stays at gain 1.\n");
-    return false;
+    using Clock = GainFollower::Clock;
+    GainFollower follower(Clock::now());
+    deck.setPreampGain(follower.gain());
+    // Done once a signal set the gain and it held for a whole window.
+    auto lastChange = Clock::now();
+    bool toldWaiting = false;
+    while (!follower.heardSignal() || Clock::now() - lastChange < GainFollower::window) {
+        const std::int16_t before = follower.gain();
+        const bool heard = follower.heardSignal();
+        deck.setPreampGain(follower.update(deck.getLevel(), Clock::now()));
+        if (follower.gain() != before || heard != follower.heardSignal()) lastChange = Clock::now();
+        if (!follower.heardSignal() && !toldWaiting && Clock::now() - lastChange >= GainFollower::window) {
+            std::printf("Waiting for a signal; press <enter> to go on without one.\n");
+            std::fflush(stdout);
+            toldWaiting = true;
+        }
+        if (!follower.heardSignal() && lineWaiting(gainPollMs)) {
+            pauseForKey();
+            std::printf("No signal reached the target level; the software preamp stays at gain 1.\n");
+            return false;
+        }
+        if (follower.heardSignal()) sleepFor(std::chrono::milliseconds(gainPollMs));
+    }
+    std::printf("The software preamp's gain is %d.\n", follower.gain());
+    return true;
 }
 
 float runCalibration(Deck& deck, float valueInForce) {
     std::printf("\nStart playback and press <enter> to run calibration.\n");
     pauseForKey();
-    int timeLeft = sweepMs;
+    int timeLeft = sweepDurationMs();
     float current = firstCalibration;
     float best = firstCalibration;
     std::int32_t bestTps = 0;

@@ -4,11 +4,11 @@
 
 namespace platora {
 
-// Both run on the main thread while the input stream is open, and end by themselves.
+// Both run on the main thread while the input stream is open.
 
-// Asks for playback, then raises the deck's software preamp until the level passes half
-// of full scale. Returns false when no signal reached that level before the gain's ceiling;
-// the gain is then put back to 1 rather than left amplifying noise.
+// Asks for playback, then sets the deck's software preamp from the signal (GainFollower):
+// while there is none it says it waits, and Enter leaves with gain 1; once the gain held for
+// a moment it is shown. Returns false when left without a signal.
 bool autoAdjustGain(Deck& deck);
 
 // Sweeps the calibration value for a minute and returns the one that decoded the most

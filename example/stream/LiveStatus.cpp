@@ -36,6 +36,9 @@ constexpr double peaksPerCycle = 4.0;
 constexpr double noisyPeakExcess = 1.25;
 constexpr double noisyPeaksPerSecond = 200.0;  // a record turning, not a few clicks
 constexpr int unknownQuality = -1;
+// The share of peaks that carry a bit on a perfect signal played forward: every FinalScratch
+// peak, three in four Mixvibes peaks (one of the four kinds of peak keeps its level).
+double bitCarryingShare(std::int32_t vinylType) { return vinylType == FinalScratch ? 1.0 : 0.75; }
 constexpr int scopeRowsMin = 3;
 constexpr int scopeRowsMax = 8;
 
@@ -148,7 +151,7 @@ bool DeckWatch::update(Deck& deck, bool inputLost)
     now.framesNotInTable = decoded.back()[2] - decoded.front()[2];
     now.timecodesPerSecond = deck.getTimecodesPerSecond();
     now.speed = deck.getSpeed();
-    now.speedOutOfRange = false;
+    now.speedOutOfRange = deck.speedRefused();
 
     if (automaticType && !inputLost) findType(deck);
     DeckState state = inputLost ? DeckState::inputLost : judge(now);
@@ -204,7 +207,8 @@ std::string DeckWatch::lineHint() const
 int DeckWatch::qualityPercent() const
 {
     if (now.peaksPerSecond == 0.0) return unknownQuality;
-    return static_cast<int>(100.0 * now.bitPeaksPerSecond / now.peaksPerSecond + 0.5);
+    const double share = now.bitPeaksPerSecond / (now.peaksPerSecond * bitCarryingShare(now.vinylType));
+    return static_cast<int>(100.0 * std::min(share, 1.0) + 0.5);
 }
 
 LiveStatus::LiveStatus(CaptureController& controller, Output output, bool scope,
@@ -237,7 +241,7 @@ void LiveStatus::update(bool inputLost)
         const bool changed = watch.update(deck, inputLost);
         const std::int32_t found = watch.takeFoundType();
         if (output == Output::terminal) {
-            screen += terminalLines(i, deck, watch, lines);
+            screen += terminalLines(i, deck, watch, inputLost, lines);
             continue;
         }
         if (output != Output::log) continue;
@@ -257,15 +261,17 @@ void LiveStatus::update(bool inputLost)
     std::fflush(stdout);
 }
 
-std::string LiveStatus::terminalLines(std::size_t index, Deck& deck, const DeckWatch& watch,
+std::string LiveStatus::terminalLines(std::size_t index, Deck& deck, const DeckWatch& watch, bool inputLost,
                                       std::size_t& lineCount) const
 {
     std::string state = stateName(watch.shown());
     if (const std::string hint = watch.lineHint(); !hint.empty()) state += ": " + hint;
     // Erase each line, then write it: no trailing leftovers from a longer one.
     const std::string erase = "\r\x1b[2K";
-    const std::string line = describe(index, deck.getPosition(), deck.getSpeed(), deck.getTimecodesPerSecond(),
-                                      deck.getLevel(), watch.qualityPercent(), state);
+    // The values sent, not the decoder's: while the input is lost they differ.
+    const DeckReading sent = deck.reading(inputLost);
+    const std::string line = describe(index, sent.position, sent.speed, sent.timecodesPerSecond, sent.level,
+                                      watch.qualityPercent(), state);
     int columns = 0;
     int rows = 0;
     terminalSize(columns, rows);
@@ -292,6 +298,17 @@ std::string LiveStatus::terminalLines(std::size_t index, Deck& deck, const DeckW
     }
     lineCount += static_cast<std::size_t>(deckRows);
     return out;
+}
+
+void LiveStatus::announce(const std::string& line)
+{
+    if (output == Output::terminal && linesDrawn > 0) {
+        // Up to the first deck line, and everything below it erased.
+        std::printf("\x1b[%zuA\r\x1b[J", linesDrawn);
+        linesDrawn = 0;
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
 }
 
 void LiveStatus::rejoined()

@@ -101,13 +101,16 @@ public:
     void update(bool inputLost);
     // The input came back: logs say so once per deck.
     void rejoined();
+    // A line of its own: on a terminal above the deck lines, which are drawn anew below it.
+    void announce(const std::string& line);
 
     // One deck's line: position, speed, timecodes per second, level and signal quality.
     static std::string describe(std::size_t index, float position, float speed, std::int32_t tps, std::int32_t level,
                                 int qualityPercent, const std::string& state);
 
 private:
-    std::string terminalLines(std::size_t index, Deck& deck, const DeckWatch& watch, std::size_t& lineCount) const;
+    std::string terminalLines(std::size_t index, Deck& deck, const DeckWatch& watch, bool inputLost,
+                              std::size_t& lineCount) const;
 
     CaptureController& controller;
     Output output;

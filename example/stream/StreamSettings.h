@@ -22,7 +22,10 @@ struct DeckSettings {
     int pair = 0;  // 0 = channels 1/2, n = channels 2n+1/2n+2
     VinylType vinyl = Mixvibes;
     bool findVinyl = false;  // "auto": the type is found from the signal, starting from vinyl
-    int port = defaultOscPort;  // deck i sends to defaultOscPort + i unless given; no two decks share one
+    int port = defaultOscPort;  // deck i sends to defaultOscPort + i unless given
+    // Put before each address ("/deck2" sends /deck2/scratch/pos ...), so that decks can share
+    // a port; empty: the addresses as they are. No two decks share a port and a prefix.
+    std::string prefix;
 };
 
 enum class PreampMode { off, automatic, fixed };

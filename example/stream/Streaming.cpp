@@ -1,14 +1,15 @@
 #include "Streaming.h"
 
 #include "ConsoleControl.h"
+#include "GainFollower.h"
 #include "LiveStatus.h"
 #include "OscSender.h"
-#include "Preamp.h"
 #include "SettingsFile.h"
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -32,10 +33,7 @@ constexpr auto longestSilence = 200ms;
 // A cycle this late means our own thread was held up (a loaded machine), and the audio
 // thread most likely with it: its silence meanwhile proves nothing.
 constexpr auto ownStall = 50ms;
-// The automatic preamp must not raise the gain while the first buffers are still on their way.
-constexpr std::uint32_t settleBlocks = 4;
-constexpr auto settleWait = 10ms;
-constexpr int settleWaitsMax = 100;  // a second at most
+constexpr auto sourceGrace = 20ms;
 
 std::string codeTableHint()
 {
@@ -45,7 +43,14 @@ std::string codeTableHint()
            " (see the README); FinalScratch positions cannot be decoded";
 }
 
-using Destinations = std::vector<std::unique_ptr<OscSender>>;
+// Where a deck's messages go: a sender and the addresses of the four and of the age, the
+// deck's prefix before each.
+struct Destination {
+    std::unique_ptr<OscSender> sender;
+    std::array<std::string, 4> addresses;
+    std::string ageAddress;
+};
+using Destinations = std::vector<Destination>;
 
 // Tells whether the input is lost and brings it back. Main thread.
 class InputWatch {
@@ -58,6 +63,8 @@ public:
     }
 
     bool lost() const { return isLost; }
+    // When blocks last came in (or our own thread was last held up).
+    Clock::time_point lastDelivery() const { return lastAdvance; }
 
     // Returns true when the state changed (lost or back).
     bool check()
@@ -70,7 +77,12 @@ public:
             lastBlocks = blocks;
             lastAdvance = now;
         }
-        const bool delivering = controller.streamRunning() && now - lastAdvance <= silenceLimit;
+        // A JACK source that went away leaves the stream running on silence. The server's graph,
+        // read while another client changes it, can show no connection for a moment: only one
+        // missing for a while counts.
+        if (controller.sourceConnected()) lastConnected = now;
+        const bool delivering = controller.streamRunning() && now - lastAdvance <= silenceLimit &&
+                                now - lastConnected <= sourceGrace;
         if (!isLost) {
             if (delivering) return false;
             isLost = true;
@@ -83,14 +95,9 @@ public:
         }
         if (now < nextReopen) return false;
         nextReopen = now + reopenPeriod;
-        // The first failure says why; the retries do not repeat it.
-        if (!controller.open(device, bufferFrames, reopenFailed)) {
-            reopenFailed = true;
-            return false;
-        }
-        reopenFailed = false;
+        if (!controller.open(device, bufferFrames)) return false;
         setSilenceLimit();
-        lastAdvance = Clock::now();
+        lastAdvance = lastConnected = Clock::now();
         isLost = false;
         return true;
     }
@@ -111,9 +118,9 @@ private:
     std::uint32_t lastBlocks;
     Clock::time_point lastAdvance;
     Clock::time_point lastCheck;
+    Clock::time_point lastConnected = Clock::now();
     Clock::time_point nextReopen;
     bool isLost = false;
-    bool reopenFailed = false;
 };
 
 // One thread at a time sends: OscSender formats every message in one buffer.
@@ -121,11 +128,11 @@ void sendAll(CaptureController& controller, const Destinations& destinations, bo
 {
     for (std::size_t i = 0; i < controller.deckCount(); ++i) {
         const DeckReading r = controller.deck(i).reading(inputLost);
-        for (const ScratchMessage& message : scratchMessages(r.position, r.speed, r.timecodesPerSecond, r.level))
-            destinations[i]->sendFloat(message.address, message.value);
+        const auto messages = scratchMessages(r.position, r.speed, r.timecodesPerSecond, r.level);
+        for (std::size_t m = 0; m < messages.size(); ++m)
+            destinations[i].sender->sendFloat(destinations[i].addresses[m].c_str(), messages[m].value);
         if (!sendAge) continue;
-        const ScratchMessage age = ageMessage(r.ageMs);
-        destinations[i]->sendFloat(age.address, age.value);
+        destinations[i].sender->sendFloat(destinations[i].ageAddress.c_str(), ageMessage(r.ageMs).value);
     }
 }
 
@@ -158,42 +165,78 @@ void setLevels(CaptureController& controller, const StreamSettings& settings)
     }
 }
 
-void raiseGains(CaptureController& controller, bool quiet)
-{
-    const std::uint32_t opened = controller.blocksDelivered();
-    for (int wait = 0; wait < settleWaitsMax && controller.blocksDelivered() - opened < settleBlocks; ++wait)
-        std::this_thread::sleep_for(settleWait);
-    for (std::size_t i = 0; i < controller.deckCount(); ++i)
-        if (!raiseGainToTarget(controller.deck(i)) && !stopRequested.load() && !quiet)
-            std::printf("> deck %zu: no signal reached the target level; its preamp stays at gain 1\n", i);
-}
-
 void announce(CaptureController& controller, const std::string& deviceName, const StreamSettings& settings)
 {
-    std::printf("> streaming from %s, %u frames per buffer, sending %s%s\n", deviceName.c_str(),
+    // Under JACK the buffer is the server's period, whatever was asked.
+    std::printf("> streaming from %s, %u frames per buffer%s, sending %s%s\n", deviceName.c_str(),
                 controller.grantedBufferFrames(),
+                controller.onJack() ? " (the JACK server's period: jackd -p FRAMES, pw-jack -p FRAMES under PipeWire)"
+                                    : "",
                 settings.send == SendMode::block ? "after every block" : "every 5 ms",
                 settings.interpolate ? ", positions interpolated" : "");
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         const DeckSettings& deck = settings.decks[i];
-        std::printf("> deck %zu: channels %d/%d, %s, calibration %.2f, to %s:%d\n", i, 2 * deck.pair + 1,
+        std::printf("> deck %zu: channels %d/%d, %s, calibration %.2f, to %s:%d%s\n", i, 2 * deck.pair + 1,
                     2 * deck.pair + 2, deck.findVinyl ? "type found from the signal" : vinylFormat(deck.vinyl).name,
-                    static_cast<double>(controller.deck(i).decoder().getCalibration()), settings.host.c_str(), deck.port);
+                    static_cast<double>(controller.deck(i).decoder().getCalibration()), settings.host.c_str(), deck.port,
+                    deck.prefix.empty() ? "" : (" as " + deck.prefix + positionAddress + " ...").c_str());
     }
     std::fflush(stdout);
 }
+
+// The automatic preamp of stage mode: a follower per deck, told in the status when it waits
+// and whenever it picks a gain.
+class GainFollowers {
+public:
+    GainFollowers(CaptureController& controller, const StreamSettings& settings, LiveStatus& status)
+        : controller(controller), status(status), quiet(settings.report == StreamReport::quiet)
+    {
+        if (settings.preamp != PreampMode::automatic) return;
+        for (std::size_t i = 0; i < controller.deckCount(); ++i) {
+            followers.emplace_back(Clock::now(), controller.deck(i).preampGain());
+            tell(i, "waiting for a signal to set the gain");
+        }
+    }
+
+    void follow()
+    {
+        for (std::size_t i = 0; i < followers.size(); ++i) {
+            Deck& deck = controller.deck(i);
+            const std::int16_t before = followers[i].gain();
+            const bool heard = followers[i].heardSignal();
+            deck.setPreampGain(followers[i].update(deck.getLevel(), Clock::now()));
+            if (followers[i].gain() != before || heard != followers[i].heardSignal())
+                tell(i, "gain " + std::to_string(followers[i].gain()));
+        }
+    }
+
+private:
+    void tell(std::size_t deck, const std::string& what)
+    {
+        if (!quiet) status.announce("deck " + std::to_string(deck) + ": " + what);
+    }
+
+    CaptureController& controller;
+    LiveStatus& status;
+    const bool quiet;
+    std::vector<GainFollower> followers;
+};
 
 void streamDecks(CaptureController& controller, std::int16_t device, const StreamSettings& settings,
                  const Destinations& destinations)
 {
     InputWatch watch(controller, device, settings.bufferFrames);
-    const bool live = settings.report == StreamReport::live;
-    const LiveStatus::Output output = !live                         ? LiveStatus::Output::none
-                                      : ::isatty(STDOUT_FILENO) == 1 ? LiveStatus::Output::terminal
-                                                                     : LiveStatus::Output::log;
+    const bool onTerminal = ::isatty(STDOUT_FILENO) == 1;
+    // The dialogue's screen shows the deck line too, on a terminal.
+    const bool live =
+        settings.report == StreamReport::live || (settings.report == StreamReport::dialogue && onTerminal);
+    const LiveStatus::Output output = !live        ? LiveStatus::Output::none
+                                      : onTerminal ? LiveStatus::Output::terminal
+                                                   : LiveStatus::Output::log;
     std::vector<bool> findVinyl;
     for (const DeckSettings& deck : settings.decks) findVinyl.push_back(deck.findVinyl);
     LiveStatus status(controller, output, settings.scope, findVinyl);
+    GainFollowers gains(controller, settings, status);
     auto nextStatus = Clock::now();
 
     // Per block: a thread of its own sends once the callback wakes it (while the input is
@@ -216,12 +259,13 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
     do {
         if (watch.check()) {
             if (watch.lost()) {
-                for (std::size_t i = 0; i < controller.deckCount(); ++i) controller.deck(i).holdPosition();
+                for (std::size_t i = 0; i < controller.deckCount(); ++i) controller.deck(i).holdPosition(watch.lastDelivery());
                 // Live status shows it in the deck lines.
-                if (!live) std::printf("The audio input was lost; it is tried again every second.\n");
+                if (settings.report != StreamReport::live)
+                    status.announce("The audio input was lost; it is tried again every second.");
             } else {
                 if (settings.report == StreamReport::dialogue)
-                    std::printf("The audio input is back; streaming goes on.\n");
+                    status.announce("The audio input is back; streaming goes on.");
                 status.rejoined();
             }
             std::fflush(stdout);
@@ -232,6 +276,7 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
         } else if (watch.lost()) {
             controller.wake();
         }
+        if (!watch.lost()) gains.follow();
         // Also without a live status: automatic decks find their type there.
         if (Clock::now() >= nextStatus) {
             status.update(watch.lost());
@@ -253,10 +298,14 @@ const std::string& ProgramCodeTable::load()
 {
     if (tried) return problem;
     tried = true;
-    std::string usedPath;
     std::string error;
     if (!codeTable.loadDefault(usedPath, error)) problem = error + codeTableHint();
     return problem;
+}
+
+std::string ProgramCodeTable::inUse() const
+{
+    return "FinalScratch code table " + usedPath + ", " + std::to_string(codeTable.rowCount()) + " rows";
 }
 
 void prepareDecks(CaptureController& controller, const StreamSettings& settings, const FinalScratchCodeTable& table)
@@ -278,6 +327,8 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
 {
     const bool quiet = settings.report == StreamReport::quiet;
     const std::int32_t device = controller.findDevice(settings.device);
+    if (device < 0 && controller.deviceCount() == 0)
+        return failure(std::string("no input device at all: ") + CaptureController::noDeviceHint);
     if (device < 0) return failure("no input device \"" + settings.device + "\" (see --list-devices)");
     const std::string deviceName = controller.getName(device);
     const bool opened = controller.streamOpen();
@@ -297,8 +348,13 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
     Destinations destinations;
     for (const DeckSettings& deck : settings.decks) {
         std::string error;
-        destinations.push_back(OscSender::create(settings.host.c_str(), deck.port, error));
-        if (!destinations.back()) return failure(error);
+        Destination destination{OscSender::create(settings.host.c_str(), deck.port, error), {}, {}};
+        if (!destination.sender) return failure(error);
+        // Built from the same names, so without a prefix the bytes sent are the ones they always were.
+        const auto messages = scratchMessages(0.0f, 0.0f, 0, 0);
+        for (std::size_t m = 0; m < messages.size(); ++m) destination.addresses[m] = deck.prefix + messages[m].address;
+        destination.ageAddress = deck.prefix + ageAddress;
+        destinations.push_back(std::move(destination));
     }
     const bool finalScratch = std::any_of(settings.decks.begin(), settings.decks.end(), [](const DeckSettings& deck) {
         return deck.vinyl == FinalScratch || deck.findVinyl;
@@ -306,18 +362,18 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
     // Once looked for (the dialogue does so when the vinyl is chosen), its problem has been told.
     if (finalScratch && !codeTable.lookedFor()) {
         if (const std::string& problem = codeTable.load(); !problem.empty()) std::printf("%s\n", problem.c_str());
+        else if (!quiet) std::printf("> %s\n", codeTable.inUse().c_str());
     }
 
     const auto deviceIndex = static_cast<std::int16_t>(device);
     if (!opened) {
-        if (!controller.open(deviceIndex, settings.bufferFrames, true))
+        if (!controller.open(deviceIndex, settings.bufferFrames))
             return failure("cannot open the audio device \"" + deviceName + "\": " + controller.openError());
-        if (controller.grantedBufferFrames() != settings.bufferFrames && !quiet)
+        if (controller.grantedBufferFrames() != settings.bufferFrames && !controller.onJack() && !quiet)
             std::printf("> the audio library granted %u frames per buffer (asked for %u)\n",
                         controller.grantedBufferFrames(), settings.bufferFrames);
         if (controller.realtimeRefused())
             std::printf("> the system refused realtime scheduling; the audio thread runs at normal priority\n");
-        if (settings.preamp == PreampMode::automatic) raiseGains(controller, quiet);
     }
     if (settings.report == StreamReport::live) announce(controller, deviceName, settings);
     streamDecks(controller, deviceIndex, settings, destinations);

@@ -16,12 +16,15 @@ public:
     // decoded (one line, with how to make a table), or nothing once the table is loaded.
     const std::string& load();
     bool lookedFor() const { return tried; }
+    // Once loaded: the table's file and its row count, one line for a status.
+    std::string inUse() const;
     const FinalScratchCodeTable& table() const { return codeTable; }
 
 private:
     FinalScratchCodeTable codeTable;
     bool tried = false;
     std::string problem;
+    std::string usedPath;
 };
 
 // Makes the controller's decks what the settings say: pairs, vinyl types, the code table,

@@ -346,7 +346,8 @@ class Generator(_Part):
     name = "platora-gen"
 
     def __init__(self, gen_path, server, workdir, client="platora-turntable", vinyl=1,
-                 profile=None, loop=False, level=None, channels=2, length=0, manifest_base=None, start=None):
+                 profile=None, loop=False, level=None, channels=2, length=0, manifest_base=None, start=None,
+                 extra=()):
         super().__init__(os.path.join(workdir, client + ".log"))
         self.gen_path = gen_path
         self.server = server
@@ -363,6 +364,7 @@ class Generator(_Part):
             self.argv += ["--start", repr(start)]
         if level is not None:
             self.argv += ["--level", repr(level)]
+        self.argv += list(extra)
         if manifest_base:
             self.argv.append(manifest_base)
 

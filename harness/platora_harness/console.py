@@ -15,7 +15,9 @@ VINYL_PROMPT = "Please select the vinyl type:"
 RIAA_MENU = "0. Enable RIAA correction\r\n1. continue\r\n"
 PREAMP_MENU = "0. Enable software preamp\r\n1. continue\r\n"
 GAIN_PROMPT = "Start playback and press <enter> to auto-adjust the volume."
+GAIN_WAITING = "Waiting for a signal; press <enter> to go on without one."
 GAIN_CEILING = "No signal reached the target level; the software preamp stays at gain 1."
+GAIN_SET = re.compile(r"The software preamp's gain is (\d+)\.")
 CALIBRATION_MENU = re.compile(r"0\. run calibration\r\n1\. use last calibration or default values (-?\d+\.\d\d)\r\n")
 CALIBRATION_PROMPT = "Start playback and press <enter> to run calibration."
 CALIBRATION_DONE = "Calibration done. Press any key to start the detection."
@@ -42,10 +44,10 @@ class Console:
     _spawn = pexpect.spawn
     _line_end = "\n"
 
-    def __init__(self, platora_path, env, cwd, log_path, timeout=15):
+    def __init__(self, platora_path, env, cwd, log_path, timeout=15, preexec_fn=None):
         self.log = open(log_path, "w")
-        self.child = self._spawn(platora_path, env=env, cwd=cwd, encoding="utf-8",
-                                 codec_errors="replace", timeout=timeout, dimensions=(60, 200))
+        self.child = self._spawn(platora_path, env=env, cwd=cwd, encoding="utf-8", codec_errors="replace",
+                                 timeout=timeout, dimensions=(60, 200), preexec_fn=preexec_fn)
         self.child.logfile_read = self.log
         self.chosen_device = None
 

@@ -76,9 +76,9 @@ class E2ETest(unittest.TestCase):
         """Adds a part to the chain and starts it."""
         return self.chain.add(part).start(*args)
 
-    def console(self, env, cwd=None, name="console"):
+    def console(self, env, cwd=None, name="console", preexec_fn=None):
         kind = console.WineConsole if BINARIES["platora"].endswith(".exe") else console.Console
-        program = kind(BINARIES["platora"], env, cwd or self.workdir, self.workpath(name + ".log"))
+        program = kind(BINARIES["platora"], env, cwd or self.workdir, self.workpath(name + ".log"), preexec_fn=preexec_fn)
         self.addCleanup(program.close)
         return program
 

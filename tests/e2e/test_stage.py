@@ -1,7 +1,9 @@
 """The program started with a command line or a configuration file instead of the dialogue."""
 
+import os
 import pathlib
 import re
+import signal
 import subprocess
 import time
 
@@ -43,6 +45,11 @@ class CommandLine(E2ETest):
             (["--config", self.write("value.toml", 'buffer = 16\n')], "value.toml:1: buffer"),
             (["--config", self.write("type.toml", 'riaa = "yes"\n')], "type.toml:1: riaa"),
             (["--config", self.write("mode.toml", 'decoding = "Robust"\n')], "mode.toml:1: decoding"),
+            (["--config", self.write("quoted.toml", 'buffer = "64"\n')], "quoted.toml:1: buffer"),
+            (["--config", self.write("quoted-pair.toml", '[[deck]]\npair = "0"\nvinyl = 1\n')], "quoted-pair.toml:1: deck"),
+            (["--config", self.write("prefix.toml", '[[deck]]\npair = 0\nvinyl = 1\nprefix = "deck2"\n')], "PREFIX"),
+            (deck + ["--deck", "0:finalscratch"], "pair 0"), (["--device", "0", "--deck", "0:1:9000:/a b"], "PREFIX"),
+            (["--device", "0", "--deck", "0:1:9000:/d", "--deck", "1:1:9000:/d"], "prefix /d"),
             (["--config", self.write("deck.toml", '[[deck]]\npair = 0\nvinyl = "x"\n')], "deck.toml:1: deck"),
             (["--config", self.write("table.toml", '[deck]\npair = 0\nvinyl = 1\n')], "table.toml:1: deck"),
             # A good file with a wrong value on the command line, and the other way round.
@@ -56,7 +63,7 @@ class CommandLine(E2ETest):
                 self.assertRegex(result.stderr, USAGE_ERROR)
                 self.assertIn(named, result.stderr)
         with self.subTest("--help and --version"):
-            self.assertIn("--deck PAIR:VINYL[:PORT]", self.platora("--help").stdout)
+            self.assertIn("--deck PAIR:VINYL[:PORT[:PREFIX]]", self.platora("--help").stdout)
             self.assertRegex(self.platora("--version").stdout, r"^platora \d+\.\d+")
 
     def test_the_device_list_is_the_dialogues_a_missing_device_ends_with_1_and_the_command_line_wins_over_the_file(self):
@@ -107,25 +114,92 @@ class Diagnosis(E2ETest):
         with open(program.log_path) as log:
             self.fail(f"no line {line!r} in: {log.read()[-1500:]}")
 
-    def play(self, server, deck, level=None):
-        self.start(chain.Generator(BINARIES["platora-gen"], server, self.workdir, client=PLAYER, vinyl=1, level=level))
-        return self.start(chain.Platora(BINARIES["platora"], server, self.workdir, PLAYER, ["--deck", deck]))
+    def play(self, server, deck, **generator):
+        turntable = self.start(chain.Generator(BINARIES["platora-gen"], server, self.workdir, client=PLAYER, vinyl=1,
+                                               **generator))
+        return turntable, self.start(chain.Platora(BINARIES["platora"], server, self.workdir, PLAYER, ["--deck", deck]))
 
     def test_a_wrong_type_a_cable_pulled_out_and_a_phono_output_in_a_line_input_each_show_their_line(self):
         server = self.start_server()
-        program = self.play(server, "0:finalscratch")
+        turntable, program = self.play(server, "0:finalscratch")
         self.wait_for_line(program, "deck 0: wrong type: the record looks like mixvibes; or choose auto")
-        # The right channel's cable pulled out: its connection to the program goes.
-        env = server.client_env()
-        connected = subprocess.run(["jack_lsp", "-c", f"{PLAYER}:out_2"], env=env, capture_output=True,
-                                   text=True).stdout.splitlines()[1:]
-        self.assertEqual(len(connected), 1, connected)
-        subprocess.run(["jack_disconnect", f"{PLAYER}:out_2", connected[0].strip()], env=env, check=True)
+        # The right channel's cable pulled out at the turntable; the program keeps its own connections.
+        turntable.stop()
+        self.start(chain.Generator(BINARIES["platora-gen"], server, self.workdir, client=PLAYER, vinyl=1,
+                                   extra=["--imbalance", "0.001"]))
         self.wait_for_line(program, "deck 0: one channel silent: right carries nothing; check the cable")
         self.chain.stop()
 
         server = self.start_server()
-        program = self.play(server, "0:mixvibes", level=0.03)
+        _, program = self.play(server, "0:mixvibes", level=0.03)
         self.wait_for_line(program, "deck 0: too quiet: try --preamp auto or the phono input")
         with open(program.log_path) as log:
             self.assertNotIn("decoding", log.read())
+
+
+class AtAGig(E2ETest):
+    """Stage mode through what a gig brings: a service started before the record plays, and the
+    interface's client gone and back while the server runs."""
+
+    def sent(self, receiver, prefix=""):
+        """The cycles sent so far as [position, tps, speed, volume]; every address carries the prefix."""
+        every = [(address, value) for _, address, value in receiver.messages() if address != "/chain/ready"]
+        self.assertEqual({a for a, _ in every}, {prefix + "/scratch/" + n for n in ("pos", "TPS", "speed", "vol")})
+        return [[v for _, v in every[i:i + 4]] for i in range(0, len(every) - 3, 4)]
+
+    def wait_for(self, program, line, timeout=5.0):
+        deadline = time.monotonic() + timeout
+        while line not in pathlib.Path(program.log_path).read_text():
+            self.assertLess(time.monotonic(), deadline, f"no {line!r} in {program.log_path}")
+            time.sleep(0.05)
+
+    def test_the_gain_waits_for_a_late_record_and_a_source_that_leaves_is_rejoined_with_nothing_bogus_sent(self):
+        server = self.start_server(loopback_ports=2)
+        with self.subTest("a record that starts 2 s after the program: rest values, then a gain set from it"):
+            receiver = self.start(chain.OscDump(self.workdir))
+            program = self.start(chain.Platora(BINARIES["platora"], server, self.workdir, "loopback",
+                                               ["--deck", f"0:mixvibes:{receiver.port}", "--preamp", "auto"]))
+            time.sleep(2.0)
+            record = self.start(chain.Generator(BINARIES["platora-gen"], server, self.workdir, client=PLAYER, level=0.2))
+            for port, loopback in zip(record.timecode_ports(), ["loopback:playback_1", "loopback:playback_2"]):
+                subprocess.run(["jack_connect", port, loopback], env=server.client_env(), check=True, timeout=10)
+            self.wait_for(program, "deck 0: decoding")
+            time.sleep(1.0)
+            self.assertEqual(program.stop(), 0)
+            record.stop()
+            cycles = self.sent(receiver)
+            silent = [values for values in cycles if values[3] == 0.0]
+            self.assertGreater(len(silent), 100, "too few cycles before the record")
+            self.assertEqual({tuple(values[:3]) for values in silent}, {(0.0, 0.0, 0.0)})
+            self.assertLessEqual(max(abs(values[2]) for values in cycles), 1000.0)
+            log = pathlib.Path(program.log_path).read_text()
+            self.assertEqual(log.count("deck 0: waiting for a signal to set the gain"), 1)
+            self.assertRegex(log, r"deck 0: gain 3\n")  # the least whole gain past 16360 / (0.2 x 32767)
+            self.assertAlmostEqual(cycles[-1][3], 0.6, delta=2e-3)
+            self.assertGreater(cycles[-1][0], 0.5, "the record was not decoded")
+
+        with self.subTest("the source's client killed and started again: lost, rejoined, the position held"):
+            part = self.workpath("rejoin")
+            os.makedirs(os.path.join(part, "again"))
+            receiver = self.start(chain.OscDump(part))
+            source = self.start(chain.Generator(BINARIES["platora-gen"], server, part, client=PLAYER))
+            program = self.start(chain.Platora(BINARIES["platora"], server, part, PLAYER,
+                                               ["--deck", f"0:mixvibes:{receiver.port}:/deck2"]))
+            self.wait_for(program, "deck 0: decoding")
+            source.stop(signal.SIGKILL)
+            self.wait_for(program, "deck 0: input lost")
+            time.sleep(1.5)  # a look for it or two finds nothing
+            self.start(chain.Generator(BINARIES["platora-gen"], server, os.path.join(part, "again"), client=PLAYER,
+                                       start=100.0))
+            self.wait_for(program, "deck 0: rejoined")
+            time.sleep(1.0)
+            self.assertRegex(subprocess.run(["jack_lsp", "-c"], env=server.client_env(), capture_output=True,
+                                            text=True, timeout=10).stdout, rf"platora:inport 0\n +{PLAYER}:out_1\n")
+            self.assertEqual(program.stop(), 0)
+            cycles = self.sent(receiver, "/deck2")
+            lost = next(i for i, values in enumerate(cycles) if values[1:] == [0.0, 0.0, 0.0] and values[0] > 0)
+            back = next(i for i, values in enumerate(cycles) if values[0] >= 100.0)
+            self.assertEqual({values[0] for values in cycles[lost:back]}, {cycles[lost][0]},
+                             "from the loss to the new record's first frame only the held position is sent")
+            self.assertTrue(all(values[0] >= 100.0 for values in cycles[back:]), "the position went back after the rejoin")
+            self.assertLessEqual(max(abs(values[2]) for values in cycles), 1000.0)

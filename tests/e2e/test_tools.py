@@ -21,8 +21,8 @@ class Monitor(E2ETest):
         if shutil.which("oscsend") is None:
             self.skipTest("oscsend not found (Debian package liblo-tools)")
 
-    def run_monitor(self, port):
-        monitor = pexpect.spawn(BINARIES["platora-monitor"], [str(port)], encoding="utf-8", timeout=5)
+    def run_monitor(self, *ports):
+        monitor = pexpect.spawn(BINARIES["platora-monitor"], [str(p) for p in ports], encoding="utf-8", timeout=5)
         self.addCleanup(monitor.close, force=True)
         return monitor
 
@@ -43,6 +43,18 @@ class Monitor(E2ETest):
         monitor.expect(pexpect.EOF)
         monitor.wait()
         self.assertEqual(monitor.exitstatus, 0)
+
+    def test_each_deck_of_several_ports_and_prefixes_gets_a_line_of_its_own(self):
+        ports = [chain.free_udp_port(), chain.free_udp_port()]
+        monitor = self.run_monitor(*ports)
+        monitor.expect_exact(f"Listening for OSC on UDP ports {ports[0]}, {ports[1]}; Ctrl-C to stop.")
+        for port, address, value in ((ports[0], "/scratch/pos", 1.5), (ports[1], "/deck2/scratch/pos", 2.5),
+                                     (ports[1], "/scratch/pos", 3.5), (ports[1], "/deck2/scratch/speed", 99)):
+            subprocess.run(["oscsend", "127.0.0.1", str(port), address, "f", str(value)], check=True)
+        time.sleep(0.2)
+        subprocess.run(["oscsend", "127.0.0.1", str(ports[0]), "/other", "f", "0"], check=True)
+        monitor.expect(re.compile(rf"{ports[0]}: pos +1\.5000 s [^\n]*\n\x1b\[2K{ports[1]}/deck2: pos +2\.5000 s \| "
+                                  rf"speed +99\.00 %[^\n]*\n\x1b\[2K{ports[1]}: pos +3\.5000 s [^\n]*, 1 ignored"))
 
     def test_a_port_it_cannot_listen_on_or_that_is_not_a_port_ends_it_with_one_line(self):
         with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as taken:

@@ -1,6 +1,7 @@
 #include "JackPlayer.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace platora {
 
@@ -14,7 +15,9 @@ void quiet(const char*) {}
 
 JackPlayer::~JackPlayer() {
     stop();
-    if (client_) jack_client_close(client_);
+    // Closing a client whose server has gone can wait for ever on the dead server's socket;
+    // the process ends soon after and takes the client with it.
+    if (client_ && !serverGone()) jack_client_close(client_);
 }
 
 bool JackPlayer::open(const std::string& clientName, std::int32_t channels, std::string& error) {
@@ -65,8 +68,15 @@ bool JackPlayer::start(TimecodeGenerator& generator, std::int64_t lengthFrames, 
 }
 
 void JackPlayer::stop() {
-    if (active_) jack_deactivate(client_);
+    if (active_ && !serverGone()) jack_deactivate(client_);
     active_ = false;
+    // Without a server to deactivate against, the callback is shut out here instead: a cycle
+    // under way ends first (libjack ends its thread on its own time).
+    for (Cycle idle = Cycle::idle; !cycle_.compare_exchange_weak(idle, Cycle::shutOut, std::memory_order_acquire);
+         idle = Cycle::idle) {
+        if (idle == Cycle::shutOut) break;
+        std::this_thread::yield();
+    }
 }
 
 void JackPlayer::drainManifest(ManifestWriter* manifest) {
@@ -88,7 +98,12 @@ void JackPlayer::pushRow(const ManifestRow& row) {
 }
 
 int JackPlayer::process(jack_nframes_t frames, void* self) {
-    return static_cast<JackPlayer*>(self)->processBlock(frames);
+    auto& player = *static_cast<JackPlayer*>(self);
+    Cycle idle = Cycle::idle;
+    if (!player.cycle_.compare_exchange_strong(idle, Cycle::running, std::memory_order_acquire)) return 0;
+    const int status = player.processBlock(frames);
+    player.cycle_.store(Cycle::idle, std::memory_order_release);
+    return status;
 }
 
 void JackPlayer::shutdown(void* self) { static_cast<JackPlayer*>(self)->serverGone_.store(true, std::memory_order_relaxed); }

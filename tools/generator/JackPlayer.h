@@ -47,7 +47,8 @@ public:
     // Writes the rows gathered so far.
     void drainManifest(ManifestWriter* manifest);
 
-    // Deactivates the client.
+    // Deactivates the client (with its server gone, only keeps the callback out); from then on
+    // the generator may go.
     void stop();
 
 private:
@@ -75,9 +76,12 @@ private:
     std::atomic<std::int64_t> framesPlayed_{0};
     std::atomic<bool> finished_{false};
     std::atomic<bool> serverGone_{false};
+    enum class Cycle { idle, running, shutOut };
+    std::atomic<Cycle> cycle_{Cycle::idle};
     std::atomic<std::int64_t> droppedRows_{0};
 
     static_assert(std::atomic<bool>::is_always_lock_free);
+    static_assert(std::atomic<Cycle>::is_always_lock_free);
     static_assert(std::atomic<std::size_t>::is_always_lock_free);
     static_assert(std::atomic<std::int32_t>::is_always_lock_free);
     static_assert(std::atomic<std::int64_t>::is_always_lock_free);

@@ -67,6 +67,8 @@ int playLive(GenCommand& command) {
     struct sigaction action{};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
+    // A second signal ends it even if the JACK library holds it up.
+    action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 

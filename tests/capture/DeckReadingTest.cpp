@@ -1,0 +1,76 @@
+#include "Deck.h"
+#include "GainFollower.h"
+#include "TimecodeGenerator.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace platora {
+namespace {
+
+constexpr std::int32_t rate = 44100;
+constexpr std::int32_t blockFrames = 512;
+
+// Plays a second of a FinalScratch record at `speed` times nominal into a new stream; returns
+// the largest |speed| sent, in percent, and whether any reading refused the decoder's.
+std::pair<float, bool> play(Deck& deck, double speed) {
+    GeneratorSettings settings;
+    settings.vinylType = FinalScratch;
+    std::string error;
+    settings.profile = SpeedProfile::parse(std::to_string(speed), error).value();
+    TimecodeGenerator generator(settings);
+    std::vector<std::int16_t> block(2 * blockFrames), stereo(2 * blockFrames);
+    deck.setVinylType(FinalScratch);
+    deck.reset(rate);
+    deck.setCalibration(1.2f);
+    std::pair<float, bool> sent{0.0f, false};
+    for (int i = 0; i < rate / blockFrames; ++i) {
+        generator.render(block.data(), blockFrames);
+        deck.process(block.data(), blockFrames, 2, stereo.data());
+        sent.first = std::max(sent.first, std::abs(100.0f * deck.reading(false).speed));
+        sent.second = sent.second || deck.speedRefused();
+    }
+    return sent;
+}
+
+// At twelve times nominal the FinalScratch peaks alias and the decoder reads up to -37.
+TEST(DeckReading, NeverSendsASpeedNoTurntableReaches) {
+    Deck deck;
+    for (const auto& [speed, refused, largest] : {std::tuple{8.0, false, 816.7f}, std::tuple{12.0, true, 1000.0f}}) {
+        const auto [sent, anyRefused] = play(deck, speed);
+        EXPECT_EQ(anyRefused, refused) << speed;
+        EXPECT_LE(sent, largest) << speed;
+        EXPECT_GT(sent, 790.0f) << speed;
+    }
+}
+
+TEST(GainFollower, WaitsOnSilenceSetsTheGainFromTheSignalHalvesOnClippingAndFollowsALevelChange) {
+    using namespace std::chrono_literals;
+    const auto start = GainFollower::Clock::now();
+    GainFollower follower(start);
+    auto now = start;
+    // Feeds a second of blocks whose peaks before the gain are `input`; returns the gain.
+    const auto hear = [&](double input, std::chrono::milliseconds length) {
+        for (const auto end = now + length; now < end; now += 10ms)
+            follower.update(static_cast<std::int32_t>(std::min(input * follower.gain(), 32767.0)), now);
+        return follower.gain();
+    };
+    // What is heard for a second (peaks before the gain), the gain after it, whether it still waits.
+    for (const auto& [input, gain, waits] : {std::tuple{3.0, 1, true}, std::tuple{6553.0, 3, false},    // -14 dBFS
+                                             std::tuple{600.0, 28, false}, std::tuple{0.0, 28, false},  // silence
+                                             std::tuple{8000.0, 3, false}}) {                           // clips
+        EXPECT_EQ(hear(input, 1s), gain) << input;
+        EXPECT_EQ(follower.heardSignal(), !waits) << input;
+    }
+    GainFollower loud(start, 400);
+    EXPECT_EQ(loud.update(32767, start), 200) << "clipping lowers the gain in the same reading";
+}
+
+}  // namespace
+}  // namespace platora
