@@ -262,7 +262,7 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
         {"send", "poll|block", "Send every 5 ms (default), or right after each decoded block", {}},
         {"decoding", decodingType.c_str(),
          "Decoding mode: robust (default) cleans the signal and holds back a jump until the next frame confirms it; "
-         "faithful reads every frame as it comes",
+         "faithful sets the position from every frame as it comes",
          {}},
     };
     for (ValueOption& value : values) {
@@ -271,15 +271,16 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     }
     struct Switch {
         const char* name;
-        const char* help;
+        std::string help;
         bool on = false;
     };
     std::vector<Switch> flags{{"riaa", "RIAA correction"},
                               {"interpolate", "Advance the position by the measured speed up to the send"},
                               {"quiet", "Print errors only"},
                               {"scope", "Draw an X-Y scope of each deck's signal beside its live line (on a terminal)"},
-                              {"send-age", "Also send /scratch/age: seconds since a frame last set the position, -1 "
-                                           "before the first"}};
+                              {"send-age", std::string("Also send ") + ageAddress +
+                                               " after the four: seconds since a frame last set the position, -1 "
+                                               "before the first"}};
     for (Switch& flag : flags) app.add_flag(std::string("--") + flag.name, flag.on, flag.help);
 
     if (const int status = parseCommandLine(app, argc, argv); status != goOn) {

@@ -168,12 +168,13 @@ void setLevels(CaptureController& controller, const StreamSettings& settings)
 void announce(CaptureController& controller, const std::string& deviceName, const StreamSettings& settings)
 {
     // Under JACK the buffer is the server's period, whatever was asked.
-    std::printf("> streaming from %s, %u frames per buffer%s, sending %s%s\n", deviceName.c_str(),
+    std::printf("> streaming from %s, %u frames per buffer%s, sending %s%s, %s decoding\n", deviceName.c_str(),
                 controller.grantedBufferFrames(),
                 controller.onJack() ? " (the JACK server's period: jackd -p FRAMES, pw-jack -p FRAMES under PipeWire)"
                                     : "",
                 settings.send == SendMode::block ? "after every block" : "every 5 ms",
-                settings.interpolate ? ", positions interpolated" : "");
+                settings.interpolate ? ", positions interpolated" : "",
+                std::string(decodingModeName(settings.decoding)).c_str());
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         const DeckSettings& deck = settings.decks[i];
         std::printf("> deck %zu: channels %d/%d, %s, calibration %.2f, to %s:%d%s\n", i, 2 * deck.pair + 1,
