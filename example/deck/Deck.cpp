@@ -28,7 +28,10 @@ Deck::Deck(std::int32_t pair) : pair_(pair) {}
 
 void Deck::reset(std::int32_t sampleRate)
 {
-    holdPosition(Clock::now());  // unless held already: the stream stopped by now
+    // A stream that was lost stays held as it was then; one that stopped is held from now.
+    if (!heldAtLoss) holdShownPosition(Clock::now());
+    heldAtLoss = false;
+    showsHeld.store(true, std::memory_order_relaxed);
     decoder_.setDecodingMode(decodingMode);  // the decoder takes a mode cleanly only at a reset
     decoder_.reset(sampleRate);
     blockDecoded.store(false, std::memory_order_release);
@@ -67,8 +70,15 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
 
 void Deck::holdPosition(Clock::time_point lastBlock)
 {
-    // Already held, the position keeps its age from then.
-    if (showsHeld.exchange(true, std::memory_order_relaxed)) return;
+    holdShownPosition(lastBlock);
+    // The stream may run on (on silence, its source gone) and move the decoder's position.
+    heldAtLoss = true;
+}
+
+void Deck::holdShownPosition(Clock::time_point lastBlock)
+{
+    // Shown held already (no frame since the stream began), it keeps its age from then.
+    if (showsHeld.load(std::memory_order_relaxed)) return;
     heldPosition.store(getPosition(), std::memory_order_relaxed);
     heldAgeMs.store(decoder_.getPositionAgeMs(), std::memory_order_relaxed);
     heldSince.store(lastBlock.time_since_epoch().count(), std::memory_order_relaxed);

@@ -59,8 +59,9 @@ public:
     void setInterpolation(bool on) { interpolate = on; }
 
     using Clock = std::chrono::steady_clock;
-    // Main thread, when the input is lost: keeps the position the lost readings give, its
-    // age counted on from lastBlock, when the stream was last seen delivering.
+    // Main thread, when the input is lost: keeps the position the lost readings give, and
+    // the next stream until it reads a frame; its age goes on from lastBlock, when the stream
+    // was last seen delivering.
     void holdPosition(Clock::time_point lastBlock);
     // inputLost, or no block decoded since the stream (re)started: speed, timecodes per
     // second and level 0, the position held (0 before any). A speed no turntable reaches, or
@@ -82,6 +83,7 @@ public:
     const ScopeTap& scope() const { return scope_; }
 
 private:
+    void holdShownPosition(Clock::time_point lastBlock);
     float heldAge(Clock::time_point now) const;
 
     TimecodeDecoder decoder_;
@@ -95,6 +97,7 @@ private:
     std::atomic<float> heldAgeMs{-1.0f};  // negative: no frame ever set the held position
     std::atomic<Clock::rep> heldSince{0};  // when the held position was heldAgeMs old
     std::atomic<bool> showsHeld{true};  // the published position is the held one, not the decoder's
+    bool heldAtLoss = false;  // main thread: holdPosition came after the last reset
     std::atomic<std::int32_t> requestedType{FinalScratch};
     SignalDiagnosis diagnosis_;
     ScopeTap scope_;

@@ -137,7 +137,7 @@ class Diagnosis(E2ETest):
         _, program = self.play(server, "0:mixvibes", level=0.03)
         self.wait_for_line(program, "deck 0: too quiet: try --preamp auto or the phono input")
         with open(program.log_path) as log:
-            self.assertNotIn("decoding", log.read())
+            self.assertNotIn("deck 0: decoding", log.read())
 
 
 class AtAGig(E2ETest):
