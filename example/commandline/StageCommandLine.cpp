@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -99,6 +100,18 @@ Problem readSend(std::string_view text, StreamSettings& settings) {
     return {};
 }
 
+std::string decodingModes(std::string_view between) {
+    return std::string(decodingModeName(DecodingMode::faithful)).append(between).append(
+        decodingModeName(DecodingMode::robust));
+}
+
+Problem readDecoding(std::string_view text, StreamSettings& settings) {
+    const std::optional<DecodingMode> mode = parseDecodingMode(text);
+    if (!mode) return "must be " + decodingModes(" or ");
+    settings.decoding = *mode;
+    return {};
+}
+
 bool validPrefix(std::string_view prefix) {
     return prefix.size() >= 2 && prefix.size() <= longestPrefix && prefix.front() == '/' && prefix.back() != '/' &&
            prefix.find_first_of(notInPrefix) == std::string_view::npos && prefix.find("//") == std::string_view::npos;
@@ -155,6 +168,8 @@ Problem readInterpolate(std::string_view text, StreamSettings& settings) {
 
 Problem readScope(std::string_view text, StreamSettings& settings) { return readSwitch(text, settings.scope); }
 
+Problem readSendAge(std::string_view text, StreamSettings& settings) { return readSwitch(text, settings.sendAge); }
+
 Problem readQuiet(std::string_view text, StreamSettings& settings) {
     bool quiet = false;
     if (Problem problem = readSwitch(text, quiet)) return problem;
@@ -167,7 +182,15 @@ const std::map<std::string_view, Problem (*)(std::string_view, StreamSettings&)>
     {"preamp", readPreamp},           {"calibration", readCalibration},
     {"buffer", readBuffer},           {"send", readSend},     {"riaa", readRiaa},
     {"interpolate", readInterpolate}, {"quiet", readQuiet},   {"scope", readScope},
+    {"decoding", readDecoding},       {"send_age", readSendAge},
 };
+
+// Options join words with "-", the file (and the setting) with "_": --send-age is send_age.
+std::string settingName(std::string_view option) {
+    std::string name(option);
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
 
 StageCommand usageProblem(const std::string& message) {
     StageCommand command;
@@ -223,6 +246,7 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
         std::string help;
         std::vector<std::string> texts;
     };
+    const std::string decodingType = decodingModes("|");
     std::vector<ValueOption> values{
         {"device", "DEVICE", "Device number from --list-devices, or its name", {}},
         {"deck", "PAIR:VINYL[:PORT[:PREFIX]]",
@@ -236,6 +260,10 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
         {"calibration", "VALUE|saved|default", "Decoder calibration; saved reads the dialogue's settings file", {}},
         {"buffer", "FRAMES", "Audio buffer, 32 to 4096 frames (default 1024)", {}},
         {"send", "poll|block", "Send every 5 ms (default), or right after each decoded block", {}},
+        {"decoding", decodingType.c_str(),
+         "Decoding mode: robust (default) cleans the signal and holds back a jump until the next frame confirms it; "
+         "faithful sets the position from every frame as it comes",
+         {}},
     };
     for (ValueOption& value : values) {
         CLI::Option* option = app.add_option(std::string("--") + value.name, value.texts, value.help)->type_name(value.type);
@@ -243,13 +271,16 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     }
     struct Switch {
         const char* name;
-        const char* help;
+        std::string help;
         bool on = false;
     };
     std::vector<Switch> flags{{"riaa", "RIAA correction"},
                               {"interpolate", "Advance the position by the measured speed up to the send"},
                               {"quiet", "Print errors only"},
-                              {"scope", "Draw an X-Y scope of each deck's signal beside its live line (on a terminal)"}};
+                              {"scope", "Draw an X-Y scope of each deck's signal beside its live line (on a terminal)"},
+                              {"send-age", std::string("Also send ") + ageAddress +
+                                               " after the four: seconds since a frame last set the position, -1 "
+                                               "before the first"}};
     for (Switch& flag : flags) app.add_flag(std::string("--") + flag.name, flag.on, flag.help);
 
     if (const int status = parseCommandLine(app, argc, argv); status != goOn) {
@@ -275,7 +306,7 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
         }
     }
     for (const Switch& flag : flags) {
-        if (flag.on) applyStageSetting(flag.name, "true", settings);
+        if (flag.on) applyStageSetting(settingName(flag.name), "true", settings);
     }
     if (const Problem problem = finishStreamSettings(settings)) return usageProblem(*problem);
     if (settings.scope && settings.report != StreamReport::live)

@@ -21,9 +21,10 @@ struct StageCommand {
 // have already been printed as one line when this returns StageRequest::done with status 2.
 StageCommand readStageCommand(int argc, const char* const* argv);
 
-// Reads one setting given as text, by its option name without the dashes ("buffer",
-// "preamp", ...) or "deck" for PAIR:VINYL[:PORT[:PREFIX]]; "riaa", "interpolate" and "quiet" take
-// true or false. Returns what is wrong with the value, or nothing when it was taken.
+// Reads one setting given as text, by its option name without the dashes and with "_" for
+// "-" ("buffer", "send_age", ...) or "deck" for PAIR:VINYL[:PORT[:PREFIX]]; the switches
+// ("riaa", "send_age", ...) take true or false. Returns what is wrong with the value, or
+// nothing when it was taken.
 // An unknown name is an error too. A deck is appended; its port stays 0 until
 // finishStreamSettings gives it the default.
 std::optional<std::string> applyStageSetting(std::string_view name, std::string_view text, StreamSettings& settings);

@@ -31,7 +31,7 @@ const std::map<std::string_view, unsigned> kinds{
     {"device", text | whole}, {"host", text}, {"preamp", text | whole}, {"calibration", text | whole | fraction},
     {"buffer", whole},        {"send", text}, {"riaa", truth},          {"interpolate", truth},
     {"quiet", truth},         {"pair", whole}, {"vinyl", text | whole}, {"port", whole},
-    {"prefix", text},
+    {"prefix", text},         {"decoding", text}, {"send_age", truth},
 };
 
 Problem wrongKind(std::string_view name, const toml::node& node) {

@@ -2,6 +2,7 @@
 
 #include "InputConditioning.h"
 
+#include <chrono>
 #include <cmath>
 
 namespace platora {
@@ -27,8 +28,12 @@ Deck::Deck(std::int32_t pair) : pair_(pair) {}
 
 void Deck::reset(std::int32_t sampleRate)
 {
+    // A stream that was lost stays held as it was then; one that stopped is held from now.
+    if (!heldAtLoss) holdShownPosition(Clock::now());
+    heldAtLoss = false;
+    showsHeld.store(true, std::memory_order_relaxed);
+    decoder_.setDecodingMode(decodingMode);  // the decoder takes a mode cleanly only at a reset
     decoder_.reset(sampleRate);
-    heldPosition.store(getPosition(), std::memory_order_relaxed);
     blockDecoded.store(false, std::memory_order_release);
 }
 
@@ -49,7 +54,9 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
     decoder_.processBlock(stereo, 2 * frames);
     blockDecoded.store(true, std::memory_order_release);
     // Until this stream reads a frame the decoder's position is its reset value, not the record's.
-    if (decoder_.getPositionTime() < 0.0) {
+    const bool noFrameYet = decoder_.getPositionTime() < 0.0;
+    showsHeld.store(noFrameYet, std::memory_order_relaxed);
+    if (noFrameYet) {
         position.store(heldPosition.load(std::memory_order_relaxed), std::memory_order_relaxed);
         return;
     }
@@ -61,17 +68,42 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
     position.store(static_cast<float>(value), std::memory_order_relaxed);
 }
 
-DeckReading Deck::reading(bool inputLost) const
+void Deck::holdPosition(Clock::time_point lastBlock)
+{
+    holdShownPosition(lastBlock);
+    // The stream may run on (on silence, its source gone) and move the decoder's position.
+    heldAtLoss = true;
+}
+
+void Deck::holdShownPosition(Clock::time_point lastBlock)
+{
+    // Shown held already (no frame since the stream began), it keeps its age from then.
+    if (showsHeld.load(std::memory_order_relaxed)) return;
+    heldPosition.store(getPosition(), std::memory_order_relaxed);
+    heldAgeMs.store(decoder_.getPositionAgeMs(), std::memory_order_relaxed);
+    heldSince.store(lastBlock.time_since_epoch().count(), std::memory_order_relaxed);
+}
+
+float Deck::heldAge(Clock::time_point now) const
+{
+    const float age = heldAgeMs.load(std::memory_order_relaxed);
+    if (age < 0.0f) return age;
+    const Clock::time_point since{Clock::duration{heldSince.load(std::memory_order_relaxed)}};
+    return age + std::chrono::duration<float, std::milli>(now - since).count();
+}
+
+DeckReading Deck::reading(bool inputLost, Clock::time_point now) const
 {
     if (inputLost || !blockDecoded.load(std::memory_order_acquire)) {
         speedWasRefused.store(false, std::memory_order_relaxed);
-        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0};
+        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0, heldAge(now)};
     }
     const float speed = getSpeed();
     // Written so that NaN is refused too.
     const bool possible = std::fabs(speed) <= largestSpeed;
     speedWasRefused.store(!possible, std::memory_order_relaxed);
-    return {getPosition(), possible ? speed : 0.0f, getTimecodesPerSecond(), getLevel()};
+    const float age = showsHeld.load(std::memory_order_relaxed) ? heldAge(now) : decoder_.getPositionAgeMs();
+    return {getPosition(), possible ? speed : 0.0f, getTimecodesPerSecond(), getLevel(), age};
 }
 
 }  // namespace platora

@@ -4,6 +4,7 @@
 #include "TimecodeDecoder.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 namespace platora {
@@ -14,13 +15,14 @@ struct DeckReading {
     float speed;     // 1.0 is nominal, negative backwards
     std::int32_t timecodesPerSecond;
     std::int32_t level;  // the larger swing of the pair, in 16-bit sample units
+    float ageMs;  // since a frame last set the position; negative before the first frame
 };
 
 // One turntable: a channel pair of the stream, the conditioning of that pair and its
 // decoder. The dialogue streams one deck, stage mode several.
 //
-// Threads: process runs on the audio thread. Pair, vinyl type, code table and interpolation
-// are set on the main thread while no stream runs; gain, RIAA and calibration at any time.
+// Threads: process runs on the audio thread. Pair, vinyl type, code table, decoding mode and
+// interpolation are set on the main thread while no stream runs; gain, RIAA and calibration at any time.
 // The getters are relaxed atomics: any thread, values may mix blocks.
 class Deck {
 public:
@@ -39,6 +41,8 @@ public:
     TimecodeDecoder& decoder() { return decoder_; }
     const TimecodeDecoder& decoder() const { return decoder_; }
     void setVinylType(std::int32_t type);
+    // Taken by the decoder at the next reset (faithful until set).
+    void setDecodingMode(DecodingMode mode) { decodingMode = mode; }
     // Any thread, while a stream runs: the decoder takes the type before its next block.
     void requestVinylType(std::int32_t type) { requestedType.store(type, std::memory_order_relaxed); }
     std::int32_t vinylType() const { return requestedType.load(std::memory_order_relaxed); }
@@ -54,12 +58,16 @@ public:
     // advanced by the speed up to the end of the block just decoded.
     void setInterpolation(bool on) { interpolate = on; }
 
-    // Main thread, when the input is lost: keeps the position the lost readings give.
-    void holdPosition() { heldPosition.store(getPosition(), std::memory_order_relaxed); }
+    using Clock = std::chrono::steady_clock;
+    // Main thread, when the input is lost: keeps the position the lost readings give, and
+    // the next stream until it reads a frame; its age goes on from lastBlock, when the stream
+    // was last seen delivering.
+    void holdPosition(Clock::time_point lastBlock);
     // inputLost, or no block decoded since the stream (re)started: speed, timecodes per
     // second and level 0, the position held (0 before any). A speed no turntable reaches, or
-    // one that is not finite, reads 0 (see speedRefused). Any thread.
-    DeckReading reading(bool inputLost) const;
+    // one that is not finite, reads 0 (see speedRefused). A held position ages by the clock
+    // until a frame of the new stream sets the position. Any thread.
+    DeckReading reading(bool inputLost, Clock::time_point now = Clock::now()) const;
     // Whether the last reading refused the decoder's speed; any thread.
     bool speedRefused() const { return speedWasRefused.load(std::memory_order_relaxed); }
 
@@ -75,13 +83,21 @@ public:
     const ScopeTap& scope() const { return scope_; }
 
 private:
+    void holdShownPosition(Clock::time_point lastBlock);
+    float heldAge(Clock::time_point now) const;
+
     TimecodeDecoder decoder_;
     std::int32_t pair_;
     bool interpolate = false;
+    DecodingMode decodingMode = DecodingMode::faithful;
     std::atomic<std::int16_t> preampGain_{1};
     std::atomic<bool> riaaEnabled{false};
     std::atomic<float> position{0.0f};
     std::atomic<float> heldPosition{0.0f};
+    std::atomic<float> heldAgeMs{-1.0f};  // negative: no frame ever set the held position
+    std::atomic<Clock::rep> heldSince{0};  // when the held position was heldAgeMs old
+    std::atomic<bool> showsHeld{true};  // the published position is the held one, not the decoder's
+    bool heldAtLoss = false;  // main thread: holdPosition came after the last reset
     std::atomic<std::int32_t> requestedType{FinalScratch};
     SignalDiagnosis diagnosis_;
     ScopeTap scope_;

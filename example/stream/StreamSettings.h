@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CaptureController.h"
+#include "DecodingMode.h"
 #include "ScratchMessages.h"
 #include "VinylType.h"
 
@@ -52,6 +53,8 @@ struct StreamSettings {
     unsigned int bufferFrames = CaptureController::defaultBufferFrames;
     SendMode send = SendMode::poll;
     bool interpolate = false;
+    DecodingMode decoding = DecodingMode::robust;  // every deck's
+    bool sendAge = false;  // a fifth message after the four
     StreamReport report = StreamReport::live;
     bool scope = false;  // an X-Y scope beside each deck's live line; on a terminal only
 };

@@ -43,10 +43,12 @@ std::string codeTableHint()
            " (see the README); FinalScratch positions cannot be decoded";
 }
 
-// Where a deck's messages go: a sender and the four addresses, the deck's prefix before each.
+// Where a deck's messages go: a sender and the addresses of the four and of the age, the
+// deck's prefix before each.
 struct Destination {
     std::unique_ptr<OscSender> sender;
     std::array<std::string, 4> addresses;
+    std::string ageAddress;
 };
 using Destinations = std::vector<Destination>;
 
@@ -61,6 +63,8 @@ public:
     }
 
     bool lost() const { return isLost; }
+    // When blocks last came in (or our own thread was last held up).
+    Clock::time_point lastDelivery() const { return lastAdvance; }
 
     // Returns true when the state changed (lost or back).
     bool check()
@@ -120,13 +124,15 @@ private:
 };
 
 // One thread at a time sends: OscSender formats every message in one buffer.
-void sendAll(CaptureController& controller, const Destinations& destinations, bool inputLost)
+void sendAll(CaptureController& controller, const Destinations& destinations, bool inputLost, bool sendAge)
 {
     for (std::size_t i = 0; i < controller.deckCount(); ++i) {
         const DeckReading r = controller.deck(i).reading(inputLost);
         const auto messages = scratchMessages(r.position, r.speed, r.timecodesPerSecond, r.level);
         for (std::size_t m = 0; m < messages.size(); ++m)
             destinations[i].sender->sendFloat(destinations[i].addresses[m].c_str(), messages[m].value);
+        if (!sendAge) continue;
+        destinations[i].sender->sendFloat(destinations[i].ageAddress.c_str(), ageMessage(r.ageMs).value);
     }
 }
 
@@ -162,12 +168,13 @@ void setLevels(CaptureController& controller, const StreamSettings& settings)
 void announce(CaptureController& controller, const std::string& deviceName, const StreamSettings& settings)
 {
     // Under JACK the buffer is the server's period, whatever was asked.
-    std::printf("> streaming from %s, %u frames per buffer%s, sending %s%s\n", deviceName.c_str(),
+    std::printf("> streaming from %s, %u frames per buffer%s, sending %s%s, %s decoding\n", deviceName.c_str(),
                 controller.grantedBufferFrames(),
                 controller.onJack() ? " (the JACK server's period: jackd -p FRAMES, pw-jack -p FRAMES under PipeWire)"
                                     : "",
                 settings.send == SendMode::block ? "after every block" : "every 5 ms",
-                settings.interpolate ? ", positions interpolated" : "");
+                settings.interpolate ? ", positions interpolated" : "",
+                std::string(decodingModeName(settings.decoding)).c_str());
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         const DeckSettings& deck = settings.decks[i];
         std::printf("> deck %zu: channels %d/%d, %s, calibration %.2f, to %s:%d%s\n", i, 2 * deck.pair + 1,
@@ -245,7 +252,7 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
             for (;;) {
                 seen = controller.waitForWakeup(seen);
                 if (senderDone.load(std::memory_order_acquire)) return;
-                sendAll(controller, destinations, inputLost.load(std::memory_order_acquire));
+                sendAll(controller, destinations, inputLost.load(std::memory_order_acquire), settings.sendAge);
             }
         });
     }
@@ -253,7 +260,7 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
     do {
         if (watch.check()) {
             if (watch.lost()) {
-                for (std::size_t i = 0; i < controller.deckCount(); ++i) controller.deck(i).holdPosition();
+                for (std::size_t i = 0; i < controller.deckCount(); ++i) controller.deck(i).holdPosition(watch.lastDelivery());
                 // Live status shows it in the deck lines.
                 if (settings.report != StreamReport::live)
                     status.announce("The audio input was lost; it is tried again every second.");
@@ -266,7 +273,7 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
             inputLost.store(watch.lost(), std::memory_order_release);
         }
         if (!sendPerBlock) {
-            sendAll(controller, destinations, watch.lost());
+            sendAll(controller, destinations, watch.lost(), settings.sendAge);
         } else if (watch.lost()) {
             controller.wake();
         }
@@ -312,6 +319,7 @@ void prepareDecks(CaptureController& controller, const StreamSettings& settings,
         deck.setVinylType(settings.decks[i].vinyl);
         deck.setCodeTable(&table);
         deck.setInterpolation(settings.interpolate);
+        deck.setDecodingMode(settings.decoding);
     }
     setLevels(controller, settings);
 }
@@ -341,11 +349,12 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
     Destinations destinations;
     for (const DeckSettings& deck : settings.decks) {
         std::string error;
-        Destination destination{OscSender::create(settings.host.c_str(), deck.port, error), {}};
+        Destination destination{OscSender::create(settings.host.c_str(), deck.port, error), {}, {}};
         if (!destination.sender) return failure(error);
         // Built from the same names, so without a prefix the bytes sent are the ones they always were.
         const auto messages = scratchMessages(0.0f, 0.0f, 0, 0);
         for (std::size_t m = 0; m < messages.size(); ++m) destination.addresses[m] = deck.prefix + messages[m].address;
+        destination.ageAddress = deck.prefix + ageAddress;
         destinations.push_back(std::move(destination));
     }
     const bool finalScratch = std::any_of(settings.decks.begin(), settings.decks.end(), [](const DeckSettings& deck) {

@@ -28,8 +28,8 @@ private:
 };
 
 // Makes the controller's decks what the settings say: pairs, vinyl types, the code table,
-// calibration, RIAA, a fixed preamp gain and interpolation. No stream may run. The device
-// must have the channels; main thread.
+// calibration, RIAA, a fixed preamp gain, interpolation and the decoding mode. No stream
+// may run. The device must have the channels; main thread.
 void prepareDecks(CaptureController& controller, const StreamSettings& settings, const FinalScratchCodeTable& table);
 
 // Streams from the settings until a stop signal. Unless the caller already opened the
@@ -39,7 +39,8 @@ void prepareDecks(CaptureController& controller, const StreamSettings& settings,
 // (every 5 ms, or right after each decoded block from a sender thread). A stream that
 // stopped, closed or delivered nothing for four buffer periods counts as lost: the decks
 // then send speed, timecodes per second and volume 0 with their positions held, every 5 ms,
-// while the device is reopened by name about once a second with the same decks.
+// while the device is reopened by name about once a second with the same decks. sendAge
+// adds each deck's age after its four messages, growing while the input is lost.
 // Returns the exit status: 0 after a stop signal, 1 after a failure (the device is missing
 // or lacks the channels, the stream cannot open, a host cannot be resolved), told in one
 // line on standard error. Main thread; install the stop handler first.

@@ -50,6 +50,46 @@ TEST(DeckReading, NeverSendsASpeedNoTurntableReaches) {
     }
 }
 
+// The age of a held position goes on by the clock through a loss, the reopen and the new
+// stream's blocks until one of its frames sets the position; one never set stays -1.
+TEST(DeckReading, AHeldPositionAgesByTheClockUntilAFrameOfTheNewStreamSetsIt) {
+    using namespace std::chrono_literals;
+    TimecodeGenerator record{GeneratorSettings{}};  // Mixvibes, needing no table
+    std::vector<std::int16_t> block(2 * blockFrames), stereo(2 * blockFrames);
+    const auto feed = [&](Deck& deck, int blocks, bool silent) {
+        for (int i = 0; i < blocks; ++i) {
+            record.render(block.data(), blockFrames);
+            if (silent) std::fill(block.begin(), block.end(), 0);
+            deck.process(block.data(), blockFrames, 2, stereo.data());
+        }
+    };
+    Deck deck, neverPlayed;
+    deck.setVinylType(Mixvibes);
+    deck.setCalibration(1.2f);
+    deck.setDecodingMode(DecodingMode::robust);  // reckons on through a short silence
+    deck.reset(rate);
+    feed(deck, rate / blockFrames, false);
+    const float fresh = deck.reading(false).ageMs;
+    const float held = deck.getPosition();
+    EXPECT_TRUE(fresh >= 0.0f && fresh < 50.0f) << fresh;
+    const auto lost = Deck::Clock::now() - 1min;  // when the last block came
+    for (Deck* d : {&deck, &neverPlayed}) d->holdPosition(lost);
+    EXPECT_EQ(neverPlayed.reading(true, lost + 1s).ageMs, -1.0f);
+    const auto expectHeld = [&](bool inputLost, std::chrono::seconds since) {
+        const DeckReading r = deck.reading(inputLost, lost + since);
+        EXPECT_EQ(r.position, held) << since.count();
+        EXPECT_NEAR(r.ageMs, fresh + 1000.0f * static_cast<float>(since.count()), 0.01f) << since.count();
+    };
+    feed(deck, 4, true);  // the stream runs on, its source gone
+    expectHeld(true, 1s);
+    deck.reset(rate);  // reopened
+    expectHeld(false, 2s);
+    feed(deck, 4, true);
+    expectHeld(false, 3s);
+    feed(deck, rate / blockFrames, false);
+    EXPECT_LT(deck.reading(false).ageMs, 50.0f);
+}
+
 TEST(GainFollower, WaitsOnSilenceSetsTheGainFromTheSignalHalvesOnClippingAndFollowsALevelChange) {
     using namespace std::chrono_literals;
     const auto start = GainFollower::Clock::now();

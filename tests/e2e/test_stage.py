@@ -37,12 +37,15 @@ class CommandLine(E2ETest):
             (deck + ["--calibration", "1e39"], "--calibration"), (deck + ["--calibration", "1.1.1"], "--calibration"),
             (deck + ["--preamp", "0"], "--preamp"), (deck + ["--preamp", "2.5"], "--preamp"),
             (deck + ["--send", "sometimes"], "--send"), (deck + ["--host", ""], "--host"),
+            (deck + ["--decoding", "exact"], "--decoding exact: must be faithful or robust"),
             (deck + ["--scope"], "--scope"), (deck + ["--scope", "--quiet"], "--quiet"),
             (["--config", "missing.toml"], "missing.toml: "), (["--config", "."], ".: "),
             (["--config", self.write("syntax.toml", 'device = "0"\n\nbuffer = \n')], "syntax.toml:3: "),
             (["--config", self.write("key.toml", 'device = "0"\nbufer = 64\n')], "key.toml:2: bufer"),
             (["--config", self.write("value.toml", 'buffer = 16\n')], "value.toml:1: buffer"),
             (["--config", self.write("type.toml", 'riaa = "yes"\n')], "type.toml:1: riaa"),
+            (["--config", self.write("mode.toml", 'decoding = "Robust"\n')], "mode.toml:1: decoding"),
+            (["--config", self.write("age.toml", 'send_age = "true"\n')], "age.toml:1: send_age"),
             (["--config", self.write("quoted.toml", 'buffer = "64"\n')], "quoted.toml:1: buffer"),
             (["--config", self.write("quoted-pair.toml", '[[deck]]\npair = "0"\nvinyl = 1\n')], "quoted-pair.toml:1: deck"),
             (["--config", self.write("prefix.toml", '[[deck]]\npair = 0\nvinyl = 1\nprefix = "deck2"\n')], "PREFIX"),
@@ -78,18 +81,27 @@ class CommandLine(E2ETest):
             missing = self.platora("--device", "no-such-device", "--deck", "0:1", env=server.client_env())
             self.assertEqual(missing.returncode, 1)
             self.assertRegex(missing.stderr + missing.stdout, r"^[^\n]*no-such-device[^\n]*\n$")
-        with self.subTest("the file's settings apply where the command line gives none"):
+        with self.subTest("the file's settings apply where the command line gives none; --send-age adds the age"):
             receiver = self.start(chain.OscDump(self.workdir))
-            config = self.write("stage.toml", 'device = "no-such-device"\nsend = "block"\n'
+            config = self.write("stage.toml", 'device = "no-such-device"\nsend = "block"\ndecoding = "faithful"\n'
                                               '[[deck]]\npair = 0\nvinyl = "finalscratch"\nport = 9\n')
             program = self.start(chain.Platora(BINARIES["platora"], server, self.workdir, PLAYER,
-                                               ["--config", self.workpath(config), "--deck", f"0:1:{receiver.port}"]))
+                                               ["--config", self.workpath(config), "--deck", f"0:1:{receiver.port}",
+                                                "--send-age"]))
             time.sleep(2.0)
             self.assertEqual(program.stop(), 0)
+            with open(program.log_path) as log:
+                self.assertIn("after every block, faithful decoding", log.read())
             positions = [(arrival, value) for arrival, address, value in receiver.messages() if address == "/scratch/pos"]
             # One message of each kind per 1024-frame block, 43 a second, where polling sends 200.
             self.assertLess((len(positions) - 1) / (positions[-1][0] - positions[0][0]), 60, "not one per block")
             self.assertGreater(positions[-1][1] - positions[0][1], 1.0, "the Mixvibes record was not decoded")
+            sent = [(address, value) for _, address, value in receiver.messages() if address.startswith("/scratch/")]
+            groups = len(sent) // 5  # the last may still be arriving
+            five = ["/scratch/pos", "/scratch/TPS", "/scratch/speed", "/scratch/vol", "/scratch/age"]
+            self.assertEqual([address for address, _ in sent[:5 * groups]], five * groups)
+            ages = sorted(value for address, value in sent if address == "/scratch/age")
+            self.assertTrue(ages[0] >= -1.0 and 0.0 <= ages[len(ages) // 2] < 0.1, "ages in seconds, fresh on a playing record")
 
 
 class Diagnosis(E2ETest):
@@ -125,7 +137,7 @@ class Diagnosis(E2ETest):
         _, program = self.play(server, "0:mixvibes", level=0.03)
         self.wait_for_line(program, "deck 0: too quiet: try --preamp auto or the phono input")
         with open(program.log_path) as log:
-            self.assertNotIn("decoding", log.read())
+            self.assertNotIn("deck 0: decoding", log.read())
 
 
 class AtAGig(E2ETest):

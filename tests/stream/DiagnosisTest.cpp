@@ -2,6 +2,7 @@
 // decoder, measures) watched ten times a second as the live status watches it.
 #include "FrameLayout.h"
 #include "LiveStatus.h"
+#include "Streaming.h"
 #include "TimecodeGenerator.h"
 
 #include <gtest/gtest.h>
@@ -129,6 +130,20 @@ TEST(Diagnosis, AnAutomaticDeckFindsTheTypeAndFollowsARecordChange) {
     const Watched run = watch(mixvibes, -1, 10.0, {}, &finalScratch);
     EXPECT_EQ(run.found, (std::vector<std::int32_t>{Mixvibes, FinalScratch}));
     for (const DeckState state : run.shown) EXPECT_EQ(state, DeckState::decoding) << stateName(state);
+}
+
+// The dialogue and stage mode both set their decks up from the settings.
+TEST(StreamSettings, TheProgramsDecksDecodeRobustUnlessFaithfulIsChosen) {
+    StreamSettings settings;
+    settings.decks = {DeckSettings{}};
+    FinalScratchCodeTable table;
+    CaptureController controller(std::vector<RtAudio::Api>{});
+    for (const DecodingMode mode : {DecodingMode::robust, DecodingMode::faithful}) {
+        prepareDecks(controller, settings, table);
+        controller.deck(0).reset(rate);  // as opening the device does
+        EXPECT_EQ(controller.deck(0).decoder().getDecodingMode(), mode);
+        settings.decoding = DecodingMode::faithful;
+    }
 }
 
 }  // namespace
