@@ -261,8 +261,8 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
         {"buffer", "FRAMES", "Audio buffer, 32 to 4096 frames (default 1024)", {}},
         {"send", "poll|block", "Send every 5 ms (default), or right after each decoded block", {}},
         {"decoding", decodingType.c_str(),
-         "Decoding mode: robust (default) cleans the signal and holds back a jump until the next frame confirms it; "
-         "faithful sets the position from every frame as it comes",
+         "Decoding mode: robust cleans the signal and holds back a jump until the next frame confirms it; "
+         "faithful (default) sets the position from every frame as it comes",
          {}},
     };
     for (ValueOption& value : values) {
