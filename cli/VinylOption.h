@@ -19,7 +19,8 @@ inline CLI::Validator vinylType() {
             }
             std::string known;
             for (const VinylFormat& format : vinylFormats)
-                known += (known.empty() ? "" : ", ") + std::string(format.optionName) + " or " + std::to_string(format.type);
+                known +=
+                    (known.empty() ? "" : ", ") + std::string(format.optionName) + " or " + std::to_string(format.type);
             return "unknown vinyl type '" + text + "' (" + known + ")";
         },
         "");

@@ -147,8 +147,8 @@ bool FinalScratchCodeTable::loadDefault(std::string& loadedPath, std::string& er
         loadedPath = path;
         return load(path, error);
     }
-    error = "no FinalScratch code table found (looked for " + defaultPaths().front() + " and " +
-            defaultPaths().back() + ")";
+    error = "no FinalScratch code table found (looked for " + defaultPaths().front() + " and " + defaultPaths().back() +
+            ")";
     return false;
 }
 
@@ -161,8 +161,8 @@ bool FinalScratchCodeTable::assign(std::vector<Row> rows) {
 
 std::optional<std::uint32_t> FinalScratchCodeTable::lookup(std::uint32_t code) const {
     // The first row not below the code: with sorted rows this is what a scan from row 0 finds first.
-    const auto row = std::lower_bound(rows_.begin(), rows_.end(), code,
-                                      [](const Row& r, std::uint32_t c) { return r.code < c; });
+    const auto row =
+        std::lower_bound(rows_.begin(), rows_.end(), code, [](const Row& r, std::uint32_t c) { return r.code < c; });
     if (row == rows_.end() || row->code != code) return std::nullopt;
     return row->value;
 }

@@ -18,8 +18,8 @@ namespace platora {
 // Audio thread only; allocates nothing.
 class PositionGuard {
 public:
-    static constexpr double baseMargin = 0.04;  // s
-    static constexpr double driftMargin = 0.1;  // s per s since the position was last known
+    static constexpr double baseMargin = 0.04;    // s
+    static constexpr double driftMargin = 0.1;    // s per s since the position was last known
     static constexpr double largestMargin = 0.1;  // s: below the smallest false jump
 
     enum class Verdict { follows, jumps, held };

@@ -20,8 +20,8 @@ constexpr double highPassRatio = 0.015;  // of the carrier at the band's speed
 constexpr double mainsHz = 50.0;
 constexpr double humHarmonic = 3.0;
 constexpr double humNotchWidthHz = 4.0;
-constexpr double lowPassRatio = 2.0;   // of the carrier at the band's speed
-constexpr float retuneRatio = 1.03f;   // the band moves once the speed has moved this much
+constexpr double lowPassRatio = 2.0;     // of the carrier at the band's speed
+constexpr float retuneRatio = 1.03f;     // the band moves once the speed has moved this much
 constexpr double envelopeSeconds = 0.2;  // how fast a fading signal is brought back up
 constexpr double gainSeconds = 0.01;     // how fast the gain reaches its target
 // A click stands out of the carrier; cut back to this much above the carrier's level.
@@ -33,7 +33,7 @@ constexpr float highestGain = 32.0f;  // 30 dB: a dead input is not raised to fu
 // A channel that runs late turns the pair's quarter cycle towards a half or none, and at
 // speed the peaks of the two channels change places. The lateness is a fixed property of
 // the cartridge and the input, so it is learnt slowly and undone by delaying the other.
-constexpr double skewSeconds = 0.25;      // how fast the measured lateness is taken up
+constexpr double skewSeconds = 0.25;         // how fast the measured lateness is taken up
 constexpr double largestSkewSeconds = 1e-4;  // lateness beyond this is left as it is
 // Learnt over hundreds of chunks, the lateness needs no more than every few samples.
 constexpr std::int32_t skewStride = 4;
@@ -107,9 +107,8 @@ void SignalConditioner::reset(double carrierHz, double sampleRate, int leadingCh
 void SignalConditioner::followSpeed(float speed) {
     speed_ = std::isfinite(speed) ? speed : 0.0f;
     const float magnitude = std::fabs(speed);
-    const float wanted = magnitude == 0.0f || !std::isfinite(magnitude)
-                             ? 0.0f
-                             : std::clamp(magnitude, slowestSpeed, fastestSpeed);
+    const float wanted =
+        magnitude == 0.0f || !std::isfinite(magnitude) ? 0.0f : std::clamp(magnitude, slowestSpeed, fastestSpeed);
     if (wanted == bandSpeed_) return;
     if (wanted != 0.0f && bandSpeed_ != 0.0f && wanted < bandSpeed_ * retuneRatio && bandSpeed_ < wanted * retuneRatio)
         return;

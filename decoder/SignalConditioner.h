@@ -87,8 +87,8 @@ private:
 
     double carrierHz_ = 0.0;
     double sampleRate_ = 0.0;
-    float bandSpeed_ = 0.0f;  // the speed the band is tuned for
-    float speed_ = 0.0f;      // signed, as last followed
+    float bandSpeed_ = 0.0f;   // the speed the band is tuned for
+    float speed_ = 0.0f;       // signed, as last followed
     float leaderSign_ = 1.0f;  // how the pair's correlation reads a late second channel
     float skew_ = 0.0f;        // samples
     float largestSkew_ = 0.0f;

@@ -64,8 +64,8 @@ public:
 private:
     static constexpr int ringSize = 64;  // a power of two above length + 1: a window one push old
     static constexpr int mask = ringSize - 1;
-    static constexpr double fixedScale = 65536.0;                   // steps per unit of a term
-    static constexpr double termLimit = 68719476736.0;              // 2^36: |terms| beyond are clamped
+    static constexpr double fixedScale = 65536.0;                      // steps per unit of a term
+    static constexpr double termLimit = 68719476736.0;                 // 2^36: |terms| beyond are clamped
     static constexpr std::int64_t fixedLimit = std::int64_t{1} << 52;  // termLimit in fixed point
     static_assert(termLimit * fixedScale == static_cast<double>(fixedLimit));
     static_assert(length * fixedLimit < (std::int64_t{1} << 62), "window sums cannot overflow");

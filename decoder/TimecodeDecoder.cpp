@@ -18,7 +18,7 @@ constexpr int speedTerms = SpeedWindow::length;
 constexpr std::size_t speedSkippedEntries = 4;
 constexpr float finalScratchSpeedFactor = 2.4f;  // 1 / (two peak intervals in ms) at speed 1
 constexpr float mixvibesSpeedFactor = 6.0f;
-constexpr float mixvibesFrameSeconds = 0.007333333f;        // 22 carrier cycles at 3000 Hz
+constexpr float mixvibesFrameSeconds = 0.007333333f;       // 22 carrier cycles at 3000 Hz
 constexpr float finalScratchStepSeconds = 0.00020833334f;  // one peak at 4800 peaks/s
 constexpr float mixvibesStepSeconds = 0.00008333333f;      // one peak at 12000 peaks/s
 constexpr double tpsWindowMs = 1000.0;
@@ -30,8 +30,8 @@ constexpr std::uint32_t mixvibesCheckMask = 0x1F;
 constexpr int mixvibesWordBits = 22;
 constexpr double finalScratchCarrierHz = 1200.0;
 constexpr double mixvibesCarrierHz = 3000.0;
-constexpr double slopeSpanMs = 20.0;     // frames this far apart give the frame speed
-constexpr double slopeStaleMs = 200.0;   // older than this, it no longer describes the record
+constexpr double slopeSpanMs = 20.0;          // frames this far apart give the frame speed
+constexpr double slopeStaleMs = 200.0;        // older than this, it no longer describes the record
 constexpr double plausibleSpeedRatio = 0.25;  // the frames' speed is trusted this close to the peaks'
 // Frame intervals without a frame before reckoning starts: late enough that a frame on
 // time is never overtaken (on a clean record they come within 1.5 % of their interval),
@@ -40,8 +40,12 @@ constexpr double plausibleSpeedRatio = 0.25;  // the frames' speed is trusted th
 constexpr double overdueFrames = 1.03;
 
 void storeRelaxed(std::atomic<float>& field, float value) { field.store(value, std::memory_order_relaxed); }
-void storeRelaxed(std::atomic<std::int32_t>& field, std::int32_t value) { field.store(value, std::memory_order_relaxed); }
-void storeRelaxed(std::atomic<std::int64_t>& field, std::int64_t value) { field.store(value, std::memory_order_relaxed); }
+void storeRelaxed(std::atomic<std::int32_t>& field, std::int32_t value) {
+    field.store(value, std::memory_order_relaxed);
+}
+void storeRelaxed(std::atomic<std::int64_t>& field, std::int64_t value) {
+    field.store(value, std::memory_order_relaxed);
+}
 
 }  // namespace
 
@@ -174,7 +178,8 @@ double TimecodeDecoder::timeOf(std::int32_t frame, double framePeriodMs) const {
     return framePeriodMs * frame + timeBase;
 }
 
-inline void TimecodeDecoder::trackSample(int ch, Extremes& e, std::int32_t s, std::int32_t frame, double framePeriodMs) {
+inline void TimecodeDecoder::trackSample(int ch, Extremes& e, std::int32_t s, std::int32_t frame,
+                                         double framePeriodMs) {
     // How far the signal has come back from the extreme the channel is heading for. The
     // hand-off comes before tracking: the switching sample is never the extremum handed on.
     const std::int32_t comeBack = e.state < 0 ? s - e.low : e.high - s;
@@ -282,9 +287,7 @@ void TimecodeDecoder::decodeFrame() {
     stepBack();
 }
 
-bool TimecodeDecoder::windowBit(int position) const {
-    return history[frameLength - 1 - position].bit == 1;
-}
+bool TimecodeDecoder::windowBit(int position) const { return history[frameLength - 1 - position].bit == 1; }
 
 bool TimecodeDecoder::readFrame(double& newPosition) {
     if (history.size() < frameLength) return false;

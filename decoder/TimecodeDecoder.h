@@ -110,7 +110,7 @@ private:
     double reckoningSpeed();
     void reckon();
     double carrierHz() const;
-    int leadingChannel() const;  // the channel whose cycle comes first on a record played forward
+    int leadingChannel() const;   // the channel whose cycle comes first on a record played forward
     double frameSeconds() const;  // one frame on the record
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);
@@ -122,7 +122,7 @@ private:
     bool estimateSpeed();
     void publishSpeed(int age);
     void publish(float value);
-    float currentSpeed();  // what getSpeed returns, to within rounding
+    float currentSpeed();                // what getSpeed returns, to within rounding
     bool windowBit(int position) const;  // position 0 is the oldest peak of the frame window
     bool readFrame(double& newPosition);
     void stepBack();
@@ -171,7 +171,7 @@ private:
     PositionGuard guard;
     // The record's speed from frames taken some ms apart: steadier than the peaks' while
     // reckoning across lost frames.
-    double slopeFrom = 0.0, slopeFromTime = -1.0;  // s, ms (negative: none)
+    double slopeFrom = 0.0, slopeFromTime = -1.0;    // s, ms (negative: none)
     double frameSpeed = 0.0, frameSpeedTime = -1.0;  // record s per s, ms (negative: none)
     std::atomic<float> positionAgeMs{-1.0f};
 

@@ -24,20 +24,20 @@ int main(int argc, char** argv) {
     // Every deck decodes FinalScratch with this table; it outlives them all.
     platora::ProgramCodeTable codeTable;
     switch (command.request) {
-    case platora::StageRequest::dialogue: {
-        platora::Dialogue dialogue(codeTable);
-        return dialogue.run();
-    }
-    case platora::StageRequest::listDevices:
-        return listDevices();
-    case platora::StageRequest::stream: {
-        // First: a stop signal at any moment ends the program with status 0.
-        platora::installStopHandlerOrWarn();
-        platora::CaptureController controller;
-        return platora::streamFromSettings(controller, command.settings, codeTable);
-    }
-    case platora::StageRequest::done:
-        break;
+        case platora::StageRequest::dialogue: {
+            platora::Dialogue dialogue(codeTable);
+            return dialogue.run();
+        }
+        case platora::StageRequest::listDevices:
+            return listDevices();
+        case platora::StageRequest::stream: {
+            // First: a stop signal at any moment ends the program with status 0.
+            platora::installStopHandlerOrWarn();
+            platora::CaptureController controller;
+            return platora::streamFromSettings(controller, command.settings, codeTable);
+        }
+        case platora::StageRequest::done:
+            break;
     }
     return command.exitStatus;
 }

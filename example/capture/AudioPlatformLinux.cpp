@@ -21,8 +21,7 @@ const char* const noDeviceHint =
 
 std::vector<RtAudio::Api> platformApis() { return {RtAudio::UNIX_JACK, RtAudio::LINUX_ALSA}; }
 
-bool realtimeGranted(RtAudio::Api api)
-{
+bool realtimeGranted(RtAudio::Api api) {
     if (api != RtAudio::LINUX_ALSA) return true;
     // A thread started the way RtAudio starts its own tells whether the system allows it.
     pthread_attr_t attributes;
@@ -33,14 +32,14 @@ bool realtimeGranted(RtAudio::Api api)
     parameters.sched_priority = realtimePriority;
     pthread_attr_setschedparam(&attributes, &parameters);
     pthread_t probe;
-    const bool started = pthread_create(&probe, &attributes, [](void*) -> void* { return nullptr; }, nullptr) == 0;
+    const bool started = pthread_create(
+                             &probe, &attributes, [](void*) -> void* { return nullptr; }, nullptr) == 0;
     pthread_attr_destroy(&attributes);
     if (started) pthread_join(probe, nullptr);
     return started;
 }
 
-QuietAudioDiagnostics::QuietAudioDiagnostics()
-{
+QuietAudioDiagnostics::QuietAudioDiagnostics() {
     previousHandler = snd_lib_error;
     snd_lib_error_set_handler(&ignoreAlsaMessage);
 }

@@ -17,8 +17,7 @@ constexpr unsigned int minInputChannels = 2;  // a deck decodes a pair
 
 // The device's number now: JACK clients that came or went since the scan renumber the
 // devices after them. Throws RtAudioError when no input device of that name is left.
-unsigned int currentDeviceNumber(RtAudio& audio, const DeviceEntry& entry)
-{
+unsigned int currentDeviceNumber(RtAudio& audio, const DeviceEntry& entry) {
     const unsigned int count = audio.getDeviceCount();
     const auto hasName = [&](unsigned int device) {
         const RtAudio::DeviceInfo info = audio.getDeviceInfo(device);
@@ -33,8 +32,7 @@ unsigned int currentDeviceNumber(RtAudio& audio, const DeviceEntry& entry)
 }
 
 // RtAudio's words without its function name, on one line.
-std::string oneLine(std::string message)
-{
+std::string oneLine(std::string message) {
     std::replace(message.begin(), message.end(), '\n', ' ');
     if (const auto colon = message.find(": "); message.rfind("RtApi", 0) == 0 && colon != std::string::npos)
         message.erase(0, colon + 2);
@@ -45,8 +43,7 @@ std::string oneLine(std::string message)
 
 // A JACK device takes the server's rate only; RtAudio's own words name neither the fix nor the
 // tools. Empty when the device is not a JACK one at another rate.
-std::string rateProblem(RtAudio& audio, RtAudio::Api api, unsigned int device)
-{
+std::string rateProblem(RtAudio& audio, RtAudio::Api api, unsigned int device) {
     if (api != RtAudio::UNIX_JACK) return {};
     RtAudio::DeviceInfo info;
     try {
@@ -64,8 +61,7 @@ std::string rateProblem(RtAudio& audio, RtAudio::Api api, unsigned int device)
 
 // RtAudio writes its own messages to std::cerr, some from its threads (the JACK server shutting
 // a client down); the program writes through stdio, so std::cerr goes nowhere.
-void keepAudioLibraryOffScreen()
-{
+void keepAudioLibraryOffScreen() {
     static const bool muted = [] {
         std::cerr.rdbuf(nullptr);
         return true;
@@ -73,8 +69,7 @@ void keepAudioLibraryOffScreen()
     static_cast<void>(muted);
 }
 
-bool isCompiled(RtAudio::Api api)
-{
+bool isCompiled(RtAudio::Api api) {
     // Asked for an API it lacks, RtAudio falls back to another one.
     std::vector<RtAudio::Api> compiled;
     RtAudio::getCompiledApi(compiled);
@@ -85,47 +80,38 @@ bool isCompiled(RtAudio::Api api)
 
 CaptureController::CaptureController() : CaptureController(platformApis()) {}
 
-CaptureController::CaptureController(const std::vector<RtAudio::Api>& apis)
-{
+CaptureController::CaptureController(const std::vector<RtAudio::Api>& apis) {
     keepAudioLibraryOffScreen();
     setDeckPairs({0});
     for (RtAudio::Api api : apis)
         if (isCompiled(api)) scanDevices(api);
 }
 
-CaptureController::~CaptureController()
-{
+CaptureController::~CaptureController() {
     if (!audio) return;
     stopCapture();
     audio.reset();
 }
 
-std::int32_t CaptureController::deviceCount() const
-{
-    return static_cast<std::int32_t>(descriptions.size());
-}
+std::int32_t CaptureController::deviceCount() const { return static_cast<std::int32_t>(descriptions.size()); }
 
-bool CaptureController::getDescription(std::int32_t index, std::string& text) const
-{
+bool CaptureController::getDescription(std::int32_t index, std::string& text) const {
     if (index < 0 || index >= deviceCount()) return false;
     text = descriptions[static_cast<std::size_t>(index)];
     return true;
 }
 
-std::int32_t CaptureController::getInputChannels(std::int32_t index) const
-{
+std::int32_t CaptureController::getInputChannels(std::int32_t index) const {
     if (index < 0 || index >= deviceCount()) return 0;
     return entries[static_cast<std::size_t>(index)].inputChannels;
 }
 
-std::string CaptureController::getName(std::int32_t index) const
-{
+std::string CaptureController::getName(std::int32_t index) const {
     if (index < 0 || index >= deviceCount()) return {};
     return entries[static_cast<std::size_t>(index)].name;
 }
 
-std::int32_t CaptureController::findDevice(const std::string& numberOrName) const
-{
+std::int32_t CaptureController::findDevice(const std::string& numberOrName) const {
     std::int32_t number = -1;
     const char* end = numberOrName.data() + numberOrName.size();
     const auto [parsed, error] = std::from_chars(numberOrName.data(), end, number);
@@ -135,15 +121,13 @@ std::int32_t CaptureController::findDevice(const std::string& numberOrName) cons
     return -1;
 }
 
-void CaptureController::setDeckPairs(const std::vector<std::int32_t>& pairs)
-{
+void CaptureController::setDeckPairs(const std::vector<std::int32_t>& pairs) {
     stopCapture();  // the callback walks the decks
     decks.clear();
     for (const std::int32_t pair : pairs) decks.push_back(std::make_unique<Deck>(pair));
 }
 
-bool CaptureController::open(std::int16_t index, unsigned int requestedFrames)
-{
+bool CaptureController::open(std::int16_t index, unsigned int requestedFrames) {
     if (index < 0 || index >= deviceCount() || decks.empty()) return false;
     stopCapture();
     std::int32_t channels = 0;
@@ -151,8 +135,7 @@ bool CaptureController::open(std::int16_t index, unsigned int requestedFrames)
     return startStream(entries[static_cast<std::size_t>(index)], channels, requestedFrames);
 }
 
-bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t channels, unsigned int requestedFrames)
-{
+bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t channels, unsigned int requestedFrames) {
     const auto api = static_cast<RtAudio::Api>(entry.api);
     lastOpenError.clear();
     RtAudio::StreamParameters input;
@@ -200,8 +183,7 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
     return false;
 }
 
-void CaptureController::stopCapture()
-{
+void CaptureController::stopCapture() {
     // The watch goes before the stream it watches.
     source.stop();
     if (streamDevice == -1) return;
@@ -220,26 +202,20 @@ void CaptureController::stopCapture()
 
 bool CaptureController::onJack() const { return streamDevice != -1 && streamApi == RtAudio::UNIX_JACK; }
 
-bool CaptureController::streamRunning() const
-{
-    return audio && streamDevice != -1 && audio->isStreamRunning();
-}
+bool CaptureController::streamRunning() const { return audio && streamDevice != -1 && audio->isStreamRunning(); }
 
-std::uint32_t CaptureController::waitForWakeup(std::uint32_t seen) const
-{
+std::uint32_t CaptureController::waitForWakeup(std::uint32_t seen) const {
     wakeups.wait(seen, std::memory_order_acquire);
     return wakeups.load(std::memory_order_acquire);
 }
 
-void CaptureController::wake()
-{
+void CaptureController::wake() {
     wakeups.fetch_add(1, std::memory_order_release);
     wakeups.notify_all();
 }
 
 int CaptureController::inputCallback(void* /*outputBuffer*/, void* inputBuffer, unsigned int frames,
-                                     double /*streamTime*/, RtAudioStreamStatus /*status*/, void* userData)
-{
+                                     double /*streamTime*/, RtAudioStreamStatus /*status*/, void* userData) {
     if (inputBuffer != nullptr && userData != nullptr)
         static_cast<CaptureController*>(userData)->handleBuffer(static_cast<const std::int16_t*>(inputBuffer),
                                                                 static_cast<std::int32_t>(frames));
@@ -247,8 +223,7 @@ int CaptureController::inputCallback(void* /*outputBuffer*/, void* inputBuffer, 
     return 0;
 }
 
-void CaptureController::handleBuffer(const std::int16_t* captured, std::int32_t frames)
-{
+void CaptureController::handleBuffer(const std::int16_t* captured, std::int32_t frames) {
     // A buffer larger than granted (a server that changed its period) goes in pieces.
     const auto chunkFrames = static_cast<std::int32_t>(stereo.size() / 2);
     for (std::int32_t done = 0; done < frames; done += chunkFrames) {
@@ -262,8 +237,7 @@ void CaptureController::handleBuffer(const std::int16_t* captured, std::int32_t 
     wakeups.notify_all();
 }
 
-void CaptureController::scanDevices(RtAudio::Api api)
-{
+void CaptureController::scanDevices(RtAudio::Api api) {
     QuietAudioDiagnostics quiet;
     try {
         RtAudio scan(api);

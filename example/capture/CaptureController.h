@@ -95,8 +95,8 @@ private:
     std::unique_ptr<RtAudio> audio;  // null until the first open; replaced by every open
     std::vector<DeviceEntry> entries;
     std::vector<std::unique_ptr<Deck>> decks;  // fixed while a stream runs: the callback walks them
-    std::vector<std::int16_t> stereo;  // the callback's scratch block, sized before each stream starts
-    std::int32_t channelCount = 0;     // of the running stream
+    std::vector<std::int16_t> stereo;          // the callback's scratch block, sized before each stream starts
+    std::int32_t channelCount = 0;             // of the running stream
     std::vector<std::string> descriptions;
     std::int16_t streamDevice = -1;  // -1 while no stream is open
     unsigned int bufferFrames = defaultBufferFrames;

@@ -16,7 +16,7 @@ namespace {
 constexpr const char* programName = "platora";
 constexpr long lowestPort = 1;
 constexpr long highestPort = 65535;
-constexpr long largestPair = 127;  // 256 channels, still within the stream's 16-bit channel count
+constexpr long largestPair = 127;         // 256 channels, still within the stream's 16-bit channel count
 constexpr long largestFixedGain = 32767;  // the preamp multiplies 16-bit samples
 constexpr std::size_t longestHost = 253;  // the longest DNS name
 constexpr std::size_t longestPrefix = 64;
@@ -101,8 +101,9 @@ Problem readSend(std::string_view text, StreamSettings& settings) {
 }
 
 std::string decodingModes(std::string_view between) {
-    return std::string(decodingModeName(DecodingMode::faithful)).append(between).append(
-        decodingModeName(DecodingMode::robust));
+    return std::string(decodingModeName(DecodingMode::faithful))
+        .append(between)
+        .append(decodingModeName(DecodingMode::robust));
 }
 
 Problem readDecoding(std::string_view text, StreamSettings& settings) {
@@ -118,8 +119,9 @@ bool validPrefix(std::string_view prefix) {
 }
 
 Problem readDeck(std::string_view text, StreamSettings& settings) {
-    constexpr const char* form = "must be PAIR:VINYL[:PORT[:PREFIX]], for example 0:mixvibes, 1:finalscratch:9000, "
-                                 "0:auto or 1:mixvibes:44444:/deck2";
+    constexpr const char* form =
+        "must be PAIR:VINYL[:PORT[:PREFIX]], for example 0:mixvibes, 1:finalscratch:9000, "
+        "0:auto or 1:mixvibes:44444:/deck2";
     const std::size_t first = text.find(':');
     if (first == std::string_view::npos) return form;
     const std::string_view rest = text.substr(first + 1);
@@ -153,7 +155,6 @@ Problem readDeck(std::string_view text, StreamSettings& settings) {
     return {};
 }
 
-
 Problem readSwitch(std::string_view text, bool& value) {
     if (text != "true" && text != "false") return "must be true or false";
     value = text == "true";
@@ -178,11 +179,10 @@ Problem readQuiet(std::string_view text, StreamSettings& settings) {
 }
 
 const std::map<std::string_view, Problem (*)(std::string_view, StreamSettings&)> readers{
-    {"device", readDevice},           {"deck", readDeck},     {"host", readHost},
-    {"preamp", readPreamp},           {"calibration", readCalibration},
-    {"buffer", readBuffer},           {"send", readSend},     {"riaa", readRiaa},
-    {"interpolate", readInterpolate}, {"quiet", readQuiet},   {"scope", readScope},
-    {"decoding", readDecoding},       {"send_age", readSendAge},
+    {"device", readDevice},           {"deck", readDeck},     {"host", readHost},   {"preamp", readPreamp},
+    {"calibration", readCalibration}, {"buffer", readBuffer}, {"send", readSend},   {"riaa", readRiaa},
+    {"interpolate", readInterpolate}, {"quiet", readQuiet},   {"scope", readScope}, {"decoding", readDecoding},
+    {"send_age", readSendAge},
 };
 
 // Options join words with "-", the file (and the setting) with "_": --send-age is send_age.
@@ -230,15 +230,17 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     StageCommand command;
     if (argc <= 1) return command;
 
-    CLI::App app{"Streams timecode vinyl positions as OSC, one destination per deck. "
-                 "Without arguments, asks for every choice instead.",
-                 programName};
+    CLI::App app{
+        "Streams timecode vinyl positions as OSC, one destination per deck. "
+        "Without arguments, asks for every choice instead.",
+        programName};
     addVersionFlag(app);
     bool listDevices = false;
     std::string configPath;
     app.add_flag("--list-devices", listDevices, "Print the input devices with their numbers and exit");
     const CLI::Option* config =
-        app.add_option("--config", configPath, "Read these settings from a TOML file; the command line wins")->type_name("FILE");
+        app.add_option("--config", configPath, "Read these settings from a TOML file; the command line wins")
+            ->type_name("FILE");
 
     struct ValueOption {
         const char* name;
@@ -249,9 +251,11 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     const std::string decodingType = decodingModes("|");
     std::vector<ValueOption> values{
         {"device", "DEVICE", "Device number from --list-devices, or its name", {}},
-        {"deck", "PAIR:VINYL[:PORT[:PREFIX]]",
+        {"deck",
+         "PAIR:VINYL[:PORT[:PREFIX]]",
          "A deck: channel pair (0 = channels 1/2), mixvibes|finalscratch (or 1|0) or auto (found from the signal), OSC "
-         "port (default " + std::to_string(defaultOscPort) +
+         "port (default " +
+             std::to_string(defaultOscPort) +
              ", then one more per deck), address prefix such as /deck2 (decks that share a port need one each); "
              "repeat for more decks",
          {}},
@@ -260,13 +264,15 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
         {"calibration", "VALUE|saved|default", "Decoder calibration; saved reads the dialogue's settings file", {}},
         {"buffer", "FRAMES", "Audio buffer, 32 to 4096 frames (default 1024)", {}},
         {"send", "poll|block", "Send every 5 ms (default), or right after each decoded block", {}},
-        {"decoding", decodingType.c_str(),
+        {"decoding",
+         decodingType.c_str(),
          "Decoding mode: robust cleans the signal and holds back a jump until the next frame confirms it; "
          "faithful (default) sets the position from every frame as it comes",
          {}},
     };
     for (ValueOption& value : values) {
-        CLI::Option* option = app.add_option(std::string("--") + value.name, value.texts, value.help)->type_name(value.type);
+        CLI::Option* option =
+            app.add_option(std::string("--") + value.name, value.texts, value.help)->type_name(value.type);
         if (std::string_view(value.name) != "deck") option->expected(1);
     }
     struct Switch {

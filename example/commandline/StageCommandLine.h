@@ -13,7 +13,7 @@ enum class StageRequest { dialogue, listDevices, stream, done };
 struct StageCommand {
     StageRequest request = StageRequest::dialogue;
     StreamSettings settings;  // complete and checked when request is stream
-    int exitStatus = 0;      // when request is done: after --help, --version or a usage error
+    int exitStatus = 0;       // when request is done: after --help, --version or a usage error
 };
 
 // Reads the program's arguments and the configuration file they name (the command line

@@ -28,9 +28,9 @@ std::string at(const std::string& path, const toml::source_region& where) {
 // never taken from one.
 enum Kind : unsigned { text = 1, whole = 2, fraction = 4, truth = 8 };
 const std::map<std::string_view, unsigned> kinds{
-    {"device", text | whole}, {"host", text}, {"preamp", text | whole}, {"calibration", text | whole | fraction},
-    {"buffer", whole},        {"send", text}, {"riaa", truth},          {"interpolate", truth},
-    {"quiet", truth},         {"pair", whole}, {"vinyl", text | whole}, {"port", whole},
+    {"device", text | whole}, {"host", text},     {"preamp", text | whole}, {"calibration", text | whole | fraction},
+    {"buffer", whole},        {"send", text},     {"riaa", truth},          {"interpolate", truth},
+    {"quiet", truth},         {"pair", whole},    {"vinyl", text | whole},  {"port", whole},
     {"prefix", text},         {"decoding", text}, {"send_age", truth},
 };
 
@@ -74,11 +74,13 @@ Problem readDeckTable(const toml::table& table, StreamSettings& settings) {
     for (const auto& [key, value] : table) {
         if (key != "pair" && key != "vinyl" && key != "port" && key != "prefix")
             return "deck: " + std::string(key.str()) + " is not a deck setting";
-        if (const Problem problem = wrongKind(key.str(), value)) return "deck: " + std::string(key.str()) + " " + *problem;
+        if (const Problem problem = wrongKind(key.str(), value))
+            return "deck: " + std::string(key.str()) + " " + *problem;
     }
     if (pair == nullptr || vinyl == nullptr) {
-        return std::string("deck: needs pair = NUMBER and vinyl = \"mixvibes\", \"finalscratch\" or \"auto\"; port = "
-                           "NUMBER and prefix = \"/NAME\" are optional");
+        return std::string(
+            "deck: needs pair = NUMBER and vinyl = \"mixvibes\", \"finalscratch\" or \"auto\"; port = "
+            "NUMBER and prefix = \"/NAME\" are optional");
     }
     // Appended piece by piece: GCC 12 at -O2 warns (-Wrestrict) about ":" + a temporary string.
     std::string text = *textOf(*pair);
@@ -122,10 +124,12 @@ std::optional<std::string> loadStageConfigFile(const std::string& path, StreamSe
         const std::string where = at(path, node.source());
         if (name == "deck") {
             const toml::array* decks = node.as_array();
-            if (decks == nullptr || !decks->is_array_of_tables()) return where + "deck: write each deck as a [[deck]] table";
+            if (decks == nullptr || !decks->is_array_of_tables())
+                return where + "deck: write each deck as a [[deck]] table";
             settings.decks.clear();
             for (const toml::node& deck : *decks) {
-                if (const Problem problem = readDeckTable(*deck.as_table(), settings)) return at(path, deck.source()) + *problem;
+                if (const Problem problem = readDeckTable(*deck.as_table(), settings))
+                    return at(path, deck.source()) + *problem;
             }
             continue;
         }

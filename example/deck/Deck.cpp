@@ -14,8 +14,7 @@ constexpr double msPerSecond = 1000.0;
 // gives it, and a host would jump with it.
 constexpr double largestSpeed = 10.0;
 
-std::int16_t lowSixteenBits(float gain)
-{
+std::int16_t lowSixteenBits(float gain) {
     constexpr float beyondAnyLowBits = 0x1p40f;  // floats this large are multiples of 2^16
     if (!std::isfinite(gain) || std::fabs(gain) >= beyondAnyLowBits) return 0;
     const auto truncated = static_cast<std::int64_t>(gain);  // toward zero
@@ -26,8 +25,7 @@ std::int16_t lowSixteenBits(float gain)
 
 Deck::Deck(std::int32_t pair) : pair_(pair) {}
 
-void Deck::reset(std::int32_t sampleRate)
-{
+void Deck::reset(std::int32_t sampleRate) {
     // A stream that was lost stays held as it was then; one that stopped is held from now.
     if (!heldAtLoss) holdShownPosition(Clock::now());
     heldAtLoss = false;
@@ -37,16 +35,14 @@ void Deck::reset(std::int32_t sampleRate)
     blockDecoded.store(false, std::memory_order_release);
 }
 
-void Deck::setVinylType(std::int32_t type)
-{
+void Deck::setVinylType(std::int32_t type) {
     decoder_.setVinylType(type);
     requestedType.store(type, std::memory_order_relaxed);
 }
 
 void Deck::setPreampGain(float gain) { preampGain_.store(lowSixteenBits(gain), std::memory_order_relaxed); }
 
-void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo)
-{
+void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo) {
     if (const std::int32_t type = vinylType(); type != decoder_.getVinylType()) decoder_.setVinylType(type);
     conditionPair(captured, frames, channelCount, pair_, preampGain(), riaa(), stereo);
     diagnosis_.measure(stereo, frames);
@@ -68,15 +64,13 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
     position.store(static_cast<float>(value), std::memory_order_relaxed);
 }
 
-void Deck::holdPosition(Clock::time_point lastBlock)
-{
+void Deck::holdPosition(Clock::time_point lastBlock) {
     holdShownPosition(lastBlock);
     // The stream may run on (on silence, its source gone) and move the decoder's position.
     heldAtLoss = true;
 }
 
-void Deck::holdShownPosition(Clock::time_point lastBlock)
-{
+void Deck::holdShownPosition(Clock::time_point lastBlock) {
     // Shown held already (no frame since the stream began), it keeps its age from then.
     if (showsHeld.load(std::memory_order_relaxed)) return;
     heldPosition.store(getPosition(), std::memory_order_relaxed);
@@ -84,16 +78,14 @@ void Deck::holdShownPosition(Clock::time_point lastBlock)
     heldSince.store(lastBlock.time_since_epoch().count(), std::memory_order_relaxed);
 }
 
-float Deck::heldAge(Clock::time_point now) const
-{
+float Deck::heldAge(Clock::time_point now) const {
     const float age = heldAgeMs.load(std::memory_order_relaxed);
     if (age < 0.0f) return age;
     const Clock::time_point since{Clock::duration{heldSince.load(std::memory_order_relaxed)}};
     return age + std::chrono::duration<float, std::milli>(now - since).count();
 }
 
-DeckReading Deck::reading(bool inputLost, Clock::time_point now) const
-{
+DeckReading Deck::reading(bool inputLost, Clock::time_point now) const {
     if (inputLost || !blockDecoded.load(std::memory_order_acquire)) {
         speedWasRefused.store(false, std::memory_order_relaxed);
         return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0, heldAge(now)};

@@ -15,7 +15,7 @@ struct DeckReading {
     float speed;     // 1.0 is nominal, negative backwards
     std::int32_t timecodesPerSecond;
     std::int32_t level;  // the larger swing of the pair, in 16-bit sample units
-    float ageMs;  // since a frame last set the position; negative before the first frame
+    float ageMs;         // since a frame last set the position; negative before the first frame
 };
 
 // One turntable: a channel pair of the stream, the conditioning of that pair and its
@@ -94,10 +94,10 @@ private:
     std::atomic<bool> riaaEnabled{false};
     std::atomic<float> position{0.0f};
     std::atomic<float> heldPosition{0.0f};
-    std::atomic<float> heldAgeMs{-1.0f};  // negative: no frame ever set the held position
+    std::atomic<float> heldAgeMs{-1.0f};   // negative: no frame ever set the held position
     std::atomic<Clock::rep> heldSince{0};  // when the held position was heldAgeMs old
-    std::atomic<bool> showsHeld{true};  // the published position is the held one, not the decoder's
-    bool heldAtLoss = false;  // main thread: holdPosition came after the last reset
+    std::atomic<bool> showsHeld{true};     // the published position is the held one, not the decoder's
+    bool heldAtLoss = false;               // main thread: holdPosition came after the last reset
     std::atomic<std::int32_t> requestedType{FinalScratch};
     SignalDiagnosis diagnosis_;
     ScopeTap scope_;

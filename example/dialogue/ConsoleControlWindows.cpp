@@ -35,15 +35,15 @@ const struct FineTimer {
 
 void consoleEventHandler(int eventCode) {
     switch (eventCode) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        stopRequested.store(true, std::memory_order_relaxed);
-        break;
-    default:
-        break;
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            stopRequested.store(true, std::memory_order_relaxed);
+            break;
+        default:
+            break;
     }
 }
 
@@ -79,7 +79,8 @@ void clearScreen() {
 
 void setCursorPosition(std::int16_t column, std::int16_t row) {
     std::fflush(stdout);
-    SetConsoleCursorPosition(GetStdHandle(STD_OUTPUT_HANDLE), COORD{std::max<SHORT>(column, 0), std::max<SHORT>(row, 0)});
+    SetConsoleCursorPosition(GetStdHandle(STD_OUTPUT_HANDLE),
+                             COORD{std::max<SHORT>(column, 0), std::max<SHORT>(row, 0)});
 }
 
 void terminalSize(int& columns, int& rows) {

@@ -221,13 +221,17 @@ void Dialogue::printStatus() {
     std::printf("> using input Channels %i/%i\n", 2 * deck().pair + 1, 2 * deck().pair + 2);
     if (!vinylChosen) return;
     std::printf("> using vinyl type: %s\n", vinylFormat(deck().vinyl).name);
-    if (!codeTableProblem.empty()) std::printf("> %s\n", codeTableProblem.c_str());
-    else if (deck().vinyl == FinalScratch && codeTable.lookedFor()) std::printf("> %s\n", codeTable.inUse().c_str());
+    if (!codeTableProblem.empty())
+        std::printf("> %s\n", codeTableProblem.c_str());
+    else if (deck().vinyl == FinalScratch && codeTable.lookedFor())
+        std::printf("> %s\n", codeTable.inUse().c_str());
     if (settings.riaa) std::printf("> using RIAA correction\n");
     if (preampEnabled) {
         std::printf("> using software preamp\n");
-        if (!preampReachedTarget) std::printf("> no signal reached the target level; the preamp stays at gain 1\n");
-        else std::printf("> software preamp gain: %d\n", controller->deck(0).preampGain());
+        if (!preampReachedTarget)
+            std::printf("> no signal reached the target level; the preamp stays at gain 1\n");
+        else
+            std::printf("> software preamp gain: %d\n", controller->deck(0).preampGain());
     }
 }
 

@@ -37,7 +37,8 @@ bool resolveIpv4(const char* host, std::uint32_t& address, std::string& error) {
     if (result != 0) {
         error = std::string("Unable to resolve host \"") + host + "\": " + gai_strerrorA(result);
         // Windows' messages end in a line break.
-        while (!error.empty() && (error.back() == '\n' || error.back() == '\r' || error.back() == ' ')) error.pop_back();
+        while (!error.empty() && (error.back() == '\n' || error.back() == '\r' || error.back() == ' '))
+            error.pop_back();
         return false;
     }
     address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);

@@ -33,8 +33,8 @@ std::string withoutTrailingLineEnd(std::string text) {
 
 std::unique_ptr<OscSender> OscSender::create(const char* host, int port, std::string& error) {
     if (port < lowestPort || port > highestPort) {
-        error = "Port " + std::to_string(port) + " is out of range (" + std::to_string(lowestPort) +
-                " to " + std::to_string(highestPort) + ")";
+        error = "Port " + std::to_string(port) + " is out of range (" + std::to_string(lowestPort) + " to " +
+                std::to_string(highestPort) + ")";
         return nullptr;
     }
     std::uint32_t address = 0;

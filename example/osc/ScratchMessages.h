@@ -16,7 +16,7 @@ inline constexpr const char* volumeAddress = "/scratch/vol";   // the level, ful
 // Seconds since a frame last set the position; -1 while none has since the stream started.
 inline constexpr const char* ageAddress = "/scratch/age";
 
-inline constexpr double speedPercent = 100.0;    // speed 1.0 is sent as 100
+inline constexpr double speedPercent = 100.0;      // speed 1.0 is sent as 100
 inline constexpr double levelFullScale = 32767.0;  // the level that is sent as volume 1.0
 inline constexpr double ageMsPerSecond = 1000.0;   // decks keep the age in ms
 inline constexpr float noAge = -1.0f;

@@ -29,7 +29,7 @@ constexpr double clippingShare = 0.01;
 // Faults are judged only on a carrier above mains hum and its first harmonic: a hum alone is
 // no record turning, and a record slower than this is being handled.
 constexpr double turningCarrierHz = 150.0;
-constexpr double carrierTolerance = 0.2;   // either way of a format's carrier at nominal speed
+constexpr double carrierTolerance = 0.2;  // either way of a format's carrier at nominal speed
 // A clean carrier gives four peaks a cycle (a crest and a trough on each channel); noise adds
 // peaks that carry no bit. Bits per peak tell less: a clean Mixvibes record gives 3 in 4, noise 2 in 3.
 constexpr double peaksPerCycle = 4.0;
@@ -49,14 +49,12 @@ bool closeToCarrier(double hz, double carrier) { return std::fabs(hz - carrier) 
 
 std::size_t louder(const DeckMeasures& m) { return m.level[1] > m.level[0] ? 1 : 0; }
 
-bool isFault(DeckState state)
-{
+bool isFault(DeckState state) {
     return state != DeckState::decoding && state != DeckState::stopped && state != DeckState::noSignal &&
            state != DeckState::inputLost;
 }
 
-int updatesToShow(DeckState state)
-{
+int updatesToShow(DeckState state) {
     if (state == DeckState::inputLost) return 1;
     if (state == DeckState::backwards) return backwardsUpdatesToSettle;
     return isFault(state) ? faultUpdatesToSettle : updatesToSettle;
@@ -64,8 +62,7 @@ int updatesToShow(DeckState state)
 
 }  // namespace
 
-DeckState judge(const DeckMeasures& m)
-{
+DeckState judge(const DeckMeasures& m) {
     const std::size_t loud = louder(m);
     const std::int32_t level = m.level[loud];
     const bool turning = m.carrierHz[loud] >= turningCarrierHz;
@@ -91,45 +88,63 @@ DeckState judge(const DeckMeasures& m)
     return DeckState::stopped;
 }
 
-const char* stateName(DeckState state)
-{
+const char* stateName(DeckState state) {
     switch (state) {
-    case DeckState::decoding: return "decoding";
-    case DeckState::stopped: return "stopped";
-    case DeckState::noSignal: return "no signal";
-    case DeckState::tooQuiet: return "too quiet";
-    case DeckState::clipping: return "clipping";
-    case DeckState::oneChannelSilent: return "one channel silent";
-    case DeckState::wrongType: return "wrong type";
-    case DeckState::notInTable: return "not in table";
-    case DeckState::noisy: return "noisy";
-    case DeckState::backwards: return "backwards";
-    case DeckState::speedOutOfRange: return "speed out of range";
-    case DeckState::inputLost: return "input lost";
-    case DeckState::none: break;
+        case DeckState::decoding:
+            return "decoding";
+        case DeckState::stopped:
+            return "stopped";
+        case DeckState::noSignal:
+            return "no signal";
+        case DeckState::tooQuiet:
+            return "too quiet";
+        case DeckState::clipping:
+            return "clipping";
+        case DeckState::oneChannelSilent:
+            return "one channel silent";
+        case DeckState::wrongType:
+            return "wrong type";
+        case DeckState::notInTable:
+            return "not in table";
+        case DeckState::noisy:
+            return "noisy";
+        case DeckState::backwards:
+            return "backwards";
+        case DeckState::speedOutOfRange:
+            return "speed out of range";
+        case DeckState::inputLost:
+            return "input lost";
+        case DeckState::none:
+            break;
     }
     return "";
 }
 
-std::string stateHint(DeckState state, const DeckMeasures& m)
-{
+std::string stateHint(DeckState state, const DeckMeasures& m) {
     switch (state) {
-    case DeckState::tooQuiet: return "try --preamp auto or the phono input";
-    case DeckState::clipping: return "lower the preamp gain, or use the line input";
-    case DeckState::oneChannelSilent:
-        return std::string(louder(m) == 0 ? "right" : "left") + " carries nothing; check the cable";
-    case DeckState::wrongType:
-        return std::string("the record looks like ") + vinylFormat(otherType(m.vinylType)).optionName + "; or choose auto";
-    case DeckState::notInTable: return "the FinalScratch code table lacks this record's codes";
-    case DeckState::noisy: return "check the ground, the cables and the stylus";
-    case DeckState::backwards: return "a backspin, or left and right swapped";
-    case DeckState::speedOutOfRange: return "sent as 0";
-    default: return "";
+        case DeckState::tooQuiet:
+            return "try --preamp auto or the phono input";
+        case DeckState::clipping:
+            return "lower the preamp gain, or use the line input";
+        case DeckState::oneChannelSilent:
+            return std::string(louder(m) == 0 ? "right" : "left") + " carries nothing; check the cable";
+        case DeckState::wrongType:
+            return std::string("the record looks like ") + vinylFormat(otherType(m.vinylType)).optionName +
+                   "; or choose auto";
+        case DeckState::notInTable:
+            return "the FinalScratch code table lacks this record's codes";
+        case DeckState::noisy:
+            return "check the ground, the cables and the stylus";
+        case DeckState::backwards:
+            return "a backspin, or left and right swapped";
+        case DeckState::speedOutOfRange:
+            return "sent as 0";
+        default:
+            return "";
     }
 }
 
-bool DeckWatch::update(Deck& deck, bool inputLost)
-{
+bool DeckWatch::update(Deck& deck, bool inputLost) {
     signal.push_back(deck.diagnosis().read());
     const TimecodeDecoder& decoder = deck.decoder();
     decoded.push_back({decoder.getPeaksSeen(), decoder.getPeaksWithBits(), decoder.getFramesNotInTable()});
@@ -166,8 +181,7 @@ bool DeckWatch::update(Deck& deck, bool inputLost)
     return true;
 }
 
-void DeckWatch::findType(Deck& deck)
-{
+void DeckWatch::findType(Deck& deck) {
     const std::int32_t type = deck.vinylType();
     // A FinalScratch frame missing from the table is a frame of the type all the same.
     if (now.timecodesPerSecond > 0 || now.framesNotInTable > 0) {
@@ -192,37 +206,32 @@ void DeckWatch::findType(Deck& deck)
     otherCarrierUpdates = 0;
 }
 
-std::int32_t DeckWatch::takeFoundType()
-{
+std::int32_t DeckWatch::takeFoundType() {
     const std::int32_t type = found;
     found = -1;
     return type;
 }
 
-std::string DeckWatch::lineHint() const
-{
-    if (shownState == DeckState::decoding && lastFound >= 0) return std::string("found ") + vinylFormat(static_cast<VinylType>(lastFound)).optionName;
+std::string DeckWatch::lineHint() const {
+    if (shownState == DeckState::decoding && lastFound >= 0)
+        return std::string("found ") + vinylFormat(static_cast<VinylType>(lastFound)).optionName;
     return stateHint(shownState, now);
 }
 
-int DeckWatch::qualityPercent() const
-{
+int DeckWatch::qualityPercent() const {
     if (now.peaksPerSecond == 0.0) return unknownQuality;
     const double share = now.bitPeaksPerSecond / (now.peaksPerSecond * bitCarryingShare(now.vinylType));
     return static_cast<int>(100.0 * std::min(share, 1.0) + 0.5);
 }
 
-LiveStatus::LiveStatus(CaptureController& controller, Output output, bool scope,
-                       const std::vector<bool>& automaticType)
-    : controller(controller), output(output), scope(scope)
-{
+LiveStatus::LiveStatus(CaptureController& controller, Output output, bool scope, const std::vector<bool>& automaticType)
+    : controller(controller), output(output), scope(scope) {
     for (std::size_t i = 0; i < controller.deckCount(); ++i)
         watches.emplace_back(i < automaticType.size() && automaticType[i]);
 }
 
-std::string LiveStatus::describe(std::size_t index, float position, float speed, std::int32_t tps,
-                                 std::int32_t level, int qualityPercent, const std::string& state)
-{
+std::string LiveStatus::describe(std::size_t index, float position, float speed, std::int32_t tps, std::int32_t level,
+                                 int qualityPercent, const std::string& state) {
     char quality[16] = "  --";
     if (qualityPercent >= 0) std::snprintf(quality, sizeof quality, "%3d%%", qualityPercent);
     char line[160];
@@ -232,8 +241,7 @@ std::string LiveStatus::describe(std::size_t index, float position, float speed,
     return line + state;
 }
 
-void LiveStatus::update(bool inputLost)
-{
+void LiveStatus::update(bool inputLost) {
     std::string screen;
     std::size_t lines = 0;
     for (std::size_t i = 0; i < watches.size(); ++i) {
@@ -263,16 +271,15 @@ void LiveStatus::update(bool inputLost)
 }
 
 std::string LiveStatus::terminalLines(std::size_t index, Deck& deck, const DeckWatch& watch, bool inputLost,
-                                      std::size_t& lineCount) const
-{
+                                      std::size_t& lineCount) const {
     std::string state = stateName(watch.shown());
     if (const std::string hint = watch.lineHint(); !hint.empty()) state += ": " + hint;
     // Erase each line, then write it: no trailing leftovers from a longer one.
     const std::string erase = "\r\x1b[2K";
     // The values sent, not the decoder's: while the input is lost they differ.
     const DeckReading sent = deck.reading(inputLost);
-    const std::string line = describe(index, sent.position, sent.speed, sent.timecodesPerSecond, sent.level,
-                                      watch.qualityPercent(), state);
+    const std::string line =
+        describe(index, sent.position, sent.speed, sent.timecodesPerSecond, sent.level, watch.qualityPercent(), state);
     int columns = 0;
     int rows = 0;
     terminalSize(columns, rows);
@@ -301,8 +308,7 @@ std::string LiveStatus::terminalLines(std::size_t index, Deck& deck, const DeckW
     return out;
 }
 
-void LiveStatus::announce(const std::string& line)
-{
+void LiveStatus::announce(const std::string& line) {
     if (output == Output::terminal && linesDrawn > 0) {
         // Up to the first deck line, and everything below it erased.
         std::printf("\x1b[%zuA\r\x1b[J", linesDrawn);
@@ -312,8 +318,7 @@ void LiveStatus::announce(const std::string& line)
     std::fflush(stdout);
 }
 
-void LiveStatus::rejoined()
-{
+void LiveStatus::rejoined() {
     for (std::size_t i = 0; i < watches.size(); ++i) {
         watches[i].restart();
         if (output == Output::log) std::printf("deck %zu: rejoined\n", i);

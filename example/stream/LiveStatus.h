@@ -71,7 +71,7 @@ private:
     void findType(Deck& deck);
 
     bool automaticType;
-    std::vector<SignalDiagnosis::Reading> signal;  // the last second's readings, oldest first
+    std::vector<SignalDiagnosis::Reading> signal;       // the last second's readings, oldest first
     std::vector<std::array<std::uint32_t, 3>> decoded;  // peaks, peaks with bits, frames not in table
     DeckMeasures now;
     DeckState shownState = DeckState::none;

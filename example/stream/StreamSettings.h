@@ -21,7 +21,7 @@ inline constexpr unsigned int largestBufferFrames = 4096;
 struct DeckSettings {
     int pair = 0;  // 0 = channels 1/2, n = channels 2n+1/2n+2
     VinylType vinyl = Mixvibes;
-    bool findVinyl = false;  // "auto": the type is found from the signal, starting from vinyl
+    bool findVinyl = false;     // "auto": the type is found from the signal, starting from vinyl
     int port = defaultOscPort;  // deck i sends to defaultOscPort + i unless given
     // Put before each address ("/deck2" sends /deck2/scratch/pos ...), so that decks can share
     // a port; empty: the addresses as they are. No two decks share a port and a prefix.
@@ -41,7 +41,7 @@ enum class StreamReport {
 };
 
 struct StreamSettings {
-    std::string device;  // a number from the device list, or a device name
+    std::string device;               // a number from the device list, or a device name
     std::vector<DeckSettings> decks;  // at least one
     std::string host = defaultOscHost;
     bool riaa = false;
@@ -55,7 +55,7 @@ struct StreamSettings {
     bool interpolate = false;
     // Robust waits until its reckoning follows a stopping record as faithful does.
     DecodingMode decoding = DecodingMode::faithful;  // every deck's
-    bool sendAge = false;  // a fifth message after the four
+    bool sendAge = false;                            // a fifth message after the four
     StreamReport report = StreamReport::live;
     bool scope = false;  // an X-Y scope beside each deck's live line; on a terminal only
 };

@@ -35,12 +35,11 @@ constexpr auto longestSilence = 200ms;
 constexpr auto ownStall = 50ms;
 constexpr auto sourceGrace = 20ms;
 
-std::string codeTableHint()
-{
-    return std::string("; to make one, record your record once from start to end (for example arecord -D plughw:1 -f "
-                       "cd side.wav) and run platora-table learn side.wav -o ") +
-           FinalScratchCodeTable::defaultFileName +
-           " (see the README); FinalScratch positions cannot be decoded";
+std::string codeTableHint() {
+    return std::string(
+               "; to make one, record your record once from start to end (for example arecord -D plughw:1 -f "
+               "cd side.wav) and run platora-table learn side.wav -o ") +
+           FinalScratchCodeTable::defaultFileName + " (see the README); FinalScratch positions cannot be decoded";
 }
 
 // Where a deck's messages go: a sender and the addresses of the four and of the age, the
@@ -56,9 +55,12 @@ using Destinations = std::vector<Destination>;
 class InputWatch {
 public:
     InputWatch(CaptureController& controller, std::int16_t device, unsigned int bufferFrames)
-        : controller(controller), device(device), bufferFrames(bufferFrames), lastBlocks(controller.blocksDelivered()),
-          lastAdvance(Clock::now()), lastCheck(lastAdvance)
-    {
+        : controller(controller),
+          device(device),
+          bufferFrames(bufferFrames),
+          lastBlocks(controller.blocksDelivered()),
+          lastAdvance(Clock::now()),
+          lastCheck(lastAdvance) {
         setSilenceLimit();
     }
 
@@ -67,8 +69,7 @@ public:
     Clock::time_point lastDelivery() const { return lastAdvance; }
 
     // Returns true when the state changed (lost or back).
-    bool check()
-    {
+    bool check() {
         const auto now = Clock::now();
         if (now - lastCheck > ownStall) lastAdvance = now;
         lastCheck = now;
@@ -81,8 +82,8 @@ public:
         // read while another client changes it, can show no connection for a moment: only one
         // missing for a while counts.
         if (controller.sourceConnected()) lastConnected = now;
-        const bool delivering = controller.streamRunning() && now - lastAdvance <= silenceLimit &&
-                                now - lastConnected <= sourceGrace;
+        const bool delivering =
+            controller.streamRunning() && now - lastAdvance <= silenceLimit && now - lastConnected <= sourceGrace;
         if (!isLost) {
             if (delivering) return false;
             isLost = true;
@@ -103,12 +104,11 @@ public:
     }
 
 private:
-    void setSilenceLimit()
-    {
+    void setSilenceLimit() {
         const auto period = std::chrono::duration<double>(static_cast<double>(controller.grantedBufferFrames()) /
                                                           CaptureController::sampleRateHz);
-        silenceLimit = std::min<Clock::duration>(std::chrono::duration_cast<Clock::duration>(silentPeriodsForLoss * period),
-                                                 longestSilence);
+        silenceLimit = std::min<Clock::duration>(
+            std::chrono::duration_cast<Clock::duration>(silentPeriodsForLoss * period), longestSilence);
     }
 
     CaptureController& controller;
@@ -124,8 +124,7 @@ private:
 };
 
 // One thread at a time sends: OscSender formats every message in one buffer.
-void sendAll(CaptureController& controller, const Destinations& destinations, bool inputLost, bool sendAge)
-{
+void sendAll(CaptureController& controller, const Destinations& destinations, bool inputLost, bool sendAge) {
     for (std::size_t i = 0; i < controller.deckCount(); ++i) {
         const DeckReading r = controller.deck(i).reading(inputLost);
         const auto messages = scratchMessages(r.position, r.speed, r.timecodesPerSecond, r.level);
@@ -138,16 +137,14 @@ void sendAll(CaptureController& controller, const Destinations& destinations, bo
 
 bool stopping() { return stopRequested.load(std::memory_order_relaxed); }
 
-int failure(std::string line)
-{
+int failure(std::string line) {
     std::replace(line.begin(), line.end(), '\n', ' ');  // RtAudio's words may span lines
     std::fflush(stdout);
     std::fprintf(stderr, "platora: %s\n", line.c_str());
     return 1;
 }
 
-float calibrationFor(const StreamSettings& settings, VinylType type)
-{
+float calibrationFor(const StreamSettings& settings, VinylType type) {
     if (settings.calibration == CalibrationSource::value) return settings.calibrationValue;
     float saved = 0.0f;
     if (settings.calibration == CalibrationSource::saved && loadCalibrationValue(saved)) return saved;
@@ -155,8 +152,7 @@ float calibrationFor(const StreamSettings& settings, VinylType type)
 }
 
 // What may change while a stream runs.
-void setLevels(CaptureController& controller, const StreamSettings& settings)
-{
+void setLevels(CaptureController& controller, const StreamSettings& settings) {
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         Deck& deck = controller.deck(i);
         deck.setCalibration(calibrationFor(settings, settings.decks[i].vinyl));
@@ -165,22 +161,21 @@ void setLevels(CaptureController& controller, const StreamSettings& settings)
     }
 }
 
-void announce(CaptureController& controller, const std::string& deviceName, const StreamSettings& settings)
-{
+void announce(CaptureController& controller, const std::string& deviceName, const StreamSettings& settings) {
     // Under JACK the buffer is the server's period, whatever was asked.
-    std::printf("> streaming from %s, %u frames per buffer%s, sending %s%s, %s decoding\n", deviceName.c_str(),
-                controller.grantedBufferFrames(),
-                controller.onJack() ? " (the JACK server's period: jackd -p FRAMES, pw-jack -p FRAMES under PipeWire)"
-                                    : "",
-                settings.send == SendMode::block ? "after every block" : "every 5 ms",
-                settings.interpolate ? ", positions interpolated" : "",
-                std::string(decodingModeName(settings.decoding)).c_str());
+    std::printf(
+        "> streaming from %s, %u frames per buffer%s, sending %s%s, %s decoding\n", deviceName.c_str(),
+        controller.grantedBufferFrames(),
+        controller.onJack() ? " (the JACK server's period: jackd -p FRAMES, pw-jack -p FRAMES under PipeWire)" : "",
+        settings.send == SendMode::block ? "after every block" : "every 5 ms",
+        settings.interpolate ? ", positions interpolated" : "",
+        std::string(decodingModeName(settings.decoding)).c_str());
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         const DeckSettings& deck = settings.decks[i];
         std::printf("> deck %zu: channels %d/%d, %s, calibration %.2f, to %s:%d%s\n", i, 2 * deck.pair + 1,
                     2 * deck.pair + 2, deck.findVinyl ? "type found from the signal" : vinylFormat(deck.vinyl).name,
-                    static_cast<double>(controller.deck(i).decoder().getCalibration()), settings.host.c_str(), deck.port,
-                    deck.prefix.empty() ? "" : (" as " + deck.prefix + positionAddress + " ...").c_str());
+                    static_cast<double>(controller.deck(i).decoder().getCalibration()), settings.host.c_str(),
+                    deck.port, deck.prefix.empty() ? "" : (" as " + deck.prefix + positionAddress + " ...").c_str());
     }
     std::fflush(stdout);
 }
@@ -190,8 +185,7 @@ void announce(CaptureController& controller, const std::string& deviceName, cons
 class GainFollowers {
 public:
     GainFollowers(CaptureController& controller, const StreamSettings& settings, LiveStatus& status)
-        : controller(controller), status(status), quiet(settings.report == StreamReport::quiet)
-    {
+        : controller(controller), status(status), quiet(settings.report == StreamReport::quiet) {
         if (settings.preamp != PreampMode::automatic) return;
         for (std::size_t i = 0; i < controller.deckCount(); ++i) {
             followers.emplace_back(Clock::now(), controller.deck(i).preampGain());
@@ -199,8 +193,7 @@ public:
         }
     }
 
-    void follow()
-    {
+    void follow() {
         for (std::size_t i = 0; i < followers.size(); ++i) {
             Deck& deck = controller.deck(i);
             const std::int16_t before = followers[i].gain();
@@ -212,8 +205,7 @@ public:
     }
 
 private:
-    void tell(std::size_t deck, const std::string& what)
-    {
+    void tell(std::size_t deck, const std::string& what) {
         if (!quiet) status.announce("deck " + std::to_string(deck) + ": " + what);
     }
 
@@ -224,8 +216,7 @@ private:
 };
 
 void streamDecks(CaptureController& controller, std::int16_t device, const StreamSettings& settings,
-                 const Destinations& destinations)
-{
+                 const Destinations& destinations) {
     InputWatch watch(controller, device, settings.bufferFrames);
     const bool onTerminal = ::isatty(STDOUT_FILENO) == 1;
     // The dialogue's screen shows the deck line too, on a terminal.
@@ -260,7 +251,8 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
     do {
         if (watch.check()) {
             if (watch.lost()) {
-                for (std::size_t i = 0; i < controller.deckCount(); ++i) controller.deck(i).holdPosition(watch.lastDelivery());
+                for (std::size_t i = 0; i < controller.deckCount(); ++i)
+                    controller.deck(i).holdPosition(watch.lastDelivery());
                 // Live status shows it in the deck lines.
                 if (settings.report != StreamReport::live)
                     status.announce("The audio input was lost; it is tried again every second.");
@@ -295,8 +287,7 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
 
 }  // namespace
 
-const std::string& ProgramCodeTable::load()
-{
+const std::string& ProgramCodeTable::load() {
     if (tried) return problem;
     tried = true;
     std::string error;
@@ -304,13 +295,11 @@ const std::string& ProgramCodeTable::load()
     return problem;
 }
 
-std::string ProgramCodeTable::inUse() const
-{
+std::string ProgramCodeTable::inUse() const {
     return "FinalScratch code table " + usedPath + ", " + std::to_string(codeTable.rowCount()) + " rows";
 }
 
-void prepareDecks(CaptureController& controller, const StreamSettings& settings, const FinalScratchCodeTable& table)
-{
+void prepareDecks(CaptureController& controller, const StreamSettings& settings, const FinalScratchCodeTable& table) {
     std::vector<std::int32_t> pairs;
     for (const DeckSettings& deck : settings.decks) pairs.push_back(deck.pair);
     controller.setDeckPairs(pairs);
@@ -324,8 +313,7 @@ void prepareDecks(CaptureController& controller, const StreamSettings& settings,
     setLevels(controller, settings);
 }
 
-int streamFromSettings(CaptureController& controller, const StreamSettings& settings, ProgramCodeTable& codeTable)
-{
+int streamFromSettings(CaptureController& controller, const StreamSettings& settings, ProgramCodeTable& codeTable) {
     const bool quiet = settings.report == StreamReport::quiet;
     const std::int32_t device = controller.findDevice(settings.device);
     if (device < 0 && controller.deviceCount() == 0)
@@ -337,8 +325,10 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
         setLevels(controller, settings);
     } else {
         const std::int32_t channels = controller.getInputChannels(device);
-        const int highest = std::max_element(settings.decks.begin(), settings.decks.end(), [](const DeckSettings& a,
-                                             const DeckSettings& b) { return a.pair < b.pair; })->pair;
+        const int highest =
+            std::max_element(settings.decks.begin(), settings.decks.end(),
+                             [](const DeckSettings& a, const DeckSettings& b) { return a.pair < b.pair; })
+                ->pair;
         if (2 * highest + 2 > channels)
             return failure("pair " + std::to_string(highest) + " needs channels " + std::to_string(2 * highest + 1) +
                            "/" + std::to_string(2 * highest + 2) + ", but the device has " + std::to_string(channels) +
@@ -362,8 +352,10 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
     });
     // Once looked for (the dialogue does so when the vinyl is chosen), its problem has been told.
     if (finalScratch && !codeTable.lookedFor()) {
-        if (const std::string& problem = codeTable.load(); !problem.empty()) std::printf("%s\n", problem.c_str());
-        else if (!quiet) std::printf("> %s\n", codeTable.inUse().c_str());
+        if (const std::string& problem = codeTable.load(); !problem.empty())
+            std::printf("%s\n", problem.c_str());
+        else if (!quiet)
+            std::printf("> %s\n", codeTable.inUse().c_str());
     }
 
     const auto deviceIndex = static_cast<std::int16_t>(device);

@@ -6,35 +6,28 @@
 #include <errno.h>
 #include <stdlib.h>
 
-static int countElements(snd_ctl_ext_t *ext)
-{
+static int countElements(snd_ctl_ext_t* ext) {
     (void)ext;
     return 0;
 }
 
-static int listElement(snd_ctl_ext_t *ext, unsigned int offset, snd_ctl_elem_id_t *id)
-{
+static int listElement(snd_ctl_ext_t* ext, unsigned int offset, snd_ctl_elem_id_t* id) {
     (void)ext, (void)offset, (void)id;
     return -EINVAL;
 }
 
-static snd_ctl_ext_key_t findElement(snd_ctl_ext_t *ext, const snd_ctl_elem_id_t *id)
-{
+static snd_ctl_ext_key_t findElement(snd_ctl_ext_t* ext, const snd_ctl_elem_id_t* id) {
     (void)ext, (void)id;
     return SND_CTL_EXT_KEY_NOT_FOUND;
 }
 
-static int getAttribute(snd_ctl_ext_t *ext, snd_ctl_ext_key_t key, int *type, unsigned int *access,
-                        unsigned int *count)
-{
+static int getAttribute(snd_ctl_ext_t* ext, snd_ctl_ext_key_t key, int* type, unsigned int* access,
+                        unsigned int* count) {
     (void)ext, (void)key, (void)type, (void)access, (void)count;
     return -EINVAL;
 }
 
-static void closeControl(snd_ctl_ext_t *ext)
-{
-    free(ext);
-}
+static void closeControl(snd_ctl_ext_t* ext) { free(ext); }
 
 static const snd_ctl_ext_callback_t callbacks = {
     .elem_count = countElements,
@@ -44,12 +37,10 @@ static const snd_ctl_ext_callback_t callbacks = {
     .close = closeControl,
 };
 
-SND_CTL_PLUGIN_DEFINE_FUNC(platora_empty)
-{
+SND_CTL_PLUGIN_DEFINE_FUNC(platora_empty) {
     (void)root, (void)conf;
-    snd_ctl_ext_t *ext = calloc(1, sizeof *ext);
-    if (ext == NULL)
-        return -ENOMEM;
+    snd_ctl_ext_t* ext = calloc(1, sizeof *ext);
+    if (ext == NULL) return -ENOMEM;
     ext->version = SND_CTL_EXT_VERSION;
     ext->card_idx = -1;
     snprintf(ext->id, sizeof ext->id, "Empty");

@@ -31,8 +31,7 @@ void silentJackMessage(const char*) {}
 
 }  // namespace
 
-void JackServerTest::SetUp()
-{
+void JackServerTest::SetUp() {
     if (std::system("command -v jackd >/dev/null") != 0)
         GTEST_SKIP() << "jackd is not installed (Debian package jackd2); this test needs a real JACK server";
     jack_set_error_function(&silentJackMessage);
@@ -49,8 +48,15 @@ void JackServerTest::SetUp()
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    std::vector<std::string> args = {"jackd", "-n", serverName, "-d", "dummy", "-r", std::to_string(sampleRateHz),
-                                     "-p", std::to_string(periodFrames)};
+    std::vector<std::string> args = {"jackd",
+                                     "-n",
+                                     serverName,
+                                     "-d",
+                                     "dummy",
+                                     "-r",
+                                     std::to_string(sampleRateHz),
+                                     "-p",
+                                     std::to_string(periodFrames)};
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -70,8 +76,7 @@ void JackServerTest::SetUp()
     }
 }
 
-void JackServerTest::TearDown()
-{
+void JackServerTest::TearDown() {
     if (pid <= 0) return;
     ::kill(pid, SIGTERM);
     const auto deadline = std::chrono::steady_clock::now() + stopTimeout;
@@ -87,16 +92,14 @@ void JackServerTest::TearDown()
     ::unlink(logPath.c_str());
 }
 
-bool JackServerTest::acceptsClients() const
-{
-    jack_client_t* client = jack_client_open("platora-probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName),
-                                             nullptr, serverName.c_str());
+bool JackServerTest::acceptsClients() const {
+    jack_client_t* client = jack_client_open(
+        "platora-probe", static_cast<jack_options_t>(JackNoStartServer | JackServerName), nullptr, serverName.c_str());
     if (client != nullptr) jack_client_close(client);
     return client != nullptr;
 }
 
-std::string JackServerTest::log() const
-{
+std::string JackServerTest::log() const {
     std::ifstream in(logPath);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }

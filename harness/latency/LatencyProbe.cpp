@@ -57,13 +57,15 @@ int process(jack_nframes_t frames, void* arg) {
     float* out[2] = {static_cast<float*>(jack_port_get_buffer(probe.ports[0], frames)),
                      static_cast<float*>(jack_port_get_buffer(probe.ports[1], frames))};
     for (float* channel : out) std::fill(channel, channel + frames, 0.0f);
-    probe.started = probe.started || (jack_port_connected(probe.ports[0]) > 0 && jack_port_connected(probe.ports[1]) > 0);
+    probe.started =
+        probe.started || (jack_port_connected(probe.ports[0]) > 0 && jack_port_connected(probe.ports[1]) > 0);
     const auto end = static_cast<std::int64_t>(probe.targets.size()) * cycleFrames;
     std::int16_t samples[2 * 64];
     for (jack_nframes_t done = 0; probe.started && done < frames && probe.played < end;) {
         const std::int64_t cycle = probe.played / cycleFrames, within = probe.played % cycleFrames;
         const std::int64_t segment = within / segmentFrames, now = jack_last_frame_time(probe.client) + done;
-        const auto piece = static_cast<jack_nframes_t>(std::min<std::int64_t>({segmentFrames - within % segmentFrames, frames - done, 64}));
+        const auto piece = static_cast<jack_nframes_t>(
+            std::min<std::int64_t>({segmentFrames - within % segmentFrames, frames - done, 64}));
         if (within == segmentFrames) probe.onsetFrames[cycle].store(now);
         if (within == 2 * segmentFrames) probe.jumpFrames[cycle].store(now);
         if (segment > 0) {
@@ -113,7 +115,8 @@ int main(int argc, char** argv) {
         setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0)
         return fail("cannot listen on a UDP port");
     probe.client = jack_client_open(argv[1], JackNoStartServer, nullptr);
-    if (probe.client == nullptr || jack_get_sample_rate(probe.client) != rateHz) return fail("needs a JACK server at 44100 Hz");
+    if (probe.client == nullptr || jack_get_sample_rate(probe.client) != rateHz)
+        return fail("needs a JACK server at 44100 Hz");
     probe.ports[0] = jack_port_register(probe.client, "out_1", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     probe.ports[1] = jack_port_register(probe.client, "out_2", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     if (!probe.ports[0] || !probe.ports[1] || jack_set_process_callback(probe.client, process, &probe) != 0 ||
@@ -147,15 +150,19 @@ int main(int argc, char** argv) {
         }
         const std::int64_t jump = probe.jumpFrames[cycle].load();
         const double target = probe.targets[cycle], sinceJumpUs = jump == unknown ? -1.0 : arrival - timeOf(jump);
-        if (sinceJumpUs < 0.0 || sinceJumpUs > segmentUs || name != platora::positionAddress || std::abs(value - target - 0.5) > 0.5 + positionSlack) continue;
+        if (sinceJumpUs < 0.0 || sinceJumpUs > segmentUs || name != platora::positionAddress ||
+            std::abs(value - target - 0.5) > 0.5 + positionSlack)
+            continue;
         if (moved) offTruth.push_back(std::abs(value - target - sinceJumpUs * 1e-6) * 1e3);  // at nominal speed
         if (!moved) position.push_back((sinceJumpUs - (wholeFrameEnd(target) - target) * 1e6) * msPerUs);
         moved = true;
     }
     jack_client_close(probe.client);
     const auto missed = static_cast<std::size_t>(cycles - warmUpCycles) * 2 - pipeline.size() - position.size();
-    std::printf("pipeline-median %.2f pipeline-p99 %.2f position-median %.2f position-p99 %.2f off-truth-median %.2f missed %zu\n",
-                percentile(pipeline, 0.5), percentile(pipeline, 0.99), percentile(position, 0.5), percentile(position, 0.99),
-                percentile(offTruth, 0.5), missed);
+    std::printf(
+        "pipeline-median %.2f pipeline-p99 %.2f position-median %.2f position-p99 %.2f off-truth-median %.2f missed "
+        "%zu\n",
+        percentile(pipeline, 0.5), percentile(pipeline, 0.99), percentile(position, 0.5), percentile(position, 0.99),
+        percentile(offTruth, 0.5), missed);
     return 0;
 }

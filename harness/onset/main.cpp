@@ -41,7 +41,8 @@ int process(jack_nframes_t frames, void* arg) {
     jack_nframes_t cycleFrames = 0;
     jack_time_t cycleStart = 0, nextCycleStart = 0;
     float periodUsecs = 0.0f;
-    const bool timed = jack_get_cycle_times(probe->client, &cycleFrames, &cycleStart, &nextCycleStart, &periodUsecs) == 0;
+    const bool timed =
+        jack_get_cycle_times(probe->client, &cycleFrames, &cycleStart, &nextCycleStart, &periodUsecs) == 0;
     for (std::size_t p = 0; p < probe->inputs.size(); ++p) {
         const auto* samples = static_cast<const float*>(jack_port_get_buffer(probe->inputs[p], frames));
         std::memcpy(jack_port_get_buffer(probe->outputs[p], frames), samples, frames * sizeof(float));
@@ -88,8 +89,10 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < ports; ++i) {
         probe.onsetNanoseconds[i] = noOnset;
         const std::string number = std::to_string(i + 1);
-        jack_port_t* in = jack_port_register(probe.client, ("in_" + number).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
-        jack_port_t* out = jack_port_register(probe.client, ("out_" + number).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        jack_port_t* in =
+            jack_port_register(probe.client, ("in_" + number).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
+        jack_port_t* out =
+            jack_port_register(probe.client, ("out_" + number).c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
         if (in == nullptr || out == nullptr) return fail("cannot register ports " + number);
         probe.inputs.push_back(in);
         probe.outputs.push_back(out);
@@ -104,7 +107,8 @@ int main(int argc, char** argv) {
 
     for (bool reported = false; stopSignal == 0; std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
         bool all = true;
-        for (std::size_t i = 0; i < ports; ++i) all = all && probe.onsetNanoseconds[i].load(std::memory_order_relaxed) != noOnset;
+        for (std::size_t i = 0; i < ports; ++i)
+            all = all && probe.onsetNanoseconds[i].load(std::memory_order_relaxed) != noOnset;
         if (reported || !all) continue;
         std::printf("onset");
         for (std::size_t i = 0; i < ports; ++i)

@@ -12,8 +12,7 @@ namespace {
 
 class ControllerWithoutDevices : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
 #ifndef _WIN32
         // A server name nobody runs: the JACK scan finds nothing even where jackd runs.
         ::setenv("JACK_DEFAULT_SERVER", ("platora-absent-" + std::to_string(::getpid())).c_str(), 1);
@@ -21,10 +20,10 @@ protected:
     }
 };
 
-TEST_F(ControllerWithoutDevices, AScanThatFindsNothingOrSkipsUnknownApisIsSilentAndRefusesEveryIndex)
-{
+TEST_F(ControllerWithoutDevices, AScanThatFindsNothingOrSkipsUnknownApisIsSilentAndRefusesEveryIndex) {
     // RtAudio would fall back to some compiled API if asked for one it lacks.
-    for (const auto& apis : {std::vector{RtAudio::UNIX_JACK}, std::vector{RtAudio::WINDOWS_ASIO, RtAudio::MACOSX_CORE}}) {
+    for (const auto& apis :
+         {std::vector{RtAudio::UNIX_JACK}, std::vector{RtAudio::WINDOWS_ASIO, RtAudio::MACOSX_CORE}}) {
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         CaptureController controller(apis);
@@ -49,8 +48,7 @@ constexpr const char* secondApi = " WINDOWS_DS\n  ";
 constexpr const char* secondApi = " LINUX_ALSA\n  ";
 #endif
 
-TEST_F(ControllerWithoutDevices, TheFullScanStaysSilentAndListsOnlyDevicesOfTheSecondApiWithTwoInputs)
-{
+TEST_F(ControllerWithoutDevices, TheFullScanStaysSilentAndListsOnlyDevicesOfTheSecondApiWithTwoInputs) {
     // Where there is no sound card, alsa-lib has plenty to say on stderr while probing.
     testing::internal::CaptureStderr();
     CaptureController controller;

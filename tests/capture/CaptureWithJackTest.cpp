@@ -36,11 +36,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr auto timeout = 20s;  // generous: sanitizer builds on a shared machine
+constexpr auto timeout = 20s;       // generous: sanitizer builds on a shared machine
 constexpr auto pollInterval = 5ms;  // as often as the console reads
 
-bool eventually(const std::function<bool()>& condition)
-{
+bool eventually(const std::function<bool()>& condition) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -64,18 +63,19 @@ public:
 // amplitudes[c] on port c, as floats that RtAudio's 16-bit input turns back into the same values.
 class SquareWavePlayer {
 public:
-    SquareWavePlayer(const std::string& name, std::vector<std::int16_t> amplitudes) : amplitudes(std::move(amplitudes))
-    {
+    SquareWavePlayer(const std::string& name, std::vector<std::int16_t> amplitudes)
+        : amplitudes(std::move(amplitudes)) {
         // Exact name: the capture finds the device by this name.
-        client = jack_client_open(name.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackUseExactName), nullptr);
+        client =
+            jack_client_open(name.c_str(), static_cast<jack_options_t>(JackNoStartServer | JackUseExactName), nullptr);
         for (std::size_t c = 0; client != nullptr && c < this->amplitudes.size(); ++c)
-            ports.push_back(jack_port_register(client, ("out_" + std::to_string(c + 1)).c_str(), JACK_DEFAULT_AUDIO_TYPE,
-                                               JackPortIsOutput, 0));
+            ports.push_back(jack_port_register(client, ("out_" + std::to_string(c + 1)).c_str(),
+                                               JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0));
         started = client != nullptr && std::count(ports.begin(), ports.end(), nullptr) == 0 &&
-                  jack_set_process_callback(client, &SquareWavePlayer::process, this) == 0 && jack_activate(client) == 0;
+                  jack_set_process_callback(client, &SquareWavePlayer::process, this) == 0 &&
+                  jack_activate(client) == 0;
     }
-    ~SquareWavePlayer()
-    {
+    ~SquareWavePlayer() {
         if (client != nullptr) jack_client_close(client);
     }
     SquareWavePlayer(const SquareWavePlayer&) = delete;
@@ -84,14 +84,15 @@ public:
     bool started = false;
 
 private:
-    static int process(jack_nframes_t frames, void* self)
-    {
+    static int process(jack_nframes_t frames, void* self) {
         auto& player = *static_cast<SquareWavePlayer*>(self);
         [[maybe_unused]] const UnseenPortWrites unseen{};
         for (std::size_t c = 0; c < player.ports.size(); ++c) {
             auto* out = static_cast<float*>(jack_port_get_buffer(player.ports[c], frames));
             for (jack_nframes_t f = 0; f < frames; ++f)
-                out[f] = static_cast<float>((player.phase + f) % 40 < 20 ? player.amplitudes[c] : -player.amplitudes[c]) / 32768.0f;
+                out[f] =
+                    static_cast<float>((player.phase + f) % 40 < 20 ? player.amplitudes[c] : -player.amplitudes[c]) /
+                    32768.0f;
         }
         player.phase = (player.phase + frames) % 40;
         return 0;
@@ -105,16 +106,14 @@ private:
 
 class CaptureWithJack : public test::JackServerTest {
 protected:
-    void TearDown() override
-    {
+    void TearDown() override {
         controller.reset();  // the stream goes before what it listens to
         players.clear();
         JackServerTest::TearDown();
     }
 
     // Players start before the scan: RtAudio lists the JACK clients present at that time.
-    void play(const std::string& name, const std::vector<std::int16_t>& amplitudes)
-    {
+    void play(const std::string& name, const std::vector<std::int16_t>& amplitudes) {
         players.push_back(std::make_unique<SquareWavePlayer>(name, amplitudes));
         EXPECT_TRUE(players.back()->started) << "JACK refused the client " << name;
     }
@@ -122,8 +121,7 @@ protected:
     void scan() { controller = std::make_unique<CaptureController>(); }
 
     // The list index of the device whose description begins with this name; -1 if none.
-    std::int16_t indexOf(const std::string& name) const
-    {
+    std::int16_t indexOf(const std::string& name) const {
         std::string text;
         for (std::int16_t i = 0; controller->getDescription(i, text); ++i)
             if (text.rfind(name + " ", 0) == 0) return i;
@@ -131,26 +129,24 @@ protected:
     }
 
     // One deck per pair, in this order.
-    bool open(std::int16_t index, const std::vector<std::int32_t>& pairs)
-    {
+    bool open(std::int16_t index, const std::vector<std::int32_t>& pairs) {
         controller->setDeckPairs(pairs);
         return controller->open(index);
     }
 
-    bool levelBecomes(std::int32_t level, std::size_t deck = 0) const
-    {
+    bool levelBecomes(std::int32_t level, std::size_t deck = 0) const {
         return eventually([&] { return controller->deck(deck).getLevel() == level; });
     }
 
     // Input ports of the stream clients, named for the program (numbered by JACK while a
     // client RtAudio leaked at a refused open holds the name): one per channel of every open stream.
-    int streamPortCount() const
-    {
+    int streamPortCount() const {
         jack_client_t* probe = jack_client_open("platora-port-probe", JackNoStartServer, nullptr);
         if (probe == nullptr) return -1;
         int count = 0;
-        if (const char** ports = jack_get_ports(probe, (std::string("^") + CaptureController::clientName + "(-[0-9]+)?:").c_str(),
-                                                   nullptr, JackPortIsInput)) {
+        if (const char** ports =
+                jack_get_ports(probe, (std::string("^") + CaptureController::clientName + "(-[0-9]+)?:").c_str(),
+                               nullptr, JackPortIsInput)) {
             while (ports[count] != nullptr) ++count;
             jack_free(ports);
         }
@@ -162,8 +158,7 @@ protected:
     std::unique_ptr<CaptureController> controller;
 };
 
-TEST_F(CaptureWithJack, ListsClientsWithTwoOrMoreOutputsWithNameApiChannelsFormatAndRateAfterTheServersPorts)
-{
+TEST_F(CaptureWithJack, ListsClientsWithTwoOrMoreOutputsWithNameApiChannelsFormatAndRateAfterTheServersPorts) {
     play("tonegen", {1000, 1000});
     play("quadgen", {1000, 1000, 1000, 1000});
     play("monogen", {1000});
@@ -172,8 +167,9 @@ TEST_F(CaptureWithJack, ListsClientsWithTwoOrMoreOutputsWithNameApiChannelsForma
     const std::int16_t stereo = indexOf("tonegen");
     std::string text;
     ASSERT_TRUE(controller->getDescription(stereo, text));
-    EXPECT_EQ(text, "tonegen" + std::string(34, ' ') + "LINUX_JACK\n"
-                    "  2 input channels | RTAUDIO_FLOAT32 | highest freq: 44100 hz");
+    EXPECT_EQ(text, "tonegen" + std::string(34, ' ') +
+                        "LINUX_JACK\n"
+                        "  2 input channels | RTAUDIO_FLOAT32 | highest freq: 44100 hz");
     EXPECT_EQ(controller->getInputChannels(stereo), 2);
     EXPECT_EQ(controller->getInputChannels(indexOf("quadgen")), 4);
     EXPECT_EQ(indexOf("monogen"), -1);
@@ -181,8 +177,7 @@ TEST_F(CaptureWithJack, ListsClientsWithTwoOrMoreOutputsWithNameApiChannelsForma
     EXPECT_LT(indexOf("system"), stereo);
 }
 
-TEST_F(CaptureWithJack, AStreamRunsOnThroughRefusedOpensAndFollowsGainAndRiaaSetWhileItRuns)
-{
+TEST_F(CaptureWithJack, AStreamRunsOnThroughRefusedOpensAndFollowsGainAndRiaaSetWhileItRuns) {
     play("tonegen", {10000, -5000});
     scan();
     ASSERT_TRUE(open(indexOf("tonegen"), {0}));
@@ -209,8 +204,7 @@ TEST_F(CaptureWithJack, AStreamRunsOnThroughRefusedOpensAndFollowsGainAndRiaaSet
     EXPECT_TRUE(levelBecomes(32768)) << "level " << deck.getLevel();
 }
 
-TEST_F(CaptureWithJack, ARefusedChannelCountGivesOneLineAndNeitherItNorDestructionLeavesAStream)
-{
+TEST_F(CaptureWithJack, ARefusedChannelCountGivesOneLineAndNeitherItNorDestructionLeavesAStream) {
     play("tonegen", {7000, 7000});
     scan();
     const std::int16_t index = indexOf("tonegen");
@@ -231,8 +225,7 @@ TEST_F(CaptureWithJack, ARefusedChannelCountGivesOneLineAndNeitherItNorDestructi
     EXPECT_EQ(streamPortCount(), 0);
 }
 
-TEST_F(CaptureWithJack, ASecondOpenReplacesTheFirstStreamAndEachDeckDecodesItsOwnPair)
-{
+TEST_F(CaptureWithJack, ASecondOpenReplacesTheFirstStreamAndEachDeckDecodesItsOwnPair) {
     play("tonegen", {6000, 6000});
     play("quadgen", {20000, 20000, 3000, -2500});
     scan();
@@ -247,8 +240,7 @@ TEST_F(CaptureWithJack, ASecondOpenReplacesTheFirstStreamAndEachDeckDecodesItsOw
     EXPECT_EQ(streamPortCount(), 2);
 }
 
-TEST_F(CaptureWithJack, OpenFindsTheListedDeviceByNameAfterAnEarlierOneLeftAndFailsOnceItLeftItself)
-{
+TEST_F(CaptureWithJack, OpenFindsTheListedDeviceByNameAfterAnEarlierOneLeftAndFailsOnceItLeftItself) {
     play("earliergen", {4000, 4000});
     play("latergen", {8000, 8000});
     scan();
@@ -270,13 +262,12 @@ TEST_F(CaptureWithJack, OpenFindsTheListedDeviceByNameAfterAnEarlierOneLeftAndFa
 // held against the generator's ground truth (its manifest).
 struct LiveCase {
     std::int32_t vinylType;
-    int channels;            // the timecode is on the last two
-    float calibration;       // the console's defaults
-    double frameSeconds;     // record time one frame spans at speed 1
+    int channels;         // the timecode is on the last two
+    float calibration;    // the console's defaults
+    double frameSeconds;  // record time one frame spans at speed 1
 };
 
-void PrintTo(const LiveCase& c, std::ostream* out)
-{
+void PrintTo(const LiveCase& c, std::ostream* out) {
     *out << (c.vinylType == FinalScratch ? "FinalScratch" : "Mixvibes") << "On" << c.channels << "Channels";
 }
 
@@ -285,8 +276,7 @@ constexpr double lengthSeconds = 3.0;  // the second window of frames per second
 
 class LiveDecoding : public CaptureWithJack, public ::testing::WithParamInterface<LiveCase> {
 protected:
-    void TearDown() override
-    {
+    void TearDown() override {
         controller.reset();
         if (generator > 0) {
             ::kill(generator, SIGKILL);
@@ -297,8 +287,7 @@ protected:
     }
 
     // position_s, the third column, of the manifest's last row: where the generator stopped.
-    double lastTruePosition() const
-    {
+    double lastTruePosition() const {
         std::ifstream in(dir / "live.manifest.csv");
         std::string line, last;
         while (std::getline(in, line))
@@ -311,17 +300,27 @@ protected:
     FinalScratchCodeTable table;
 };
 
-TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth)
-{
+TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth) {
 #ifndef PLATORA_GEN
     GTEST_SKIP() << "platora-gen is not built (tools off); it plays the timecode";
 #else
     const LiveCase c = GetParam();
     dir = fs::temp_directory_path() / ("platora-capture-live-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    std::vector<std::string> args = {PLATORA_GEN, "--type", std::to_string(c.vinylType), "--jack", "livegen",
-                                     "--channels", std::to_string(c.channels), "--start", std::to_string(startSeconds),
-                                     "--length", std::to_string(lengthSeconds), "--rows", "20000", (dir / "live").string()};
+    std::vector<std::string> args = {PLATORA_GEN,
+                                     "--type",
+                                     std::to_string(c.vinylType),
+                                     "--jack",
+                                     "livegen",
+                                     "--channels",
+                                     std::to_string(c.channels),
+                                     "--start",
+                                     std::to_string(startSeconds),
+                                     "--length",
+                                     std::to_string(lengthSeconds),
+                                     "--rows",
+                                     "20000",
+                                     (dir / "live").string()};
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

@@ -23,12 +23,11 @@ namespace platora {
 namespace {
 
 #ifdef _WIN32
-TEST(StopHandler, TheFiveConsoleStopEventsSetTheFlagAndOthersLeaveItClear)
-{
+TEST(StopHandler, TheFiveConsoleStopEventsSetTheFlagAndOthersLeaveItClear) {
     ASSERT_TRUE(installStopHandler());
     // Interrupt, break, close, logoff, shutdown; 3 and 4 are no events of Windows'.
-    const std::pair<int, bool> cases[] = {{0, true},  {1, true},  {2, true},  {3, false},
-                                          {4, false}, {5, true},  {6, true},  {7, false}};
+    const std::pair<int, bool> cases[] = {{0, true},  {1, true}, {2, true}, {3, false},
+                                          {4, false}, {5, true}, {6, true}, {7, false}};
     for (const auto& [event, stops] : cases) {
         stopRequested = false;
         consoleEventHandler(event);
@@ -43,36 +42,32 @@ constexpr int flagClear = 1;
 
 [[noreturn]] void exitWithFlag() { std::exit(stopRequested.load() ? flagSet : flagClear); }
 
-[[noreturn]] void installAndRaiseTwice(int signalNumber)
-{
+[[noreturn]] void installAndRaiseTwice(int signalNumber) {
     if (!installStopHandler()) std::exit(EXIT_FAILURE);
     std::raise(signalNumber);
     std::raise(signalNumber);
     exitWithFlag();
 }
 
-TEST(StopHandler, EachStopSignalSetsTheFlagEveryTimeAndTheProgramRunsOn)
-{
+TEST(StopHandler, EachStopSignalSetsTheFlagEveryTimeAndTheProgramRunsOn) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (const int signalNumber : {SIGINT, SIGQUIT, SIGHUP, SIGTERM})
-        EXPECT_EXIT(installAndRaiseTwice(signalNumber), ::testing::ExitedWithCode(flagSet), "") << strsignal(signalNumber);
+        EXPECT_EXIT(installAndRaiseTwice(signalNumber), ::testing::ExitedWithCode(flagSet), "")
+            << strsignal(signalNumber);
 }
 
-[[noreturn]] void handleOtherSignals()
-{
+[[noreturn]] void handleOtherSignals() {
     for (const int signalNumber : {SIGUSR1, SIGUSR2, SIGALRM, SIGWINCH, 0}) consoleEventHandler(signalNumber);
     exitWithFlag();
 }
 
-TEST(StopHandler, OtherSignalsLeaveTheFlagClear)
-{
+TEST(StopHandler, OtherSignalsLeaveTheFlagClear) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(handleOtherSignals(), ::testing::ExitedWithCode(flagClear), "");
 }
 
 // True once the thread sleeps inside the read system call.
-bool blockedInRead(pid_t thread)
-{
+bool blockedInRead(pid_t thread) {
     const std::string task = "/proc/self/task/" + std::to_string(thread);
     std::ifstream syscallFile(task + "/syscall");
     long number = -1;
@@ -85,8 +80,7 @@ bool blockedInRead(pid_t thread)
 
 // A stop signal arrives while the main thread waits for console input, as getchar does at a
 // pause: the read goes on and still gets its character.
-[[noreturn]] void interruptABlockingRead()
-{
+[[noreturn]] void interruptABlockingRead() {
     int pipeEnds[2];
     if (!installStopHandler() || ::pipe(pipeEnds) != 0) std::exit(EXIT_FAILURE);
     const auto reader = static_cast<pid_t>(::syscall(SYS_gettid));
@@ -106,8 +100,7 @@ bool blockedInRead(pid_t thread)
     exitWithFlag();
 }
 
-TEST(StopHandler, AStopSignalDuringABlockingReadSetsTheFlagAndTheReadCompletes)
-{
+TEST(StopHandler, AStopSignalDuringABlockingReadSetsTheFlagAndTheReadCompletes) {
 #if defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "ThreadSanitizer holds a signal back until the blocking read has returned";
 #endif
@@ -115,11 +108,10 @@ TEST(StopHandler, AStopSignalDuringABlockingReadSetsTheFlagAndTheReadCompletes)
     EXPECT_EXIT(interruptABlockingRead(), ::testing::ExitedWithCode(flagSet), "");
 }
 
-TEST(ConsoleScreen, CursorPositionsAreSentOneBasedRowFirstAndNegativesStayOnScreen)
-{
+TEST(ConsoleScreen, CursorPositionsAreSentOneBasedRowFirstAndNegativesStayOnScreen) {
     const std::tuple<std::int16_t, std::int16_t, const char*> cases[] = {
-        {0, 14, "\x1b[15;1H"},      {7, 0, "\x1b[1;8H"}, {0, 0, "\x1b[1;1H"}, {-1, -5, "\x1b[1;1H"},
-        {INT16_MIN, 2, "\x1b[3;1H"}, {INT16_MAX, INT16_MAX, "\x1b[32768;32768H"}};
+        {0, 14, "\x1b[15;1H"}, {7, 0, "\x1b[1;8H"},         {0, 0, "\x1b[1;1H"},
+        {-1, -5, "\x1b[1;1H"}, {INT16_MIN, 2, "\x1b[3;1H"}, {INT16_MAX, INT16_MAX, "\x1b[32768;32768H"}};
     for (const auto& [column, row, sent] : cases) {
         testing::internal::CaptureStdout();
         setCursorPosition(column, row);
@@ -129,8 +121,7 @@ TEST(ConsoleScreen, CursorPositionsAreSentOneBasedRowFirstAndNegativesStayOnScre
 
 #endif
 
-TEST(ConsoleScreen, ScreenControlStaysInOrderWithPrintfOutput)
-{
+TEST(ConsoleScreen, ScreenControlStaysInOrderWithPrintfOutput) {
     // Standard output to a file is fully buffered: a control sequence written past the stdio
     // buffer would land before the text printed ahead of it.
     testing::internal::CaptureStdout();

@@ -23,8 +23,7 @@ constexpr float untouched = 7.25f;  // no file in these tests holds it
 class SettingsFile : public ::testing::Test {
 protected:
     // Read as text: a line ends in CR LF on Windows.
-    std::string content() const
-    {
+    std::string content() const {
         std::ifstream in(file);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
@@ -35,19 +34,20 @@ protected:
 };
 
 // The sweep adds 0.1 in double precision and keeps a float, so its values drift off the tenths.
-float sweptValue(int count)
-{
+float sweptValue(int count) {
     float swept = 0.1f;
     for (int step = 1; step < count; ++step) swept = static_cast<float>(swept + 0.1);
     return swept;
 }
 
-TEST_F(SettingsFile, ASavedValueReplacesTheFileWithItsTextInSixSignificantDigitsAndLoadsBack)
-{
+TEST_F(SettingsFile, ASavedValueReplacesTheFileWithItsTextInSixSignificantDigitsAndLoadsBack) {
     ASSERT_NE(sweptValue(10), 1.0f);
     ASSERT_NE(sweptValue(19), 1.9f);
-    const std::pair<float, const char*> cases[] = {
-        {1.9f, "1.9\n"}, {sweptValue(10), "1\n"}, {sweptValue(19), "1.9\n"}, {0.1f, "0.1\n"}, {1234567.0f, "1.23457e+06\n"}};
+    const std::pair<float, const char*> cases[] = {{1.9f, "1.9\n"},
+                                                   {sweptValue(10), "1\n"},
+                                                   {sweptValue(19), "1.9\n"},
+                                                   {0.1f, "0.1\n"},
+                                                   {1234567.0f, "1.23457e+06\n"}};
     for (const auto& [value, text] : cases) {
         std::ofstream(file) << "123456789.123\nan older, longer content\n";
         ASSERT_TRUE(saveCalibrationValue(value, file));
@@ -58,12 +58,22 @@ TEST_F(SettingsFile, ASavedValueReplacesTheFileWithItsTextInSixSignificantDigits
     }
 }
 
-TEST_F(SettingsFile, OnlyTheFirstNumberCountsAndAFileWithoutAPositiveFiniteOneCountsAsMissing)
-{
-    const std::pair<const char*, std::optional<float>> cases[] = {
-        {"2.5\nrubbish\n3.5\n", 2.5f}, {" \n\t1.07abc", 1.07f}, {"3", 3.0f}, {"1e-30", 1e-30f}, {"0\n", {}}, {"-1.5\n", {}},
-        {"", {}}, {"\n", {}}, {"abc\n", {}}, {"x2.5\n", {}}, {"nan\n", {}}, {"inf\n", {}}, {"-inf\n", {}},
-        {"1e40\n", {}}, {"-1e40\n", {}}};
+TEST_F(SettingsFile, OnlyTheFirstNumberCountsAndAFileWithoutAPositiveFiniteOneCountsAsMissing) {
+    const std::pair<const char*, std::optional<float>> cases[] = {{"2.5\nrubbish\n3.5\n", 2.5f},
+                                                                  {" \n\t1.07abc", 1.07f},
+                                                                  {"3", 3.0f},
+                                                                  {"1e-30", 1e-30f},
+                                                                  {"0\n", {}},
+                                                                  {"-1.5\n", {}},
+                                                                  {"", {}},
+                                                                  {"\n", {}},
+                                                                  {"abc\n", {}},
+                                                                  {"x2.5\n", {}},
+                                                                  {"nan\n", {}},
+                                                                  {"inf\n", {}},
+                                                                  {"-inf\n", {}},
+                                                                  {"1e40\n", {}},
+                                                                  {"-1e40\n", {}}};
     for (const auto& [text, stored] : cases) {
         std::ofstream(file) << text;
         float value = untouched;
@@ -76,8 +86,7 @@ TEST_F(SettingsFile, OnlyTheFirstNumberCountsAndAFileWithoutAPositiveFiniteOneCo
     EXPECT_EQ(value, untouched);
 }
 
-TEST_F(SettingsFile, ADirectoryOrAFifoIsNeitherReadNorWrittenAndSavingReportsAMissingDirectoryOrAFullDevice)
-{
+TEST_F(SettingsFile, ADirectoryOrAFifoIsNeitherReadNorWrittenAndSavingReportsAMissingDirectoryOrAFullDevice) {
     std::vector<fs::path> others{file};
 #ifndef _WIN32
     others.push_back(directory / "fifo.ini");
@@ -105,8 +114,7 @@ struct CommaDecimal : std::numpunct<char> {
     std::string do_grouping() const override { return "\3"; }
 };
 
-TEST_F(SettingsFile, WithoutAPathTheFileIsPlatoraExampleIniInTheWorkingDirectoryWhateverTheGlobalLocale)
-{
+TEST_F(SettingsFile, WithoutAPathTheFileIsPlatoraExampleIniInTheWorkingDirectoryWhateverTheGlobalLocale) {
     const fs::path previousPath = fs::current_path();
     fs::current_path(directory);
     const std::locale previousLocale = std::locale::global(std::locale(std::locale::classic(), new CommaDecimal));

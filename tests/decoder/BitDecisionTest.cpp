@@ -86,7 +86,8 @@ TEST_F(BitDecision, steadinessDecidedWithoutDividingAgreesWithTheQuotients) {
                 const auto near = meeting >= 0.0 && meeting < 65535.0 ? static_cast<std::int32_t>(meeting) : 0;
                 for (const std::int32_t current : {near, near + 1, 0}) {
                     const double ratio = static_cast<double>(previous) / current;
-                    if (TimecodeDecoderProbe::swingIsSteady(previous, current, limit) != (ratio < limit && 1.0 / ratio < limit)) {
+                    if (TimecodeDecoderProbe::swingIsSteady(previous, current, limit) !=
+                        (ratio < limit && 1.0 / ratio < limit)) {
                         ADD_FAILURE() << previous << " against " << current << " with the limit " << limit;
                         return;
                     }

@@ -62,10 +62,10 @@ TEST(CodeTable, unusableFilesAreRefusedWithTheirNameAndKeepTheOldRows) {
     };
 #ifndef _WIN32
     cases.insert(cases.end(), {
-        {"/dev/zero", "not a regular file"},  // never ends
-        {"/proc/self/mem", "cannot read"},  // its first page is not mapped
-        {dir / "fifo.table", "not a regular file"},  // the open alone would block
-    });
+                                  {"/dev/zero", "not a regular file"},         // never ends
+                                  {"/proc/self/mem", "cannot read"},           // its first page is not mapped
+                                  {dir / "fifo.table", "not a regular file"},  // the open alone would block
+                              });
     ASSERT_EQ(::mkfifo((dir / "fifo.table").c_str(), 0600), 0);
 #endif
     fs::resize_file(dir / "huge.table", FinalScratchCodeTable::largestFileBytes + bytesPerRow);

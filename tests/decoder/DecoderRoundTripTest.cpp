@@ -176,8 +176,8 @@ TEST_P(Movement, DecodingRunsFromTheFirstFrameOfTheRecordToItsLast) {
     // Mixvibes: the last frame a 17-bit number can carry; FinalScratch: the table's last row.
     GeneratorSettings settings = settingsFor(type, "1");
     settings.finalScratchRows = 2000;
-    const double last = type == Mixvibes ? MixvibesFrames::maxFrame * frameSeconds(type)
-                                         : FinalScratchFrames::value(1999) / 44100.0;
+    const double last =
+        type == Mixvibes ? MixvibesFrames::maxFrame * frameSeconds(type) : FinalScratchFrames::value(1999) / 44100.0;
     settings.startPosition = last - 0.3;
     EXPECT_NEAR(decode(settings, 0.6).back().position, last, 1e-3);
 }
@@ -217,8 +217,7 @@ TEST_P(Robust, DegradedSignalsStayWithinOneFrameAndNeverFarOff) {
 TEST_P(Robust, AgeGrowsWhileFramesAreLostAndResetsOnceTheyReturn) {
     const std::int32_t type = GetParam();
     constexpr double cutFrom = 1.0, cutUntil = 1.5;
-    const std::vector<Reading> readings =
-        decode(settingsFor(type, "1"), 2.0, cutFrom, cutUntil, DecodingMode::robust);
+    const std::vector<Reading> readings = decode(settingsFor(type, "1"), 2.0, cutFrom, cutUntil, DecodingMode::robust);
     EXPECT_EQ(readings.front().ageMs, -1.0f) << "no frame yet";
     for (std::size_t i = 1; i < readings.size(); ++i) {
         const Reading& r = readings[i];

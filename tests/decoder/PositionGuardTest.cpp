@@ -38,13 +38,14 @@ TEST(PositionGuard, ACorruptedFrameAloneIsHeldAndARealJumpIsTakenAtItsSecondFram
     const double next = 100.0 + frame;
     expectVerdicts("playing on", {{next, Verdict::follows}, {next + frame, Verdict::follows}});
     // A Mixvibes frame number with one bit wrong above the check: 32 frames off.
-    expectVerdicts("corrupted frame", {{next + 32 * frame, Verdict::held}, {next + frame, Verdict::follows},
-                                       {next + 2 * frame, Verdict::follows}});
-    expectVerdicts("two corrupted frames apart",
-                   {{next + 32 * frame, Verdict::held}, {next + frame - 64 * frame, Verdict::held},
-                    {next + 2 * frame, Verdict::follows}});
-    expectVerdicts("needle drop", {{300.0, Verdict::held}, {300.0 + frame, Verdict::jumps},
-                                   {300.0 + 2 * frame, Verdict::follows}});
+    expectVerdicts(
+        "corrupted frame",
+        {{next + 32 * frame, Verdict::held}, {next + frame, Verdict::follows}, {next + 2 * frame, Verdict::follows}});
+    expectVerdicts("two corrupted frames apart", {{next + 32 * frame, Verdict::held},
+                                                  {next + frame - 64 * frame, Verdict::held},
+                                                  {next + 2 * frame, Verdict::follows}});
+    expectVerdicts("needle drop",
+                   {{300.0, Verdict::held}, {300.0 + frame, Verdict::jumps}, {300.0 + 2 * frame, Verdict::follows}});
     // The same corrupted reading twice cannot be a record that moves.
     expectVerdicts("a frame read twice", {{300.0, Verdict::held}, {300.0, Verdict::held}});
 }

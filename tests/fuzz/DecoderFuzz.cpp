@@ -28,9 +28,15 @@ using namespace platora;
 constexpr std::size_t headerBytes = 12;
 constexpr std::int32_t sampleRates[] = {44100, 48000, 8000, 192000};
 constexpr std::int32_t vinylTypes[] = {FinalScratch, Mixvibes, 2, -1};
-constexpr float calibrations[] = {1.07f, 1.2f, 0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),
-                                  std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-                                  std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::max()};
+constexpr float calibrations[] = {1.07f,
+                                  1.2f,
+                                  0.0f,
+                                  -1.0f,
+                                  std::numeric_limits<float>::quiet_NaN(),
+                                  std::numeric_limits<float>::infinity(),
+                                  -std::numeric_limits<float>::infinity(),
+                                  std::numeric_limits<float>::denorm_min(),
+                                  std::numeric_limits<float>::max()};
 constexpr std::size_t framesPerBlockStep = 16;
 
 bool audioPathRunning = false;  // libFuzzer runs one input at a time on one thread
@@ -89,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::int16_t> block(framesPerBlock * samplesPerFrame);
     std::vector<std::int16_t> stereo(2 * framesPerBlock);
     for (std::size_t done = 0; done < sampleCount;) {
-        const std::size_t frames = std::min(framesPerBlock, (sampleCount - done + samplesPerFrame - 1) / samplesPerFrame);
+        const std::size_t frames =
+            std::min(framesPerBlock, (sampleCount - done + samplesPerFrame - 1) / samplesPerFrame);
         const std::size_t taken = std::min(frames * samplesPerFrame, sampleCount - done);
         std::fill(block.begin(), block.end(), 0);
         std::memcpy(block.data(), data + headerBytes + done * sizeof(std::int16_t), taken * sizeof(std::int16_t));

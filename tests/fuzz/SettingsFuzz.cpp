@@ -13,7 +13,7 @@
 namespace {
 constexpr float smallestChecked = 1e-30f, largestChecked = 1e30f;  // far beyond any calibration
 constexpr float sixDigits = 1e-5f;
-}
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::string path = "/tmp/platora-fuzz-settings-" + std::to_string(::getpid());

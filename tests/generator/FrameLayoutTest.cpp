@@ -34,7 +34,8 @@ TEST(MixvibesFrames, WindowOfFrameKCarriesSyncFrameNumberAndCheckWhenPeak88kPass
 
 TEST(MixvibesFrames, SyncShowsOnlyInWindowsEndingOnAFrameBoundaryWithinTheSeventeenBitRange) {
     constexpr std::int64_t last = MixvibesFrames::maxFrame;
-    for (auto [from, to] : {std::pair<std::int64_t, std::int64_t>{-88 * 5, 88 * 44}, {88 * (last - 3), 88 * (last + 3)}}) {
+    for (auto [from, to] :
+         {std::pair<std::int64_t, std::int64_t>{-88 * 5, 88 * 44}, {88 * (last - 3), 88 * (last + 3)}}) {
         for (std::int64_t peak = from; peak <= to; peak += 2) {
             const auto w = mixvibesWindowEndingAt(peak);
             const bool sync = w[0] == 0 && w[2] == 0 && w[4] == 0 && w[6] == 0;

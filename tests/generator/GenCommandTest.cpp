@@ -27,13 +27,33 @@ TEST_F(GenTool, BadInputOrAnUnwritablePlaceFailsWithOneLineAndLeavesNoFile) {
         int status = 2;
         const char* named = "";
     } cases[] = {
-        {"out"}, {"--type 2 out"}, {"-t 0"}, {"-t 1 -p 1:0 out"}, {"-t 1 --level 0 out"}, {"-t 1 --level 1.5 out"},
-        {"-t 1 -c 3 out"}, {"-t 0 --rows 0 out"}, {"-t 1 --bogus out"}, {"-t 1 out extra"}, {"-t 1 --loop out"},
-        {"-t 1 --wow 0.1 out"}, {"-t 1 --wow 1:1 out"}, {"-t 1 -l -1 out"}, {"-t 1 -l 0 out"}, {"-t 1 -r 100 out"},
-        {"-t 1 --snr x out"}, {"-t 1 --seed -3 out"}, {"-t 1 -s"}, {"-t 1 --aux noise -c 4 out"},
+        {"out"},
+        {"--type 2 out"},
+        {"-t 0"},
+        {"-t 1 -p 1:0 out"},
+        {"-t 1 --level 0 out"},
+        {"-t 1 --level 1.5 out"},
+        {"-t 1 -c 3 out"},
+        {"-t 0 --rows 0 out"},
+        {"-t 1 --bogus out"},
+        {"-t 1 out extra"},
+        {"-t 1 --loop out"},
+        {"-t 1 --wow 0.1 out"},
+        {"-t 1 --wow 1:1 out"},
+        {"-t 1 -l -1 out"},
+        {"-t 1 -l 0 out"},
+        {"-t 1 -r 100 out"},
+        {"-t 1 --snr x out"},
+        {"-t 1 --seed -3 out"},
+        {"-t 1 -s"},
+        {"-t 1 --aux noise -c 4 out"},
         {"-t 1 -j gen -l 1e-9"},
-        {"-t 1 --start 1e9 out"}, {"-t 1 -r 0x2000 out"}, {"-t 1 -p 1:80000,1:80000 out"}, {"-t 1 -l 86400 out"},
-        {"-t 1 -l 0.1 missing/take", 1, "missing/take.wav"}, {"-t 1 -l 0.1 blocked", 1, "blocked.manifest.csv"},
+        {"-t 1 --start 1e9 out"},
+        {"-t 1 -r 0x2000 out"},
+        {"-t 1 -p 1:80000,1:80000 out"},
+        {"-t 1 -l 86400 out"},
+        {"-t 1 -l 0.1 missing/take", 1, "missing/take.wav"},
+        {"-t 1 -l 0.1 blocked", 1, "blocked.manifest.csv"},
         {"-t 1 --jack gen -l 1 out", 1, "cannot connect to the JACK server"},
     };
     for (const auto& c : cases) {
@@ -51,8 +71,9 @@ TEST_F(GenTool, BadInputOrAnUnwritablePlaceFailsWithOneLineAndLeavesNoFile) {
 
 TEST_F(GenTool, WritesExactlyTheRenderedSamplesTheirTruthAndTheTableWithTheOptionsApplied) {
     // No --length: the profile's 0.5 s.
-    const auto r = gen("--type finalscratch --rate 22050 --channels 4 --rows 300 --start 2.5 "
-                       "--profile '1:0.2,1->-2:0.3' --wow 0.01:2 --snr 40 --seed 7 take.wav");
+    const auto r =
+        gen("--type finalscratch --rate 22050 --channels 4 --rows 300 --start 2.5 "
+            "--profile '1:0.2,1->-2:0.3' --wow 0.01:2 --snr 40 --seed 7 take.wav");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     GeneratorSettings settings;

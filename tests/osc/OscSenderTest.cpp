@@ -41,16 +41,14 @@ const bool winsockStarted = [] {
 constexpr int receiveTimeoutMs = 2000;  // only guards against a hang; datagrams on loopback arrive at once
 
 template <std::size_t size>
-Bytes bytesOf(const char (&text)[size])
-{
+Bytes bytesOf(const char (&text)[size]) {
     return Bytes(text, text + size - 1);
 }
 
 // A plain UDP socket on 127.0.0.1 at a port of the system's choosing.
 class LoopbackReceiver {
 public:
-    LoopbackReceiver()
-    {
+    LoopbackReceiver() {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -65,8 +63,7 @@ public:
 
     // Empty when nothing arrives in time. The buffer is poisoned first, so every byte
     // compared was written by the datagram.
-    Bytes receive() const
-    {
+    Bytes receive() const {
         pollfd waiting{static_cast<decltype(pollfd::fd)>(descriptor), POLLIN, 0};
         if (::poll(&waiting, 1, receiveTimeoutMs) != 1) return {};
         unsigned char buffer[256];
@@ -81,25 +78,28 @@ private:
     int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
 };
 
-std::unique_ptr<OscSender> senderTo(const char* host, const LoopbackReceiver& receiver)
-{
+std::unique_ptr<OscSender> senderTo(const char* host, const LoopbackReceiver& receiver) {
     std::string error;
     auto sender = OscSender::create(host, receiver.port, error);
     EXPECT_NE(sender, nullptr) << error;
     return sender;
 }
 
-TEST(OscSender, EachMessageIsOneDatagramOfPaddedAddressTypeTagsAndBigEndianFloatInOrder)
-{
+TEST(OscSender, EachMessageIsOneDatagramOfPaddedAddressTypeTagsAndBigEndianFloatInOrder) {
     LoopbackReceiver receiver;
     auto sender = senderTo("127.0.0.1", receiver);
     ASSERT_NE(sender, nullptr);
     // 71 characters, a NUL, the type tags and the argument make exactly the 80-byte buffer.
     const std::string longest = "/" + std::string(70, 'a');
-    const std::pair<std::string, float> sent[] = {
-        {"/scratch/speed", -100.0f}, {"/scratch/pos", 0.0f},   {"/scratch/pos", 12.5f}, {"/scratch/TPS", 125.0f},
-        {"/scratch/vol", 1.0f},      {"/scratch/vol", static_cast<float>(32768 * (1.0 / 32767.0))},
-        {longest, 1.0f},             {longest + "b", 1.0f},    {"/scratch/pos", 0.0f}};
+    const std::pair<std::string, float> sent[] = {{"/scratch/speed", -100.0f},
+                                                  {"/scratch/pos", 0.0f},
+                                                  {"/scratch/pos", 12.5f},
+                                                  {"/scratch/TPS", 125.0f},
+                                                  {"/scratch/vol", 1.0f},
+                                                  {"/scratch/vol", static_cast<float>(32768 * (1.0 / 32767.0))},
+                                                  {longest, 1.0f},
+                                                  {longest + "b", 1.0f},
+                                                  {"/scratch/pos", 0.0f}};
     for (const auto& [address, value] : sent) sender->sendFloat(address.c_str(), value);
     //                                  0   4   8   12          16            20
     EXPECT_EQ(receiver.receive(), bytesOf("/scratch/speed\0\0,f\0\0\xC2\xC8\0\0"));
@@ -119,8 +119,7 @@ TEST(OscSender, EachMessageIsOneDatagramOfPaddedAddressTypeTagsAndBigEndianFloat
 }
 
 // A bare system (a minbase chroot) may have no /etc/hosts, and then no name resolves.
-bool localhostResolves()
-{
+bool localhostResolves() {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     addrinfo* found = nullptr;
@@ -129,11 +128,12 @@ bool localhostResolves()
     return resolves;
 }
 
-TEST(OscSender, AHostNameOrTheLiteralAddressZeroReachesThisHost)
-{
+TEST(OscSender, AHostNameOrTheLiteralAddressZeroReachesThisHost) {
     std::vector<const char*> hosts = {"0.0.0.0"};  // Linux delivers datagrams for 0.0.0.0 here
-    if (localhostResolves()) hosts.push_back("localhost");
-    else std::printf("localhost does not resolve on this machine: only 0.0.0.0 is tried\n");
+    if (localhostResolves())
+        hosts.push_back("localhost");
+    else
+        std::printf("localhost does not resolve on this machine: only 0.0.0.0 is tried\n");
     for (const char* host : hosts) {
         LoopbackReceiver receiver;
         auto sender = senderTo(host, receiver);
@@ -143,8 +143,7 @@ TEST(OscSender, AHostNameOrTheLiteralAddressZeroReachesThisHost)
     }
 }
 
-TEST(OscSender, PortsOneTo65535AreAcceptedAndOthersRefusedWithOneLine)
-{
+TEST(OscSender, PortsOneTo65535AreAcceptedAndOthersRefusedWithOneLine) {
     for (const int port : {1, 65535, 0, -1, 65536}) {
         std::string error;
         const bool created = OscSender::create("127.0.0.1", port, error) != nullptr;
@@ -153,8 +152,7 @@ TEST(OscSender, PortsOneTo65535AreAcceptedAndOthersRefusedWithOneLine)
     }
 }
 
-TEST(OscSender, AHostThatCannotBeResolvedOrReachedIsOneLineOfErrorInsteadOfAnException)
-{
+TEST(OscSender, AHostThatCannotBeResolvedOrReachedIsOneLineOfErrorInsteadOfAnException) {
     struct Refusal {
         const char* host;
         std::string error;  // the resolver's own reason follows where this ends in ": "
@@ -178,8 +176,7 @@ TEST(OscSender, AHostThatCannotBeResolvedOrReachedIsOneLineOfErrorInsteadOfAnExc
 
 #ifndef _WIN32
 // Uses up every file descriptor, then asks for a sender: run in a child process only.
-[[noreturn]] void createSenderWithoutFileDescriptors()
-{
+[[noreturn]] void createSenderWithoutFileDescriptors() {
     // A failed connect first takes the same path while descriptors are left: UndefinedBehavior
     // Sanitizer needs a pipe the first time it checks the caught exception's type.
     std::string error;
@@ -195,8 +192,7 @@ TEST(OscSender, AHostThatCannotBeResolvedOrReachedIsOneLineOfErrorInsteadOfAnExc
     std::exit(refused ? 0 : 1);
 }
 
-TEST(OscSender, ASocketThatCannotBeCreatedIsAnErrorInsteadOfAnException)
-{
+TEST(OscSender, ASocketThatCannotBeCreatedIsAnErrorInsteadOfAnException) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(createSenderWithoutFileDescriptors(), ::testing::ExitedWithCode(0),
                 "^Unable to send to 127.0.0.1:44444: unable to create udp socket$");

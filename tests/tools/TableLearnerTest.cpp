@@ -14,7 +14,7 @@ namespace {
 
 // One stretch of play; a recording of several is a needle lifted and set down at the next one's start.
 struct Play {
-    double start;          // record seconds
+    double start;  // record seconds
     const char* profile;
     double seconds;
     std::int32_t rate = 44100;
@@ -34,8 +34,12 @@ std::string record(const test::TempDirectory& dir, const std::string& name, cons
     SNDFILE* file = sf_open((dir / name).c_str(), SFM_WRITE, &info);
     for (const Play& p : plays) {
         std::string error;
-        GeneratorSettings s{.vinylType = p.type, .sampleRate = p.rate, .channels = p.channels, .aux = p.aux,
-                            .startPosition = p.start, .profile = SpeedProfile::parse(p.profile, error).value(),
+        GeneratorSettings s{.vinylType = p.type,
+                            .sampleRate = p.rate,
+                            .channels = p.channels,
+                            .aux = p.aux,
+                            .startPosition = p.start,
+                            .profile = SpeedProfile::parse(p.profile, error).value(),
                             .snrDb = p.snrDb};
         s.profile.setWow(p.wow, 0.55);
         TimecodeGenerator generator(s);
@@ -104,8 +108,7 @@ TEST_P(Learning, LearnedTableDecodesLikeTheGeneratorsOwn) {
     EXPECT_EQ(text.find("not placed") != std::string::npos, c.unplaced > 0) << text;
     FinalScratchCodeTable learned;
     ASSERT_TRUE(learned.load(settings.output, error)) << error;
-    EXPECT_NE(text.find("values: " + std::to_string(c.unitsPerFrame) + " units per frame"), std::string::npos)
-        << text;
+    EXPECT_NE(text.find("values: " + std::to_string(c.unitsPerFrame) + " units per frame"), std::string::npos) << text;
     const auto offset = offsets(learned, c.unitsPerFrame);
 
     if (!c.testSignal) {
@@ -117,7 +120,8 @@ TEST_P(Learning, LearnedTableDecodesLikeTheGeneratorsOwn) {
         EXPECT_LE(misread, learned.rowCount() / 500);
         EXPECT_EQ(report.conflicts, 0u);
         EXPECT_EQ((report.lastValue - report.firstValue) / c.unitsPerFrame + 1,
-                  learned.rowCount() + report.framesMissed - report.framesFilled) << "a frame lost uncounted";
+                  learned.rowCount() + report.framesMissed - report.framesFilled)
+            << "a frame lost uncounted";
         return;
     }
     const std::int64_t common = offset.begin()->first;  // the first frame's place; wrong rows show below
@@ -144,16 +148,19 @@ const Recording rough{{0.5, "1.3:5,1.3->0:0.4,0:2,0->0.8:0.4,0.8:4", 12.0, 44100
 
 INSTANTIATE_TEST_SUITE_P(
     TableLearner, Learning,
-    ::testing::Values(
-        LearnCase{"fromTheFirstFrame", {{{0.0, "1", 4.0}}}, 0, (294 * 1 + 285) / 44100.0},
-        LearnCase{"fourChannelsAt48kHzFast", {{{2.0, "1.3", 4.0, 48000, 4}}}, 1},
-        LearnCase{"overlappingHalves", {{{0.0, "1", 4.0}}, {{3.0, "1.2", 4.0}}}},
-        LearnCase{"atTheOriginalTablesSpacing", {{{1.0, "1", 3.0}}}, 0, {}, false, 0, {}, 320},
-        LearnCase{"overlappingHalvesAddedOneWithClicks", {{{3.0, "1", 4.0}}, {{0.0, "0.9", 4.0, 44100, 2, 0, 30.0}}},
-                  0, {}, true},
-        LearnCase{"clicksOfNoiseAt30dB", {{{2.0, "1", 4.0, 44100, 2, 0.0, 30.0}}}},
-        LearnCase{"apartHalves", {{{0.0, "1", 3.0}}, {{10.0, "1", 3.0}}}, 0, {}, false, 1},
-        LearnCase{"roughPlay", {rough}, 0, {}, false, 0, Recording{{1.0, "1.1", 8.0, 44100, 2, 0.005, 40.0}}}),
+    ::testing::Values(LearnCase{"fromTheFirstFrame", {{{0.0, "1", 4.0}}}, 0, (294 * 1 + 285) / 44100.0},
+                      LearnCase{"fourChannelsAt48kHzFast", {{{2.0, "1.3", 4.0, 48000, 4}}}, 1},
+                      LearnCase{"overlappingHalves", {{{0.0, "1", 4.0}}, {{3.0, "1.2", 4.0}}}},
+                      LearnCase{"atTheOriginalTablesSpacing", {{{1.0, "1", 3.0}}}, 0, {}, false, 0, {}, 320},
+                      LearnCase{"overlappingHalvesAddedOneWithClicks",
+                                {{{3.0, "1", 4.0}}, {{0.0, "0.9", 4.0, 44100, 2, 0, 30.0}}},
+                                0,
+                                {},
+                                true},
+                      LearnCase{"clicksOfNoiseAt30dB", {{{2.0, "1", 4.0, 44100, 2, 0.0, 30.0}}}},
+                      LearnCase{"apartHalves", {{{0.0, "1", 3.0}}, {{10.0, "1", 3.0}}}, 0, {}, false, 1},
+                      LearnCase{
+                          "roughPlay", {rough}, 0, {}, false, 0, Recording{{1.0, "1.1", 8.0, 44100, 2, 0.005, 40.0}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TableLearner, BadInputIsRefusedInOneLineAndWritesNothing) {
@@ -167,7 +174,8 @@ TEST(TableLearner, BadInputIsRefusedInOneLineAndWritesNothing) {
     } cases[] = {
         {{record(dir, "mixvibes.wav", {{2.0, "1", 1.0, 44100, 2, 0, {}, Mixvibes}})}, "", "no FinalScratch frame"},
         {{record(dir, "silence.wav", {{2.0, "1", 1.0, 44100, 4, 0, {}, FinalScratch, AuxSignal::silence}})},
-         "", "no FinalScratch frame"},
+         "",
+         "no FinalScratch frame"},
         {{good, dir.path.string()}, "", "is a directory"},
         {{dir / "cut.wav"}, "", "cut.wav: cannot read"},
         {{good}, "none/learned", "cannot write"},

@@ -36,13 +36,13 @@ bool loadTable(const DecodeCommand& command, FinalScratchCodeTable& table, std::
 
 void addDecodeOptions(CLI::App& app, DecodeCommand& command) {
     constexpr double highestCalibration = 1e6;
-    constexpr int highestPair = 511;  // more channels than any sound file holds
+    constexpr int highestPair = 511;       // more channels than any sound file holds
     constexpr int longestBlock = 1 << 20;  // frames
     app.add_option("FILE", command.file, "recording at 44100 Hz, two or more channels")->required();
     app.add_option("--vinyl", command.vinyl, "timecode type")->required()->transform(vinylType());
-    app.add_option("--table", command.table,
-                   std::string("FinalScratch code table (default: ") + FinalScratchCodeTable::defaultFileName +
-                       " if found)");
+    app.add_option(
+        "--table", command.table,
+        std::string("FinalScratch code table (default: ") + FinalScratchCodeTable::defaultFileName + " if found)");
     app.add_option("--calibration", command.calibration, "calibration (default " + defaultCalibrations() + ")")
         ->check(finiteNumber(0.0, highestCalibration, false));
     app.add_option("--pair", command.pair, "channel pair; 0 = channels 1 and 2")->check(wholeNumber(0, highestPair));
@@ -82,7 +82,8 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
     decoder.setVinylType(command.vinyl);
     decoder.setCodeTable(&table);
     decoder.reset(sampleRate);
-    decoder.setCalibration(command.calibration.value_or(vinylFormat(static_cast<VinylType>(command.vinyl)).defaultCalibration));
+    decoder.setCalibration(
+        command.calibration.value_or(vinylFormat(static_cast<VinylType>(command.vinyl)).defaultCalibration));
 
     const auto framesPerBlock = static_cast<std::size_t>(command.framesPerBlock);
     std::vector<std::int16_t> stereo(2 * framesPerBlock);
@@ -93,9 +94,9 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
         const std::size_t got = recording.readPair(command.pair, stereo.data(), framesPerBlock);
         if (got == 0) break;
         decoder.processBlock(stereo.data(), static_cast<std::int32_t>(2 * got));
-        int length = std::snprintf(row, sizeof row, "%ld,%.9g,%.9g,%d,%d", block,
-                                   static_cast<double>(decoder.getPosition()), static_cast<double>(decoder.getSpeed()),
-                                   decoder.getTimecodesPerSecond(), decoder.getLevel());
+        int length =
+            std::snprintf(row, sizeof row, "%ld,%.9g,%.9g,%d,%d", block, static_cast<double>(decoder.getPosition()),
+                          static_cast<double>(decoder.getSpeed()), decoder.getTimecodesPerSecond(), decoder.getLevel());
         if (withAge) {
             const float age = decoder.getPositionAgeMs();  // -1 before the first frame
             length += std::snprintf(row + length, sizeof row - length, ",%.0f", age < 0.0f ? -1.0 : std::floor(age));

@@ -11,12 +11,12 @@
 namespace platora {
 
 struct DecodeCommand {
-    std::string file;                  // a recording libsndfile reads, at 44100 Hz
-    int vinyl = 0;                     // a VinylType
-    std::string table;                 // empty: the default table, if one is found
-    std::optional<float> calibration;  // empty: the vinyl type's usual value
-    int pair = 0;                      // 0 = channels 1 and 2
-    int framesPerBlock = 1024;         // as the audio callback delivers them
+    std::string file;                            // a recording libsndfile reads, at 44100 Hz
+    int vinyl = 0;                               // a VinylType
+    std::string table;                           // empty: the default table, if one is found
+    std::optional<float> calibration;            // empty: the vinyl type's usual value
+    int pair = 0;                                // 0 = channels 1 and 2
+    int framesPerBlock = 1024;                   // as the audio callback delivers them
     DecodingMode mode = DecodingMode::faithful;  // robust adds the column age (ms)
 };
 

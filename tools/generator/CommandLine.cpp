@@ -151,7 +151,7 @@ std::string completeGenCommand(GenCommand& command) {
     }
     if (!command.length) {
         const double profileSeconds = s.profile.duration();
-        command.length = live && command.loop       ? 0.0
+        command.length = live && command.loop         ? 0.0
                          : std::isinf(profileSeconds) ? defaultLengthSeconds
                                                       : profileSeconds;
     }

@@ -11,8 +11,8 @@ namespace platora {
 
 struct GenCommand {
     GeneratorSettings settings;
-    std::string output;      // file base or BASE.wav; may be empty with --jack (then no files)
-    std::string jackClient;  // non-empty: play live
+    std::string output;            // file base or BASE.wav; may be empty with --jack (then no files)
+    std::string jackClient;        // non-empty: play live
     std::optional<double> length;  // seconds; after completeGenCommand 0 only with --jack: until stopped
     bool loop = false;
     bool rateGiven = false;

@@ -110,7 +110,9 @@ int JackPlayer::process(jack_nframes_t frames, void* self) {
     return status;
 }
 
-void JackPlayer::shutdown(void* self) { static_cast<JackPlayer*>(self)->serverGone_.store(true, std::memory_order_relaxed); }
+void JackPlayer::shutdown(void* self) {
+    static_cast<JackPlayer*>(self)->serverGone_.store(true, std::memory_order_relaxed);
+}
 
 bool JackPlayer::timecodeConnected() const {
     // jack_port_connected reads the current graph without waiting when called from the
@@ -139,11 +141,13 @@ int JackPlayer::processBlock(jack_nframes_t frames) {
     while (playing_ && !finished && done < frames) {
         std::size_t piece = std::min<std::size_t>(frames - done, chunkFrames);
         if (lengthFrames_ > 0)
-            piece = std::min<std::size_t>(piece, static_cast<std::size_t>(lengthFrames_ - generator_->framesRendered()));
+            piece =
+                std::min<std::size_t>(piece, static_cast<std::size_t>(lengthFrames_ - generator_->framesRendered()));
         renderWithManifest(*generator_, scratch_.data(), piece, push);
         for (std::size_t i = 0; i < piece; ++i)
             for (std::int32_t c = 0; c < channels_; ++c)
-                out[c][done + i] = static_cast<float>(scratch_[i * static_cast<std::size_t>(channels_) + c]) / floatFullScale;
+                out[c][done + i] =
+                    static_cast<float>(scratch_[i * static_cast<std::size_t>(channels_) + c]) / floatFullScale;
         done += piece;
         framesPlayed_.store(generator_->framesRendered(), std::memory_order_relaxed);
         if (lengthFrames_ > 0 && generator_->framesRendered() >= lengthFrames_) {

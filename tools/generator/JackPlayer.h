@@ -78,7 +78,7 @@ private:
     jack_time_t playStart_ = 0;
     double missedSeconds_ = 0.0;
     bool missed_ = false;
-    std::vector<ManifestRow> rows_;  // the ring; sized before activation
+    std::vector<ManifestRow> rows_;            // the ring; sized before activation
     std::atomic<std::size_t> rowsWritten_{0};  // written by the process thread, release
     std::atomic<std::size_t> rowsRead_{0};     // written by the main thread, release
     std::atomic<std::int64_t> framesPlayed_{0};

@@ -47,8 +47,7 @@ bool ManifestWriter::open(const std::string& path, std::string& error) {
 }
 
 void ManifestWriter::write(const ManifestRow& row) {
-    std::fprintf(file_, "%lld,%.6f,%.9f,%.6f\n", static_cast<long long>(row.frame), row.time, row.position,
-                 row.speed);
+    std::fprintf(file_, "%lld,%.6f,%.9f,%.6f\n", static_cast<long long>(row.frame), row.time, row.position, row.speed);
 }
 
 bool ManifestWriter::close(std::string& error) {
@@ -64,8 +63,7 @@ bool writeFinalScratchTable(std::uint32_t rows, const std::string& path, std::st
     return FinalScratchCodeTable::save(path, syntheticFinalScratchTable(rows), error);
 }
 
-bool writeSignalFiles(TimecodeGenerator& generator, std::int64_t frames, const SignalPaths& paths,
-                      std::string& error) {
+bool writeSignalFiles(TimecodeGenerator& generator, std::int64_t frames, const SignalPaths& paths, std::string& error) {
     const GeneratorSettings& settings = generator.settings();
     SF_INFO info{};
     info.samplerate = settings.sampleRate;
@@ -96,7 +94,8 @@ bool writeSignalFiles(TimecodeGenerator& generator, std::int64_t frames, const S
     for (std::int64_t left = frames; left > 0;) {
         auto piece = static_cast<std::size_t>(std::min<std::int64_t>(left, renderBlockFrames));
         renderWithManifest(generator, block.data(), piece, [&](const ManifestRow& row) { manifest.write(row); });
-        if (sf_writef_short(wav.get(), block.data(), static_cast<sf_count_t>(piece)) != static_cast<sf_count_t>(piece)) {
+        if (sf_writef_short(wav.get(), block.data(), static_cast<sf_count_t>(piece)) !=
+            static_cast<sf_count_t>(piece)) {
             error = "cannot write " + paths.wav + ": " + sf_strerror(wav.get());
             return removePartial();
         }
@@ -108,7 +107,8 @@ bool writeSignalFiles(TimecodeGenerator& generator, std::int64_t frames, const S
         error = "cannot write " + paths.wav;
         return removePartial();
     }
-    if (settings.vinylType == FinalScratch) return writeFinalScratchTable(settings.finalScratchRows, paths.table, error);
+    if (settings.vinylType == FinalScratch)
+        return writeFinalScratchTable(settings.finalScratchRows, paths.table, error);
     return true;
 }
 

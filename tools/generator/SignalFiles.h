@@ -65,8 +65,7 @@ void renderWithManifest(TimecodeGenerator& generator, std::int16_t* out, std::si
 
 // Writes `frames` frames of the generator's signal as 16-bit PCM WAV with its manifest,
 // and for FinalScratch its table. False with `error` set to one line on failure.
-bool writeSignalFiles(TimecodeGenerator& generator, std::int64_t frames, const SignalPaths& paths,
-                      std::string& error);
+bool writeSignalFiles(TimecodeGenerator& generator, std::int64_t frames, const SignalPaths& paths, std::string& error);
 
 // Writes the FinalScratch table of `rows` rows in the decoder's table file format.
 bool writeFinalScratchTable(std::uint32_t rows, const std::string& path, std::string& error);

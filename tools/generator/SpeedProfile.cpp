@@ -10,7 +10,7 @@ namespace platora {
 
 namespace {
 
-constexpr double maxSpeedMagnitude = 100.0;  // far beyond any turntable; catches typos like "1e9"
+constexpr double maxSpeedMagnitude = 100.0;          // far beyond any turntable; catches typos like "1e9"
 constexpr double maxSegmentSeconds = 24.0 * 3600.0;  // also keeps every sum of lengths finite
 constexpr double infinity = std::numeric_limits<double>::infinity();
 

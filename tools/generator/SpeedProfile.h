@@ -42,9 +42,9 @@ public:
 
 private:
     struct Segment {
-        double start;       // s
+        double start;  // s
         double fromSpeed;
-        double slope;       // speed per s
+        double slope;            // speed per s
         double distanceAtStart;  // record seconds covered before this segment
     };
 

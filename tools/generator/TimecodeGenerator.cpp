@@ -11,7 +11,7 @@ namespace {
 constexpr double maxStartSeconds = 100000.0;
 constexpr double twoPi = 2.0 * std::numbers::pi;
 constexpr double humHz = 50.0;
-constexpr int humOvertone = 3;  // 150 Hz beside 50 Hz
+constexpr int humOvertone = 3;      // 150 Hz beside 50 Hz
 constexpr double clickDecay = 0.5;  // per sample: a click lasts a few samples
 constexpr double maxClicksPerSecond = 1000.0;
 constexpr double maxDelaySamples = 1000.0;
@@ -26,8 +26,7 @@ TimecodeGenerator::TimecodeGenerator(GeneratorSettings settings)
       leadingChannel_(settings_.vinylType == FinalScratch ? 1 : 0),
       noiseEngine_(settings_.seed),
       clickEngine_(settings_.seed + 1) {
-    if (settings_.snrDb)
-        noiseSigma_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, -*settings_.snrDb / 20.0);
+    if (settings_.snrDb) noiseSigma_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, -*settings_.snrDb / 20.0);
     // Two components of amplitude h carry the power of one of amplitude h sqrt 2.
     if (settings_.humDb) humAmplitude_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, *settings_.humDb / 20.0);
     for (Biquad& section : stylus_) {
@@ -51,7 +50,8 @@ std::string TimecodeGenerator::validate(const GeneratorSettings& s) {
     if (!(s.clicksPerSecond >= 0.0 && s.clicksPerSecond <= maxClicksPerSecond))
         return "clicks must be between 0 and 1000 per second";
     if (!(s.clickLevel > 0.0 && s.clickLevel <= 1.0)) return "a click's level must be above 0 and at most 1";
-    if (!(s.lowPassHz >= 0.0 && s.lowPassHz < s.sampleRate / 2.0)) return "low-pass must be between 0 and half the rate";
+    if (!(s.lowPassHz >= 0.0 && s.lowPassHz < s.sampleRate / 2.0))
+        return "low-pass must be between 0 and half the rate";
     if (!(s.imbalance > 0.0 && s.imbalance <= 1.0)) return "imbalance must be above 0 and at most 1";
     if (!(std::fabs(s.dcFraction) <= 1.0)) return "DC must be between -1 and 1 of full scale";
     if (!(s.delaySamples >= 0.0 && s.delaySamples <= maxDelaySamples)) return "delay must be 0 to 1000 samples";
@@ -110,7 +110,7 @@ void TimecodeGenerator::render(std::int16_t* out, std::size_t frames) {
     const double auxAmplitude = settings_.aux == AuxSignal::tone ? auxToneLevel * highAmplitude_ : 0.0;
     for (std::size_t f = 0; f < frames; ++f, out += channels) {
         double phase = positionAt(loopFrame_, segmentHint_) * carrierHz_;  // cycles
-        double fraction = phase - std::floor(phase);          // keeps the angle small on long records
+        double fraction = phase - std::floor(phase);                       // keeps the angle small on long records
         // Each channel's amplitude belongs to the peak whose half cycle holds the phase:
         // it changes only at that channel's zero crossings.
         auto leadPeak = 2 * static_cast<std::int64_t>(std::floor(2.0 * phase + 0.5));
@@ -135,7 +135,8 @@ void TimecodeGenerator::render(std::int16_t* out, std::size_t frames) {
         out[timecodeBase + 1 - leadingChannel_] = quantize(degrade(1 - leadingChannel_, lag));
         if (channels == 4) {
             double cycles = auxToneHz * static_cast<double>(framesRendered_) / settings_.sampleRate;
-            auto tone = static_cast<std::int16_t>(std::nearbyint(auxAmplitude * std::sin(twoPi * (cycles - std::floor(cycles)))));
+            auto tone = static_cast<std::int16_t>(
+                std::nearbyint(auxAmplitude * std::sin(twoPi * (cycles - std::floor(cycles)))));
             out[0] = tone;
             out[1] = tone;
         }

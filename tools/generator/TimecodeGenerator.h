@@ -19,22 +19,22 @@ enum class AuxSignal { tone, silence };
 struct GeneratorSettings {
     std::int32_t vinylType = Mixvibes;
     std::int32_t sampleRate = 44100;
-    std::int32_t channels = 2;       // 2, or 4 with the timecode on the last two
+    std::int32_t channels = 2;        // 2, or 4 with the timecode on the last two
     AuxSignal aux = AuxSignal::tone;  // what the first two of four channels carry
-    double level = 0.8;              // high level as a fraction of full scale; the low one is half
-    double startPosition = 0.0;      // record seconds at time 0
+    double level = 0.8;               // high level as a fraction of full scale; the low one is half
+    double startPosition = 0.0;       // record seconds at time 0
     SpeedProfile profile;
-    double loopSeconds = 0.0;        // > 0: start over from startPosition after this long
-    std::optional<double> snrDb;     // white noise against a sine at the high level
+    double loopSeconds = 0.0;     // > 0: start over from startPosition after this long
+    std::optional<double> snrDb;  // white noise against a sine at the high level
     // What a real turntable adds; unset or 0 = none. Levels are against a sine at the high
     // level, as for the noise.
-    std::optional<double> humDb{};   // 50 Hz and 150 Hz at equal amplitude, both channels
-    double clicksPerSecond = 0.0;    // at random times, on both channels alike
-    double clickLevel = 0.5;         // a click's height as a fraction of full scale
-    double lowPassHz = 0.0;          // a worn stylus: second-order low-pass
-    double imbalance = 1.0;          // gain of the second timecode channel
-    double dcFraction = 0.0;         // of full scale, both channels
-    double delaySamples = 0.0;       // the second timecode channel this late
+    std::optional<double> humDb{};  // 50 Hz and 150 Hz at equal amplitude, both channels
+    double clicksPerSecond = 0.0;   // at random times, on both channels alike
+    double clickLevel = 0.5;        // a click's height as a fraction of full scale
+    double lowPassHz = 0.0;         // a worn stylus: second-order low-pass
+    double imbalance = 1.0;         // gain of the second timecode channel
+    double dcFraction = 0.0;        // of full scale, both channels
+    double delaySamples = 0.0;      // the second timecode channel this late
     std::uint64_t seed = 1;
     std::uint32_t finalScratchRows = FinalScratchFrames::defaultRowCount;
 };
@@ -86,8 +86,8 @@ public:
 
 private:
     struct Channel {
-        std::int64_t peak;   // the peak whose half cycle we are in
-        double amplitude;    // its level
+        std::int64_t peak;  // the peak whose half cycle we are in
+        double amplitude;   // its level
     };
 
     double positionAt(std::int64_t loopFrame, std::size_t& segmentHint) const;

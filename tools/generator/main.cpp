@@ -64,7 +64,7 @@ int playLive(GenCommand& command) {
         manifestOut = &manifest;
     }
 
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     // A second signal ends it even if the JACK library holds it up.

@@ -25,7 +25,7 @@ namespace platora {
 namespace {
 
 constexpr std::uint64_t peaksPerFrame = 32;
-constexpr double framesPerSecond = 150.0;      // at nominal speed
+constexpr double framesPerSecond = 150.0;  // at nominal speed
 constexpr double frameSeconds = 1.0 / framesPerSecond;
 constexpr std::int32_t nominalRateHz = 44100;  // a recording at another rate is decoded at its own
 constexpr std::int64_t maxMissedFrames = 50;   // a third of a second of record; a longer loss ends the run
@@ -35,8 +35,8 @@ constexpr double slowestPaceOverMissedFrames = 0.5;
 constexpr std::uint64_t clickPeaksAtMost = 4;  // peaks a click adds or takes away
 constexpr std::size_t minRunFrames = 2;        // a lone frame may be a false sync
 constexpr int minPlacingVotes = 2;             // codes that must agree on where a run lies
-constexpr std::size_t blockFrames = 128;  // small, so frames carry their time closely
-constexpr double blockSlackSeconds = 0.02;  // a frame's time is its block's end: 16 ms late at most at 8 kHz
+constexpr std::size_t blockFrames = 128;       // small, so frames carry their time closely
+constexpr double blockSlackSeconds = 0.02;     // a frame's time is its block's end: 16 ms late at most at 8 kHz
 constexpr double progressStep = 0.01;
 constexpr double progressFromSeconds = 30.0;  // shorter recordings are read before anyone waits
 constexpr double gapReportedSeconds = 1.0;
@@ -125,8 +125,10 @@ std::vector<bool> placeRuns(const std::vector<LearnedRun>& runs, Placement& plac
             if (!step || base[r - 1].has_value() == base[r].has_value()) continue;
             const std::int64_t lastBefore = runs[r - 1].frames.back().first;
             const std::int64_t gap = (lastBefore + *step) * placement.unitsPerFrame();
-            if (base[r - 1]) place(r, *base[r - 1] + gap);
-            else place(r - 1, *base[r] - gap);
+            if (base[r - 1])
+                place(r, *base[r - 1] + gap);
+            else
+                place(r - 1, *base[r] - gap);
             for (std::int64_t k = 1; k < *step; ++k)
                 placement.noteMissed(*base[r - 1] + (lastBefore + k) * placement.unitsPerFrame());
             ++acrossClicks;
@@ -372,8 +374,10 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
             return false;
         std::vector<LearnedRun> found = splitIntoRuns(frames, i);
         if (found.empty()) {
-            error = path + ": no FinalScratch frame found (is it a FinalScratch record, played forward, on channel "
-                           "pair " + std::to_string(settings.pair) + "?)";
+            error = path +
+                    ": no FinalScratch frame found (is it a FinalScratch record, played forward, on channel "
+                    "pair " +
+                    std::to_string(settings.pair) + "?)";
             return false;
         }
         for (LearnedRun& run : found) runs.push_back(std::move(run));
@@ -385,8 +389,10 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
     if (!settings.addTo) anchor = std::llround(settings.firstFrameAt.value_or(0.0) * unitsPerSecond);
     const std::vector<bool> placed = placeRuns(runs, placement, anchor, report.runsPlacedAcrossClicks);
     for (std::size_t r = 0; r < runs.size(); ++r) {
-        if (placed[r]) ++report.runsPlaced;
-        else report.unplacedRuns.push_back(describeRun(runs[r], report));
+        if (placed[r])
+            ++report.runsPlaced;
+        else
+            report.unplacedRuns.push_back(describeRun(runs[r], report));
     }
 
     std::int64_t lowest = 0;
@@ -454,16 +460,16 @@ std::string describe(const LearnReport& report, const LearnSettings& settings) {
                   recorded > 0 ? report.framesAdded / recorded : 0.0);
     line(buffer);
     if (settings.addTo) line("  new to " + *settings.addTo + ": " + std::to_string(report.framesAdded));
-    line("frames missed: " + std::to_string(report.framesMissed) + ", filled by other runs: " +
-         std::to_string(report.framesFilled));
+    line("frames missed: " + std::to_string(report.framesMissed) +
+         ", filled by other runs: " + std::to_string(report.framesFilled));
     line("codes in conflict, left out: " + std::to_string(report.conflicts));
     if (report.shiftedSeconds > 0.0) {
         std::snprintf(buffer, sizeof buffer, "moved by %.3f s so that no frame lies before 0", report.shiftedSeconds);
         line(buffer);
     }
     const double unitsPerSecond = settings.unitsPerFrame * framesPerSecond;
-    std::snprintf(buffer, sizeof buffer, "values: %d units per frame, %.0f per second of record", settings.unitsPerFrame,
-                  unitsPerSecond);
+    std::snprintf(buffer, sizeof buffer, "values: %d units per frame, %.0f per second of record",
+                  settings.unitsPerFrame, unitsPerSecond);
     line(buffer);
     std::snprintf(buffer, sizeof buffer, "span: %.3f s to %.3f s, covered %.1f s (%.2f %%)",
                   report.firstValue / unitsPerSecond, report.lastValue / unitsPerSecond, report.coveredSeconds,

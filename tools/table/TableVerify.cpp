@@ -44,8 +44,8 @@ Findings inspect(const std::vector<Row>& rows) {
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (rows[i].code < lowestCode || rows[i].code > highestCode) {
-            note(findings, "row " + std::to_string(i) + ": code " + hex(rows[i].code) + " outside " +
-                               hex(lowestCode) + " to " + hex(highestCode));
+            note(findings, "row " + std::to_string(i) + ": code " + hex(rows[i].code) + " outside " + hex(lowestCode) +
+                               " to " + hex(highestCode));
         }
     }
     // Equal codes stand next to each other only in a sorted table; count them on a sorted copy.
@@ -74,8 +74,8 @@ int runVerify(const VerifyCommand& command, std::ostream& out, std::ostream& err
         err << "platora-table: " << error << '\n';
         return 1;
     }
-    const auto [lowest, highest] = std::minmax_element(rows.begin(), rows.end(),
-                                                       [](const Row& a, const Row& b) { return a.value < b.value; });
+    const auto [lowest, highest] =
+        std::minmax_element(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.value < b.value; });
     const std::uint32_t crc = FinalScratchCodeTable::checksumOf(rows);
     const bool real = rows.size() == FinalScratchCodeTable::realRowCount && crc == FinalScratchCodeTable::realCrc32;
     const Findings findings = inspect(rows);

@@ -29,8 +29,7 @@ int main(int argc, char** argv) {
     std::string addTo;
     CLI::App* learnApp = app.add_subcommand(
         "learn", "Learn a code table from recordings of a FinalScratch record played forward (WAV, FLAC, ...)");
-    learnApp->add_option("RECORDING", learn.recordings, "recordings, in order; the first places the table")
-        ->required();
+    learnApp->add_option("RECORDING", learn.recordings, "recordings, in order; the first places the table")->required();
     learnApp->add_option("-o,--output", learn.output, "the table file to write")->required();
     learnApp->add_option("--pair", learn.pair, "channel pair with the timecode: 0 = channels 1 and 2, 1 = 3 and 4, ...")
         ->check(platora::wholeNumber(0, mostPairs - 1));
