@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -367,6 +368,7 @@ TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth) {
 
     // On the way: positions only within the played stretch and never backwards, speed near 1.
     float previous = 0.0f;
+    int playing = 0, offSpeed = 0;
     std::vector<std::int32_t> windows;  // frames per second, one value per closed window
     for (const Reading& r : readings) {
         if (r.position == 0.0f) continue;  // nothing decoded yet
@@ -376,11 +378,15 @@ TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth) {
         previous = r.position;
         // Once play ends the record reads as stopped; until then it turns at nominal speed.
         if (r.position < truthAtEnd - 2 * c.frameSeconds) {
-            EXPECT_NEAR(r.speed, 1.0, 0.03);
+            ++playing;
+            if (std::fabs(r.speed - 1.0) > 0.03) ++offSpeed;
         }
         if (r.timecodesPerSecond != 0 && (windows.empty() || windows.back() != r.timecodesPerSecond))
             windows.push_back(r.timecodesPerSecond);
     }
+    // A cycle the loaded server skipped leaves a gap in the signal that reads as one brief
+    // speed jolt; a speed misread for good would be off in most readings.
+    EXPECT_LE(offSpeed, playing / 20) << offSpeed << " of " << playing << " readings off nominal speed";
     // The first window also spans the silence before play and the bits settling; the next
     // ones count every frame (a window closes a little after its second is full).
     ASSERT_GE(windows.size(), 2u);
