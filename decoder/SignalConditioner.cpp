@@ -20,6 +20,10 @@ constexpr double highPassRatio = 0.015;  // of the carrier at the band's speed
 constexpr double mainsHz = 50.0;
 constexpr double humHarmonic = 3.0;
 constexpr double humNotchWidthHz = 4.0;
+// A carrier that sweeps through a notch sets it ringing at the notch's own frequency for
+// tens of ms, which a slowing or starting record's bits do not survive: the notches are
+// in only while the carrier stands this far above the highest of them.
+constexpr double notchClearance = 3.0;
 constexpr double lowPassRatio = 2.0;     // of the carrier at the band's speed
 constexpr float retuneRatio = 1.03f;     // the band moves once the speed has moved this much
 constexpr double envelopeSeconds = 0.2;  // how fast a fading signal is brought back up
@@ -27,7 +31,7 @@ constexpr double gainSeconds = 0.01;     // how fast the gain reaches its target
 // A click stands out of the carrier; cut back to this much above the carrier's level.
 constexpr float clickHeadroom = 1.25f;
 // The cut never goes below this (sample units) nor grows by more than clickHeadroom per
-// chunk, so a signal that starts from silence opens it within tens of ms.
+// level step, so a signal that starts from silence opens it within about ten ms.
 constexpr float clickFloor = 1000.0f;
 constexpr float highestGain = 32.0f;  // 30 dB: a dead input is not raised to full scale
 // A channel that runs late turns the pair's quarter cycle towards a half or none, and at
@@ -86,11 +90,12 @@ void SignalConditioner::reset(double carrierHz, double sampleRate, int leadingCh
     sampleRate_ = sampleRate;
     leaderSign_ = leadingChannel == 0 ? -1.0f : 1.0f;
     speed_ = 0.0f;
+    humNotches_ = false;
     skew_ = 0.0f;
     filtered_ = {};
     if (sampleRate <= 0.0) return;
     largestSkew_ = static_cast<float>(std::min(largestSkewSeconds * sampleRate, history - 2.0));
-    envelopeDecay_ = static_cast<float>(std::exp(-chunkFrames / (envelopeSeconds * sampleRate)));
+    envelopeDecay_ = static_cast<float>(std::exp(-levelStepFrames / (envelopeSeconds * sampleRate)));
     const double keep = std::exp(-1.0 / (gainSeconds * sampleRate));
     for (std::int32_t f = 0; f < chunkFrames; ++f) gainApproach_[f] = static_cast<float>(std::pow(keep, f + 1));
     for (PairedBiquad* section : {&highPass_, &hum_[0], &hum_[1], &lowPass_}) section->clearState();
@@ -106,6 +111,8 @@ void SignalConditioner::reset(double carrierHz, double sampleRate, int leadingCh
 
 void SignalConditioner::followSpeed(float speed) {
     speed_ = std::isfinite(speed) ? speed : 0.0f;
+    const bool clearOfNotches = std::fabs(speed_) * carrierHz_ >= notchClearance * humHarmonic * mainsHz;
+    humNotches_ = clearOfNotches;
     const float magnitude = std::fabs(speed);
     const float wanted =
         magnitude == 0.0f || !std::isfinite(magnitude) ? 0.0f : std::clamp(magnitude, slowestSpeed, fastestSpeed);
@@ -133,22 +140,32 @@ void SignalConditioner::process(const std::int16_t* in, std::int32_t frames, std
     // loop: their chains are independent, which the processor runs side by side.
     Channel& a = channels_[0];
     Channel& b = channels_[1];
-    const double cut[2] = {std::max(clickFloor, a.envelope * clickHeadroom),
-                           std::max(clickFloor, b.envelope * clickHeadroom)};
     float* filteredA = filtered_[0].samples.data() + history;
     float* filteredB = filtered_[1].samples.data() + history;
-    float highestA = 0.0f, highestB = 0.0f;
-    for (std::int32_t f = 0; f < frames; ++f) {
-        double pair[2] = {static_cast<double>(in[2 * f]), static_cast<double>(in[2 * f + 1])};
-        highPass_(pair);
-        hum_[0](pair);
-        hum_[1](pair);
-        for (int c = 0; c < 2; ++c) pair[c] = std::min(std::max(pair[c], -cut[c]), cut[c]);
-        lowPass_(pair);
-        filteredA[f] = static_cast<float>(pair[0]);
-        filteredB[f] = static_cast<float>(pair[1]);
-        highestA = std::max(highestA, std::fabs(filteredA[f]));
-        highestB = std::max(highestB, std::fabs(filteredB[f]));
+    for (std::int32_t from = 0; from < frames; from += levelStepFrames) {
+        const std::int32_t until = std::min(frames, from + levelStepFrames);
+        const double cut[2] = {std::max(clickFloor, a.envelope * clickHeadroom),
+                               std::max(clickFloor, b.envelope * clickHeadroom)};
+        float highestA = 0.0f, highestB = 0.0f;
+        for (std::int32_t f = from; f < until; ++f) {
+            double pair[2] = {static_cast<double>(in[2 * f]), static_cast<double>(in[2 * f + 1])};
+            highPass_(pair);
+            double notched[2] = {pair[0], pair[1]};
+            hum_[0](notched);
+            hum_[1](notched);
+            if (humNotches_) {
+                pair[0] = notched[0];
+                pair[1] = notched[1];
+            }
+            for (int c = 0; c < 2; ++c) pair[c] = std::min(std::max(pair[c], -cut[c]), cut[c]);
+            lowPass_(pair);
+            filteredA[f] = static_cast<float>(pair[0]);
+            filteredB[f] = static_cast<float>(pair[1]);
+            highestA = std::max(highestA, std::fabs(filteredA[f]));
+            highestB = std::max(highestB, std::fabs(filteredB[f]));
+        }
+        a.envelope = std::max(highestA, a.envelope * envelopeDecay_);
+        b.envelope = std::max(highestB, b.envelope * envelopeDecay_);
     }
     // A late second channel: the first is delayed to meet it, and the other way round.
     const std::array<float, 2> delay = {std::max(skew_, 0.0f), std::max(-skew_, 0.0f)};
@@ -157,8 +174,6 @@ void SignalConditioner::process(const std::int16_t* in, std::int32_t frames, std
     const std::array<float, 2> fraction = {delay[0] - static_cast<float>(whole[0]),
                                            delay[1] - static_cast<float>(whole[1])};
     measureSkew(frames, whole, fraction);
-    a.envelope = std::max(highestA, a.envelope * envelopeDecay_);
-    b.envelope = std::max(highestB, b.envelope * envelopeDecay_);
     for (int c = 0; c < 2; ++c) {
         Channel& ch = channels_[c];
         const float target = ch.envelope > targetLevel / highestGain ? targetLevel / ch.envelope : highestGain;

@@ -52,6 +52,9 @@ struct PairedBiquad {
 class SignalConditioner {
 public:
     static constexpr std::int32_t chunkFrames = 256;
+    // The carrier's level, and with it the click cut, is followed this often: in time, so
+    // that a needle drop opens the cut as fast whatever the blocks' size.
+    static constexpr std::int32_t levelStepFrames = 32;
     static constexpr float targetLevel = 20000.0f;  // sample units: the peaks' level once conditioned
 
     // carrierHz: the carrier at speed 1; leadingChannel: the channel whose cycle comes
@@ -92,12 +95,13 @@ private:
     float leaderSign_ = 1.0f;  // how the pair's correlation reads a late second channel
     float skew_ = 0.0f;        // samples
     float largestSkew_ = 0.0f;
-    float envelopeDecay_ = 1.0f;  // per chunk
+    float envelopeDecay_ = 1.0f;  // per level step
     // The gain's approach to its target, (1 - step)^(f + 1) at frame f of a chunk: written
     // out, the frames do not wait on one another.
     std::array<float, chunkFrames> gainApproach_{};
     PairedBiquad highPass_;  // second order: DC and rumble go, the carrier's own low end stays
     PairedBiquad hum_[2];    // the mains and its third harmonic
+    bool humNotches_ = false;
     PairedBiquad lowPass_;
     std::array<Channel, 2> channels_{};
     std::array<Filtered, 2> filtered_{};

@@ -38,6 +38,10 @@ constexpr double plausibleSpeedRatio = 0.25;  // the frames' speed is trusted th
 // early enough that a lost one costs no more than its own frame, which for the shorter
 // Mixvibes frame is 4.5 % more than its interval.
 constexpr double overdueFrames = 1.03;
+// The front end brings the carrier's peaks to its target level, its low half cycles to half
+// of it; what a filter rings on after a stop, or noise, swings far less than the carrier's
+// smallest swing, and a hysteresis this high no longer takes it for peaks.
+constexpr std::int32_t robustHysteresis = static_cast<std::int32_t>(0.4f * SignalConditioner::targetLevel);
 
 void storeRelaxed(std::atomic<float>& field, float value) { field.store(value, std::memory_order_relaxed); }
 void storeRelaxed(std::atomic<std::int32_t>& field, std::int32_t value) {
@@ -71,7 +75,10 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     publish(1.0f);
     conditioner.reset(carrierHz(), rate, leadingChannel());
     guard.reset(frameSeconds());
+    swingHysteresis = mode == DecodingMode::robust ? robustHysteresis : hysteresis;
     slopeFromTime = frameSpeedTime = -1.0;
+    netSteps = netStepsAtFrame = 0;
+    steppedBack = false;
     storeRelaxed(positionAgeMs, -1.0f);
     for (int ch = 0; ch < 2; ++ch) {
         for (Peak* record : {&trough[ch], &crest[ch]}) {
@@ -92,6 +99,10 @@ void TimecodeDecoder::setVinylType(std::int32_t type) {
 
 double TimecodeDecoder::frameSeconds() const {
     return vinylType == FinalScratch ? finalScratchFrameLength * finalScratchStepSeconds : mixvibesFrameSeconds;
+}
+
+double TimecodeDecoder::stepSeconds() const {
+    return vinylType == FinalScratch ? finalScratchStepSeconds : mixvibesStepSeconds;
 }
 
 int TimecodeDecoder::leadingChannel() const { return vinylType == FinalScratch ? 1 : 0; }
@@ -183,7 +194,7 @@ inline void TimecodeDecoder::trackSample(int ch, Extremes& e, std::int32_t s, st
     // How far the signal has come back from the extreme the channel is heading for. The
     // hand-off comes before tracking: the switching sample is never the extremum handed on.
     const std::int32_t comeBack = e.state < 0 ? s - e.low : e.high - s;
-    if (comeBack > hysteresis && e.state != 0) {
+    if (comeBack > swingHysteresis && e.state != 0) {
         if (e.state < 0) {
             handOff(trough[ch], Peak::trough, e.low, e.lowFrame, framePeriodMs);
             e.lowFrame = noFrame;
@@ -262,7 +273,9 @@ bool TimecodeDecoder::swingIsSteady(std::int32_t previousSwing, std::int32_t cur
 
 void TimecodeDecoder::storePeak(const Peak& peak) {
     history.insert(peak, 2u * frameLength);
-    speedWindow.push(speedTerm());
+    const double term = speedTerm();
+    speedWindow.push(term);
+    netSteps += term > 0.0 ? 1 : term < 0.0 ? -1 : 0;
 }
 
 void TimecodeDecoder::countValidBit() {
@@ -282,8 +295,10 @@ void TimecodeDecoder::decodeFrame() {
         }
     }
     // A channel running a little late can order a forward record's peaks as if it turned
-    // back; robust steps back only when the speed says it does.
-    if (mode == DecodingMode::robust && speedWindow.sign() != SpeedWindow::Sign::negative) return;
+    // back; robust steps back only when the speed says it does, and only from a place a
+    // frame gave.
+    if (mode == DecodingMode::robust && (!frameReadSinceReset || speedWindow.sign() != SpeedWindow::Sign::negative))
+        return;
     stepBack();
 }
 
@@ -324,7 +339,7 @@ bool TimecodeDecoder::readFrame(double& newPosition) {
 bool TimecodeDecoder::admitFrame(double newPosition) {
     const double t = history[0].time;
     const double v = reckoningSpeed();
-    const double expected = exactPosition + v * (t - positionTime) / msPerSecond;
+    const double expected = reckonedPosition(t, v);
     const PositionGuard::Verdict verdict =
         guard.admit(newPosition, t, frameReadSinceReset, expected, t - lastFrameTime, v);
     if (verdict == PositionGuard::Verdict::held) return false;
@@ -352,15 +367,23 @@ double TimecodeDecoder::reckoningSpeed() {
     return fresh && plausible ? frameSpeed : peakSpeed;
 }
 
+// Where the record should be at timeMs, moved on by the speed from where it was last put,
+// but no farther than the peaks since the last frame let it go.
+double TimecodeDecoder::reckonedPosition(double timeMs, double v) const {
+    const double bySpeed = exactPosition + v * (timeMs - positionTime) / msPerSecond;
+    const double byPeaks = framePosition + static_cast<double>(netSteps - netStepsAtFrame) * stepSeconds();
+    return v >= 0.0 ? std::min(bySpeed, byPeaks) : std::max(bySpeed, byPeaks);
+}
+
 // Moves the position on by the speed once a frame is overdue on a record that plays
 // forward; backwards the step-backs move it, and a stopped record stays where it is.
 void TimecodeDecoder::reckon() {
-    if (!frameReadSinceReset || !(currentSpeed() > 0.0f)) return;
+    if (!frameReadSinceReset || steppedBack || !(currentSpeed() > 0.0f)) return;
     const double v = reckoningSpeed();
     if (!(v > 0.0)) return;
     const double frameMs = frameSeconds() * msPerSecond / v;
     if (timeBase - lastFrameTime <= overdueFrames * frameMs) return;
-    setPosition(exactPosition + v * (timeBase - positionTime) / msPerSecond);
+    setPosition(reckonedPosition(timeBase, v));
     positionTime = timeBase;
     positionUpdated = true;
 }
@@ -372,6 +395,9 @@ void TimecodeDecoder::frameRead(double newPosition) {
     positionUpdated = true;
     const double t = history[0].time;
     frameReadSinceReset = true;
+    framePosition = newPosition;
+    netStepsAtFrame = netSteps;
+    steppedBack = false;
     lastFrameTime = t;
     positionTime = t;
     if (std::fabs(t - static_cast<double>(tpsWindowStart.load(std::memory_order_relaxed))) > tpsWindowMs) {
@@ -396,13 +422,18 @@ void TimecodeDecoder::stepBack() {
         return;
     }
     setPosition(exactPosition - step);
+    steppedBack = true;
     positionTime = history[0].time;
     positionUpdated = true;
 }
 
 // Without it a stopped hand or a dead input would read as a record still playing.
 void TimecodeDecoder::applyStopRule() {
-    if (history.size() == 0 || timeBase - history[0].time > stoppedAfterMs) publish(0.0f);
+    if (history.size() == 0 || timeBase - history[0].time > stoppedAfterMs) {
+        publish(0.0f);
+        // The direction the record takes next is its own, not the one it stopped from.
+        if (mode == DecodingMode::robust) speedWindow.clear();
+    }
     if (!frameReadSinceReset || timeBase - lastFrameTime > noFramesAfterMs) {
         storeRelaxed(timecodesPerSecond, 0);
         storeRelaxed(framesInWindow, 0);

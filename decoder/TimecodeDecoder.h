@@ -109,9 +109,11 @@ private:
     void followFrameSpeed(double newPosition, double timeMs);
     double reckoningSpeed();
     void reckon();
+    double reckonedPosition(double timeMs, double speed) const;
     double carrierHz() const;
     int leadingChannel() const;   // the channel whose cycle comes first on a record played forward
     double frameSeconds() const;  // one frame on the record
+    double stepSeconds() const;   // one peak on the record
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);
     static bool swingIsSteady(std::int32_t previousSwing, std::int32_t currentSwing, double limit);
@@ -134,6 +136,7 @@ private:
     std::atomic<float> calibrationValue{0.0f};
     std::int32_t sampleRate = 0;
     std::int32_t minSwing = 655;
+    std::int32_t swingHysteresis = hysteresis;  // the mode's
     std::uint16_t frameLength = 32;
     double timeBase = 0.0;  // ms; double so time stamps keep sample resolution on long streams
     // Whole ms, truncated; 64 bits so a stream of years cannot overflow it.
@@ -173,6 +176,12 @@ private:
     // reckoning across lost frames.
     double slopeFrom = 0.0, slopeFromTime = -1.0;    // s, ms (negative: none)
     double frameSpeed = 0.0, frameSpeedTime = -1.0;  // record s per s, ms (negative: none)
+    // Where the last frame put the record, and the steps the peaks made since (forward ones
+    // less backward ones): a record cannot have moved by more than a step a peak, however
+    // stale the speed the reckoning goes by.
+    double framePosition = 0.0;
+    std::int64_t netSteps = 0, netStepsAtFrame = 0;
+    bool steppedBack = false;  // since the last frame: the reckoning's start is no frame's
     std::atomic<float> positionAgeMs{-1.0f};
 
     static_assert(std::atomic<float>::is_always_lock_free);

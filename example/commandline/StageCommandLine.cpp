@@ -266,8 +266,8 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
         {"send", "poll|block", "Send every 5 ms (default), or right after each decoded block", {}},
         {"decoding",
          decodingType.c_str(),
-         "Decoding mode: robust cleans the signal and holds back a jump until the next frame confirms it; "
-         "faithful (default) sets the position from every frame as it comes",
+         "Decoding mode: robust (default) cleans the signal and holds back a jump until the next frame "
+         "confirms it; faithful sets the position from every frame as it comes",
          {}},
     };
     for (ValueOption& value : values) {

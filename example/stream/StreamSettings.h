@@ -53,9 +53,8 @@ struct StreamSettings {
     unsigned int bufferFrames = CaptureController::defaultBufferFrames;
     SendMode send = SendMode::poll;
     bool interpolate = false;
-    // Robust waits until its reckoning follows a stopping record as faithful does.
-    DecodingMode decoding = DecodingMode::faithful;  // every deck's
-    bool sendAge = false;                            // a fifth message after the four
+    DecodingMode decoding = DecodingMode::robust;  // every deck's
+    bool sendAge = false;                          // a fifth message after the four
     StreamReport report = StreamReport::live;
     bool scope = false;  // an X-Y scope beside each deck's live line; on a terminal only
 };

@@ -83,7 +83,7 @@ class CommandLine(E2ETest):
             self.assertRegex(missing.stderr + missing.stdout, r"^[^\n]*no-such-device[^\n]*\n$")
         with self.subTest("the file's settings apply where the command line gives none; --send-age adds the age"):
             receiver = self.start(chain.OscDump(self.workdir))
-            config = self.write("stage.toml", 'device = "no-such-device"\nsend = "block"\ndecoding = "robust"\n'
+            config = self.write("stage.toml", 'device = "no-such-device"\nsend = "block"\ndecoding = "faithful"\n'
                                               '[[deck]]\npair = 0\nvinyl = "finalscratch"\nport = 9\n')
             program = self.start(chain.Platora(BINARIES["platora"], server, self.workdir, PLAYER,
                                                ["--config", self.workpath(config), "--deck", f"0:1:{receiver.port}",
@@ -91,7 +91,7 @@ class CommandLine(E2ETest):
             time.sleep(2.0)
             self.assertEqual(program.stop(), 0)
             with open(program.log_path) as log:
-                self.assertIn("after every block, robust decoding", log.read())
+                self.assertIn("after every block, faithful decoding", log.read())
             positions = [(arrival, value) for arrival, address, value in receiver.messages() if address == "/scratch/pos"]
             # One message of each kind per 1024-frame block, 43 a second, where polling sends 200.
             self.assertLess((len(positions) - 1) / (positions[-1][0] - positions[0][0]), 60, "not one per block")

@@ -300,7 +300,7 @@ class TwoDecksOnTheCommandLine(FollowsTheRecord, E2ETest):
                     self.assertIn(f"deck {deck}: decoding\n", screen)
                     self.check_positions(truths[deck], messages)
                     self.check_rate_and_distance(truths[deck], messages, rate, "--interpolate" in options)
-            self.assertIn(", faithful decoding\n", screen, "not the default mode")
+            self.assertIn(", robust decoding\n", screen, "not the default mode")
             if "--buffer" in options:
                 self.assertIn("> streaming from platora-decks, 1024 frames per buffer (the JACK server's period: jackd -p",
                               screen)

@@ -133,16 +133,16 @@ TEST(Diagnosis, AnAutomaticDeckFindsTheTypeAndFollowsARecordChange) {
 }
 
 // The dialogue and stage mode both set their decks up from the settings.
-TEST(StreamSettings, TheProgramsDecksDecodeFaithfulUnlessRobustIsChosen) {
+TEST(StreamSettings, TheProgramsDecksDecodeRobustUnlessFaithfulIsChosen) {
     StreamSettings settings;
     settings.decks = {DeckSettings{}};
     FinalScratchCodeTable table;
     CaptureController controller(std::vector<RtAudio::Api>{});
-    for (const DecodingMode mode : {DecodingMode::faithful, DecodingMode::robust}) {
+    for (const DecodingMode mode : {DecodingMode::robust, DecodingMode::faithful}) {
         prepareDecks(controller, settings, table);
         controller.deck(0).reset(rate);  // as opening the device does
         EXPECT_EQ(controller.deck(0).decoder().getDecodingMode(), mode);
-        settings.decoding = DecodingMode::robust;
+        settings.decoding = DecodingMode::faithful;
     }
 }
 
