@@ -15,6 +15,9 @@ constexpr float fastestSpeed = 2.0f;
 // Well below the carrier: each half cycle has its own level, so a steep or high cut would
 // move the baseline between a crest and the trough after it and change the bits.
 constexpr double highPassRatio = 0.015;  // of the carrier at the band's speed
+// While the speed is unknown or slow, as when a record starts: higher, so that what a stopped
+// input held (a cartridge that stands still can leave an offset) is gone within ms.
+constexpr double startingHighPassRatio = 0.05;  // of the carrier at speed 1
 // Hum cannot go with the high-pass, but a notch this narrow leaves the carrier and its
 // bits alone; wide enough for the mains' own drift.
 constexpr double mainsHz = 50.0;
@@ -126,7 +129,7 @@ void SignalConditioner::followSpeed(float speed) {
 void SignalConditioner::tune(float bandSpeed) {
     bandSpeed_ = bandSpeed;
     if (sampleRate_ <= 0.0) return;
-    const double low = carrierHz_ * highPassRatio * (bandSpeed == 0.0f ? slowestSpeed : bandSpeed);
+    const double low = bandSpeed == 0.0f ? carrierHz_ * startingHighPassRatio : carrierHz_ * highPassRatio * bandSpeed;
     const double high = carrierHz_ * lowPassRatio * (bandSpeed == 0.0f ? fastestSpeed : bandSpeed);
     assign(highPass_, butterworth(low, sampleRate_, true));
     assign(lowPass_, butterworth(high, sampleRate_, false));

@@ -78,6 +78,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     swingHysteresis = mode == DecodingMode::robust ? robustHysteresis : hysteresis;
     slopeFromTime = frameSpeedTime = -1.0;
     netSteps = netStepsAtFrame = 0;
+    termsSinceStop = speedTerms;
     steppedBack = false;
     storeRelaxed(positionAgeMs, -1.0f);
     for (int ch = 0; ch < 2; ++ch) {
@@ -275,6 +276,7 @@ void TimecodeDecoder::storePeak(const Peak& peak) {
     history.insert(peak, 2u * frameLength);
     const double term = speedTerm();
     speedWindow.push(term);
+    if (termsSinceStop < speedTerms) ++termsSinceStop;
     netSteps += term > 0.0 ? 1 : term < 0.0 ? -1 : 0;
 }
 
@@ -297,9 +299,13 @@ void TimecodeDecoder::decodeFrame() {
     // A channel running a little late can order a forward record's peaks as if it turned
     // back; robust steps back only when the speed says it does, and only from a place a
     // frame gave.
-    if (mode == DecodingMode::robust && (!frameReadSinceReset || speedWindow.sign() != SpeedWindow::Sign::negative))
-        return;
+    if (mode == DecodingMode::robust && (!frameReadSinceReset || !turnsBack())) return;
     stepBack();
+}
+
+bool TimecodeDecoder::turnsBack() const {
+    if (termsSinceStop < speedTerms) return termsSinceStop > 0 && speedWindow.estimate(termsSinceStop, 0) < 0.0f;
+    return speedWindow.sign() == SpeedWindow::Sign::negative;
 }
 
 bool TimecodeDecoder::windowBit(int position) const { return history[frameLength - 1 - position].bit == 1; }
@@ -431,8 +437,9 @@ void TimecodeDecoder::stepBack() {
 void TimecodeDecoder::applyStopRule() {
     if (history.size() == 0 || timeBase - history[0].time > stoppedAfterMs) {
         publish(0.0f);
-        // The direction the record takes next is its own, not the one it stopped from.
-        if (mode == DecodingMode::robust) speedWindow.clear();
+        // The speed and direction the record takes next are its own, not the ones it
+        // stopped from: robust starts them from the peaks that follow.
+        if (mode == DecodingMode::robust) termsSinceStop = 0;
     }
     if (!frameReadSinceReset || timeBase - lastFrameTime > noFramesAfterMs) {
         storeRelaxed(timecodesPerSecond, 0);
@@ -467,12 +474,12 @@ double TimecodeDecoder::speedTerm() const {
 // Only the sign is needed at every peak: publishSpeed stores the estimate once it can be
 // seen, at the end of the block or when the window moves on without an estimate.
 bool TimecodeDecoder::estimateSpeed() {
-    if (history.size() <= speedSkippedEntries) {  // no terms: the last estimate stands
+    const int n = std::min(
+        {static_cast<int>(history.size()) - static_cast<int>(speedSkippedEntries), speedTerms, termsSinceStop});
+    if (n <= 0) {  // no terms: the last estimate stands
         publishSpeed(1);
         return speed.get() > 0.0f;
     }
-    int n = static_cast<int>(history.size() - speedSkippedEntries);
-    if (n > speedTerms) n = speedTerms;
     unpublishedSpeedTerms = n;
     const SpeedWindow::Sign sign = n == speedTerms ? speedWindow.sign() : SpeedWindow::Sign::unsure;
     if (sign != SpeedWindow::Sign::unsure) return sign == SpeedWindow::Sign::positive;

@@ -128,6 +128,7 @@ private:
     bool windowBit(int position) const;  // position 0 is the oldest peak of the frame window
     bool readFrame(double& newPosition);
     void stepBack();
+    bool turnsBack() const;  // robust: the speed since the last stop says the record goes backwards
     void frameRead(double newPosition);
     void setPosition(double value);
     void applyStopRule();
@@ -153,6 +154,8 @@ private:
     std::int32_t validBitCount = 0;
     SpeedWindow speedWindow;
     int unpublishedSpeedTerms = 0;  // > 0: terms of the newest estimate, not yet published in speed
+    // Robust: the speed after a stop comes from the peaks since, up to a whole window.
+    int termsSinceStop = SpeedWindow::length;
     bool positionUpdated = false;
     std::atomic<std::int32_t> timecodesPerSecond{0};
     std::atomic<std::int32_t> framesInWindow{0};

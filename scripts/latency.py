@@ -33,6 +33,6 @@ if __name__ == "__main__":
     print("| buffer | send | pipeline median | pipeline p99 | position median | position p99 | position off the record "
           "(median) | missed |\n|---|---|---|---|---|---|---|---|")
     for buffer, send, *extra in [(b, s) for b in (64, 128, 256, 1024) for s in ("poll", "block")] + [
-            (64, "block", "--interpolate"), (1024, "block", "--interpolate")]:
+            (64, "block", "--interpolate"), (1024, "block", "--interpolate"), (64, "block", "--decoding", "faithful")]:
         row = measure(build, buffer, send, cycles, tempfile.mkdtemp(prefix="platora-latency-"), extra)
         print(f"| {buffer} | {send} {' '.join(extra)} | " + " | ".join(row) + " |", flush=True)

@@ -199,8 +199,9 @@ void DeckWatch::findType(Deck& deck) {
     deck.requestVinylType(otherType(type));
     // A calibration left at the type's default follows the type.
     const auto current = static_cast<VinylType>(type);
-    if (deck.decoder().getCalibration() == vinylFormat(current).defaultCalibration)
-        deck.setCalibration(vinylFormat(otherType(current)).defaultCalibration);
+    const DecodingMode mode = deck.decoder().getDecodingMode();
+    if (deck.decoder().getCalibration() == vinylFormat(current).calibrationFor(mode))
+        deck.setCalibration(vinylFormat(otherType(current)).calibrationFor(mode));
     typeConfirmed = false;
     lastFound = -1;
     otherCarrierUpdates = 0;

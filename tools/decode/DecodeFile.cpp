@@ -43,7 +43,9 @@ void addDecodeOptions(CLI::App& app, DecodeCommand& command) {
     app.add_option(
         "--table", command.table,
         std::string("FinalScratch code table (default: ") + FinalScratchCodeTable::defaultFileName + " if found)");
-    app.add_option("--calibration", command.calibration, "calibration (default " + defaultCalibrations() + ")")
+    app.add_option("--calibration", command.calibration,
+                   "calibration (default " + defaultCalibrations(DecodingMode::faithful) +
+                       "; robust: " + defaultCalibrations(DecodingMode::robust) + ")")
         ->check(finiteNumber(0.0, highestCalibration, false));
     app.add_option("--pair", command.pair, "channel pair; 0 = channels 1 and 2")->check(wholeNumber(0, highestPair));
     app.add_option("--block", command.framesPerBlock, "frames per block (default 1024)")
@@ -83,7 +85,7 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
     decoder.setCodeTable(&table);
     decoder.reset(sampleRate);
     decoder.setCalibration(
-        command.calibration.value_or(vinylFormat(static_cast<VinylType>(command.vinyl)).defaultCalibration));
+        command.calibration.value_or(vinylFormat(static_cast<VinylType>(command.vinyl)).calibrationFor(command.mode)));
 
     const auto framesPerBlock = static_cast<std::size_t>(command.framesPerBlock);
     std::vector<std::int16_t> stereo(2 * framesPerBlock);
