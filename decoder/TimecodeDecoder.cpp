@@ -41,7 +41,7 @@ constexpr double overdueFrames = 1.03;
 // The front end brings the carrier's peaks to its target level, its low half cycles to half
 // of it; what a filter rings on after a stop, or noise, swings far less than the carrier's
 // smallest swing, and a hysteresis this high no longer takes it for peaks.
-constexpr std::int32_t robustHysteresis = static_cast<std::int32_t>(0.4f * SignalConditioner::targetLevel);
+constexpr std::int32_t robustHysteresis = static_cast<std::int32_t>(0.25f * SignalConditioner::targetLevel);
 
 void storeRelaxed(std::atomic<float>& field, float value) { field.store(value, std::memory_order_relaxed); }
 void storeRelaxed(std::atomic<std::int32_t>& field, std::int32_t value) {
