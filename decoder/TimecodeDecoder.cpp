@@ -78,6 +78,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     swingHysteresis = mode == DecodingMode::robust ? robustHysteresis : hysteresis;
     slopeFromTime = frameSpeedTime = -1.0;
     netSteps = netStepsAtFrame = 0;
+    for (SmearCanceller& s : smear) s.reset(SignalConditioner::targetLevel);
     termsSinceStop = speedTerms;
     steppedBack = false;
     storeRelaxed(positionAgeMs, -1.0f);
@@ -222,6 +223,7 @@ inline void TimecodeDecoder::trackSample(int ch, Extremes& e, std::int32_t s, st
 void TimecodeDecoder::handOff(Peak& record, std::int32_t kind, std::int32_t value, std::int32_t frame,
                               double framePeriodMs) {
     record.kind = kind;
+    if (mode == DecodingMode::robust) value = smear[record.channel](value);
     record.value = static_cast<std::int16_t>(value);
     if (frame != noFrame) record.time = timeOf(frame, framePeriodMs);
     insertPeak(record);

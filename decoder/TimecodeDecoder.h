@@ -7,6 +7,7 @@
 #include "PositionGuard.h"
 #include "PublishedSpeed.h"
 #include "SignalConditioner.h"
+#include "SmearCanceller.h"
 #include "SpeedWindow.h"
 #include "VinylType.h"
 
@@ -175,6 +176,7 @@ private:
     SignalConditioner conditioner;
     std::array<std::int16_t, 2 * SignalConditioner::chunkFrames> conditioned{};
     PositionGuard guard;
+    SmearCanceller smear[2];  // a channel each
     // The record's speed from frames taken some ms apart: steadier than the peaks' while
     // reckoning across lost frames.
     double slopeFrom = 0.0, slopeFromTime = -1.0;    // s, ms (negative: none)

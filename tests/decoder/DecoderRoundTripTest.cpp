@@ -221,10 +221,28 @@ TEST_P(Robust, DegradedSignalsStayWithinOneFrameAndNeverFarOff) {
             if (r.time < 0.5) continue;
             ++counted;
             within += std::fabs(r.position - r.truth) <= frameSeconds(type) + 1.0 / carrierHz(type);
-            EXPECT_NEAR(r.position, r.truth, 0.1) << c.name << " at " << r.time << " s";
+            // Far off only with an age that says so.
+            if (std::fabs(r.position - r.truth) > 0.1) {
+                EXPECT_GT(r.ageMs, 250.0f) << c.name << " at " << r.time << " s";
+            }
         }
-        EXPECT_GE(within, floor * counted) << c.name;
+        EXPECT_GE(within, floor * counted) << c.name << ": " << within << " of " << counted;
     }
+}
+
+// Sped up to 1.4 times nominal, a 2 kHz stylus smears each Mixvibes half cycle into the next:
+// without the smear undone no frame reads there; with it about a third of the blocks do.
+TEST_P(Robust, AWornStylusAtSpeedReadsOnceItsSmearIsLearnt) {
+    const std::int32_t type = GetParam();
+    GeneratorSettings settings = settingsFor(type, "1:1,1->1.4:3,1.4");
+    settings.lowPassHz = 2000.0;
+    int counted = 0, within = 0;
+    for (const Reading& r : decode(settings, 6.0, 0.0, 0.0, DecodingMode::robust)) {
+        if (r.time < 4.0) continue;
+        ++counted;
+        within += std::fabs(r.position - r.truth) <= frameSeconds(type) + 1.0 / carrierHz(type);
+    }
+    EXPECT_GE(within, counted / 5) << within << " of " << counted;
 }
 
 TEST_P(Robust, AgeGrowsWhileFramesAreLostAndResetsOnceTheyReturn) {
