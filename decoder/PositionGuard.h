@@ -48,6 +48,11 @@ public:
         return agrees ? Verdict::follows : confirms ? Verdict::jumps : Verdict::held;
     }
 
+    // A frame held, read at heldTimeMs(): the record may have jumped, and until the next frame
+    // tells, no one knows where it is.
+    bool holding() const { return holding_; }
+    double heldTimeMs() const { return heldTimeMs_; }
+
     static double margin(double sinceMs) {
         return std::min(largestMargin, baseMargin + driftMargin * std::fabs(sinceMs) / msPerSecond);
     }

@@ -38,6 +38,7 @@ constexpr double plausibleSpeedRatio = 0.25;  // the frames' speed is trusted th
 // early enough that a lost one costs no more than its own frame, which for the shorter
 // Mixvibes frame is 4.5 % more than its interval.
 constexpr double overdueFrames = 1.03;
+constexpr double confirmingFrames = 2.0;  // how long a held frame may wait for its confirmation
 // The front end brings the carrier's peaks to its target level, its low half cycles to half
 // of it; what a filter rings on after a stop, or noise, swings far less than the carrier's
 // smallest swing, and a hysteresis this high no longer takes it for peaks.
@@ -391,6 +392,9 @@ void TimecodeDecoder::reckon() {
     if (!(v > 0.0)) return;
     const double frameMs = frameSeconds() * msPerSecond / v;
     if (timeBase - lastFrameTime <= overdueFrames * frameMs) return;
+    // A frame elsewhere waits for the next to confirm it: the record may have jumped, and
+    // carrying on where it was would send a place it never reached.
+    if (guard.holding() && timeBase - guard.heldTimeMs() <= confirmingFrames * frameMs) return;
     setPosition(reckonedPosition(timeBase, v));
     positionTime = timeBase;
     positionUpdated = true;

@@ -492,9 +492,15 @@ class Truth:
     # The wall-clock start of play is measured, not known: under load it can be off by a
     # period or so, which can make a right position look ahead of the record.
     ONSET_UNCERTAINTY_SECONDS = 0.03
+    # When the record jumps (a loop starting over), the decoder learns it only from the new
+    # place's frames, confirmed by a second one; until then robust decoding carries on by the
+    # speed, up to a few frames past where the record left.
+    JUMP_SECONDS, OVERTAKEN_SECONDS = 0.05, 3 * MIXVIBES_FRAME_SECONDS
 
     def __init__(self, rows):
         self.frames, self.times, self.positions, self.speeds = (list(column) for column in zip(*rows))
+        self.jumps = [(self.times[i], self.positions[i - 1]) for i in range(1, len(self.times))
+                      if abs(self.positions[i] - self.positions[i - 1]) > self.JUMP_SECONDS]
         # When each period began and where the record stood then. A period is played whole,
         # so a stall that moved the manifest's time on lies between two.
         self.period_starts, self.period_positions = [], []
@@ -533,6 +539,11 @@ class Truth:
         return next((self.times[i] for i in range(last - 1, first - 1, -1)
                      if -ahead <= self.positions[i] - value <= behind), None)
 
+    def _overtaken(self, value, arrival):
+        """Whether the value carries on from where the record left just before a jump."""
+        return any(arrival - self.MAX_AGE_SECONDS - self.ONSET_UNCERTAINTY_SECONDS <= when <= arrival
+                   and 0 <= value - left <= self.OVERTAKEN_SECONDS for when, left in self.jumps)
+
     def judge_positions(self, arrivals):
         """For (arrival, position) pairs, times since play began: the ages of the right ones
         (how long after the record stood there they arrived), and the late and the wrong ones
@@ -544,7 +555,7 @@ class Truth:
             if matched is not None:
                 ages.append(arrival - matched)
             elif self.latest_match(value, arrival - self.STALL_SECONDS, arrival + self.ONSET_UNCERTAINTY_SECONDS,
-                                   self.AHEAD_SECONDS, self.BEHIND_SECONDS) is None:
+                                   self.AHEAD_SECONDS, self.BEHIND_SECONDS) is None and not self._overtaken(value, arrival):
                 wrong.append(f"{value:.5f} at {arrival:.3f} s")
             else:
                 late.append(f"{value:.5f} at {arrival:.3f} s")
