@@ -425,15 +425,11 @@ void TimecodeDecoder::stepBack() {
     const Peak& a = history[1];
     const Peak& b = history[2];
     const bool sameKind = a.kind == b.kind;
-    float step = 0.0f;
-    if (vinylType == FinalScratch && ((a.channel == 0 && !sameKind) || (a.channel == 1 && sameKind))) {
-        step = finalScratchStepSeconds;
-    } else if (vinylType == Mixvibes && ((a.channel == 0 && sameKind) || (a.channel == 1 && !sameKind))) {
-        step = mixvibesStepSeconds;
-    } else {
-        return;
-    }
-    setPosition(exactPosition - step);
+    const bool backwards = vinylType == FinalScratch ? (a.channel == 0) != sameKind
+                           : vinylType == Mixvibes   ? (a.channel == 0) == sameKind
+                                                     : false;
+    if (!backwards) return;
+    setPosition(exactPosition - stepSeconds());
     steppedBack = true;
     positionTime = history[0].time;
     positionUpdated = true;
