@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
 
 namespace platora {
 
@@ -42,6 +43,11 @@ void clearScreen();
 
 // The next output starts at the given 0-based column and row; negatives count as 0.
 void setCursorPosition(std::int16_t column, std::int16_t row);
+
+// Writes the bytes to standard output past stdio, whole, however long that blocks; a failed
+// write drops the rest. Takes no stdio lock, so a write stuck on a terminal nobody reads
+// cannot hold up the process's end.
+void writeToStandardOutput(std::string_view bytes);
 
 // The size of the terminal standard output goes to, in character cells; the fallback size
 // when standard output is no terminal or its size is not known.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <poll.h>
 #include <unistd.h>
@@ -70,6 +71,15 @@ void setCursorPosition(std::int16_t column, std::int16_t row) {
     // The terminal counts rows and columns from 1.
     std::printf("\x1b[%d;%dH", std::max<int>(row, 0) + 1, std::max<int>(column, 0) + 1);
     std::fflush(stdout);
+}
+
+void writeToStandardOutput(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(STDOUT_FILENO, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
 }
 
 void terminalSize(int& columns, int& rows) {

@@ -83,6 +83,11 @@ void setCursorPosition(std::int16_t column, std::int16_t row) {
                              COORD{std::max<SHORT>(column, 0), std::max<SHORT>(row, 0)});
 }
 
+void writeToStandardOutput(std::string_view bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
 void terminalSize(int& columns, int& rows) {
     CONSOLE_SCREEN_BUFFER_INFO info{};
     const bool known = GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) != 0;

@@ -255,20 +255,14 @@ void LiveStatus::update(bool inputLost) {
             continue;
         }
         if (output != Output::log) continue;
-        if (found >= 0) std::printf("deck %zu: found %s\n", i, vinylFormat(static_cast<VinylType>(found)).optionName);
+        const std::string name = "deck " + std::to_string(i) + ": ";
+        if (found >= 0) console.line(name + "found " + vinylFormat(static_cast<VinylType>(found)).optionName);
         if (changed) {
             const std::string hint = stateHint(watch.shown(), watch.measures());
-            std::printf("deck %zu: %s%s%s\n", i, stateName(watch.shown()), hint.empty() ? "" : ": ", hint.c_str());
+            console.line(name + stateName(watch.shown()) + (hint.empty() ? "" : ": ") + hint);
         }
     }
-    if (output == Output::terminal) {
-        // Back up over the lines drawn last time and draw them anew.
-        if (linesDrawn > 0) std::printf("\x1b[%zuA", linesDrawn);
-        std::fputs(screen.c_str(), stdout);
-        std::fputs("\x1b[J", stdout);  // what a taller drawing left below
-        linesDrawn = lines;
-    }
-    std::fflush(stdout);
+    if (output == Output::terminal) console.redraw(screen, lines);
 }
 
 std::string LiveStatus::terminalLines(std::size_t index, Deck& deck, const DeckWatch& watch, bool inputLost,
@@ -309,22 +303,13 @@ std::string LiveStatus::terminalLines(std::size_t index, Deck& deck, const DeckW
     return out;
 }
 
-void LiveStatus::announce(const std::string& line) {
-    if (output == Output::terminal && linesDrawn > 0) {
-        // Up to the first deck line, and everything below it erased.
-        std::printf("\x1b[%zuA\r\x1b[J", linesDrawn);
-        linesDrawn = 0;
-    }
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
-}
+void LiveStatus::announce(const std::string& line) { console.line(line); }
 
 void LiveStatus::rejoined() {
     for (std::size_t i = 0; i < watches.size(); ++i) {
         watches[i].restart();
-        if (output == Output::log) std::printf("deck %zu: rejoined\n", i);
+        if (output == Output::log) console.line("deck " + std::to_string(i) + ": rejoined");
     }
-    std::fflush(stdout);
 }
 
 }  // namespace platora

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CaptureController.h"
+#include "ConsoleWriter.h"
 
 #include <array>
 #include <cstdint>
@@ -85,7 +86,8 @@ private:
 
 // What each deck is doing, for the eyes of whoever watches the stream: on a terminal one
 // line per deck redrawn in place (with an X-Y scope of its signal beside it if asked), else
-// one line per deck when its state changes. Main thread.
+// one line per deck when its state changes. Main thread; what it tells is written by a
+// thread of its own (ConsoleWriter), so an unread terminal holds up nothing here.
 class LiveStatus {
 public:
     enum class Output {
@@ -115,7 +117,7 @@ private:
     CaptureController& controller;
     Output output;
     bool scope;
-    std::size_t linesDrawn = 0;
+    ConsoleWriter console;
     std::vector<DeckWatch> watches;
 };
 

@@ -215,6 +215,27 @@ private:
     std::vector<GainFollower> followers;
 };
 
+// A thread that runs its work until destroyed, on every way out: a joinable thread left
+// behind would end the program.
+class SendingThread {
+public:
+    template <typename Work>
+    SendingThread(CaptureController& controller, Work work)
+        : controller(controller), thread([this, work] { work(done); }) {}
+    ~SendingThread() {
+        done.store(true, std::memory_order_release);
+        controller.wake();
+        thread.join();
+    }
+    SendingThread(const SendingThread&) = delete;
+    SendingThread& operator=(const SendingThread&) = delete;
+
+private:
+    CaptureController& controller;
+    std::atomic<bool> done{false};
+    std::thread thread;
+};
+
 void streamDecks(CaptureController& controller, std::int16_t device, const StreamSettings& settings,
                  const Destinations& destinations) {
     InputWatch watch(controller, device, settings.bufferFrames);
@@ -231,22 +252,23 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
     GainFollowers gains(controller, settings, status);
     auto nextStatus = Clock::now();
 
-    // Per block: a thread of its own sends once the callback wakes it (while the input is
-    // lost, the main thread wakes it every cycle). The callback itself never sends.
+    // The sending has a thread of its own, so that neither a reopen of the input nor the
+    // console holds it up. Per block the callback wakes it; while the input is lost, and
+    // without per-block sending, it sends every cycle.
     std::atomic<bool> inputLost{false};
-    std::atomic<bool> senderDone{false};
-    std::thread sender;
     const bool sendPerBlock = settings.send == SendMode::block;
-    if (sendPerBlock) {
-        sender = std::thread([&] {
-            std::uint32_t seen = controller.wakeupCount();
-            for (;;) {
+    SendingThread sending(controller, [&](const std::atomic<bool>& done) {
+        std::uint32_t seen = controller.wakeupCount();
+        while (!done.load(std::memory_order_acquire)) {
+            const bool lost = inputLost.load(std::memory_order_acquire);
+            if (sendPerBlock && !lost)
                 seen = controller.waitForWakeup(seen);
-                if (senderDone.load(std::memory_order_acquire)) return;
-                sendAll(controller, destinations, inputLost.load(std::memory_order_acquire), settings.sendAge);
-            }
-        });
-    }
+            else
+                std::this_thread::sleep_for(streamingCycle);
+            if (done.load(std::memory_order_acquire)) return;
+            sendAll(controller, destinations, lost, settings.sendAge);
+        }
+    });
 
     do {
         if (watch.check()) {
@@ -261,13 +283,8 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
                     status.announce("The audio input is back; streaming goes on.");
                 status.rejoined();
             }
-            std::fflush(stdout);
             inputLost.store(watch.lost(), std::memory_order_release);
-        }
-        if (!sendPerBlock) {
-            sendAll(controller, destinations, watch.lost(), settings.sendAge);
-        } else if (watch.lost()) {
-            controller.wake();
+            controller.wake();  // a sender waiting for the next block sends on the cycle from now
         }
         if (!watch.lost()) gains.follow();
         // Also without a live status: automatic decks find their type there.
@@ -277,12 +294,6 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
         }
         std::this_thread::sleep_for(streamingCycle);
     } while (!stopping());
-
-    if (sender.joinable()) {
-        senderDone.store(true, std::memory_order_release);
-        controller.wake();
-        sender.join();
-    }
 }
 
 }  // namespace

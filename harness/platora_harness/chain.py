@@ -539,7 +539,7 @@ class Truth:
         return next((self.times[i] for i in range(last - 1, first - 1, -1)
                      if -ahead <= self.positions[i] - value <= behind), None)
 
-    def _overtaken(self, value, arrival):
+    def overtaken(self, value, arrival):
         """Whether the value carries on from where the record left just before a jump."""
         return any(arrival - self.MAX_AGE_SECONDS - self.ONSET_UNCERTAINTY_SECONDS <= when <= arrival
                    and 0 <= value - left <= self.OVERTAKEN_SECONDS for when, left in self.jumps)
@@ -555,7 +555,7 @@ class Truth:
             if matched is not None:
                 ages.append(arrival - matched)
             elif self.latest_match(value, arrival - self.STALL_SECONDS, arrival + self.ONSET_UNCERTAINTY_SECONDS,
-                                   self.AHEAD_SECONDS, self.BEHIND_SECONDS) is None and not self._overtaken(value, arrival):
+                                   self.AHEAD_SECONDS, self.BEHIND_SECONDS) is None and not self.overtaken(value, arrival):
                 wrong.append(f"{value:.5f} at {arrival:.3f} s")
             else:
                 late.append(f"{value:.5f} at {arrival:.3f} s")

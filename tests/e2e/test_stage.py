@@ -1,10 +1,14 @@
 """The program started with a command line or a configuration file instead of the dialogue."""
 
+import fcntl
 import os
 import pathlib
+import pty
 import re
 import signal
+import struct
 import subprocess
+import termios
 import time
 
 from platora_harness.e2e import BINARIES, PLAYER, E2ETest, chain, console
@@ -155,6 +159,35 @@ class AtAGig(E2ETest):
         while line not in pathlib.Path(program.log_path).read_text():
             self.assertLess(time.monotonic(), deadline, f"no {line!r} in {program.log_path}")
             time.sleep(0.05)
+
+    def test_a_terminal_nobody_reads_holds_up_neither_the_sending_nor_the_end(self):
+        server = self.start_server()
+        self.start(chain.Generator(BINARIES["platora-gen"], server, self.workdir, client=PLAYER, vinyl=1))
+        receiver = self.start(chain.OscDump(self.workdir))
+        screen, terminal = pty.openpty()
+        self.addCleanup(os.close, screen)
+        # A tall terminal and the scope: the terminal's buffer is full within seconds.
+        fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 60, 200, 0, 0))
+        program = subprocess.Popen([BINARIES["platora"], "--device", PLAYER, "--deck", f"0:mixvibes:{receiver.port}",
+                                    "--scope"], stdin=subprocess.DEVNULL, stdout=terminal, stderr=terminal,
+                                   env=server.client_env(), start_new_session=True)
+        os.close(terminal)
+        self.addCleanup(lambda: program.poll() is None and program.kill())
+        time.sleep(12.0)
+        program.send_signal(signal.SIGINT)
+        self.assertEqual(program.wait(timeout=10), 0)
+        os.set_blocking(screen, False)
+        unread = b""
+        try:
+            while chunk := os.read(screen, 65536):
+                unread += chunk
+        except OSError:  # EAGAIN, or EIO once the program's side is closed
+            pass
+        self.assertGreater(len(unread), 4096, "the terminal never filled: the test shows nothing")
+        arrivals = [arrival for arrival, address, _ in receiver.messages() if address == "/scratch/pos"]
+        seconds = {int(arrival - arrivals[0]) for arrival in arrivals}
+        self.assertGreaterEqual(max(seconds), 10)
+        self.assertEqual(seconds, set(range(max(seconds) + 1)), "a second passed without a datagram")
 
     def test_the_gain_waits_for_a_late_record_and_a_source_that_leaves_is_rejoined_with_nothing_bogus_sent(self):
         server = self.start_server(loopback_ports=2)
