@@ -64,7 +64,7 @@ case "$1" in
   run)
     configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
     shift
-    exec "$top/build/example/platora" "$@"
+    exec "$top/build/app/platora" "$@"
     ;;
   demo)
     clear_stale_jack_state

@@ -2,7 +2,7 @@
 find_path(OSCPACK_INCLUDE_DIR osc/OscOutboundPacketStream.h PATH_SUFFIXES oscpack)
 find_library(OSCPACK_LIBRARY oscpack)
 if(NOT OSCPACK_INCLUDE_DIR OR NOT OSCPACK_LIBRARY)
-  message(FATAL_ERROR "oscpack not found: install liboscpack-dev (scripts/install-deps.sh), or configure with -DPLATORA_BUILD_EXAMPLE=OFF -DPLATORA_BUILD_TOOLS=OFF")
+  message(FATAL_ERROR "oscpack not found: install liboscpack-dev (scripts/install-deps.sh), or configure with -DPLATORA_BUILD_APP=OFF -DPLATORA_BUILD_TOOLS=OFF")
 endif()
 if(NOT TARGET oscpack::oscpack)
   add_library(oscpack::oscpack UNKNOWN IMPORTED GLOBAL)

@@ -20,7 +20,7 @@ def measure(build, buffer, send, cycles, workdir, extra=()):
         probe = subprocess.Popen([os.path.join(build, "harness", "latency", CLIENT), CLIENT, str(cycles)], text=True,
                                  stdout=subprocess.PIPE, env=server.client_env())
         port = probe.stdout.readline().split()[-1]
-        parts.add(chain.Platora(os.path.join(build, "example", "platora"), server, workdir, CLIENT,
+        parts.add(chain.Platora(os.path.join(build, "app", "platora"), server, workdir, CLIENT,
                                 ["--deck", f"0:mixvibes:{port}", "--buffer", str(buffer), "--send", send, "--quiet", *extra])).start()
         return probe.communicate(timeout=cycles + 30)[0].split()[1::2]
     finally:

@@ -604,7 +604,7 @@ class Chain:
 
 
 BUILT_PROGRAMS = {
-    "platora": ("example", "platora"),
+    "platora": ("app", "platora"),
     "platora-gen": ("tools", "generator", "platora-gen"),
     "platora-decode": ("tools", "decode", "platora-decode"),
     "platora-monitor": ("tools", "monitor", "platora-monitor"),

@@ -77,7 +77,7 @@ class Demonstration(E2ETest):
     def test_it_shows_positions_arriving_and_ctrl_c_stops_every_part_cleanly(self):
         if chain.jackd_path() is None:
             self.skipTest("jackd not found on PATH (Debian package jackd2)")
-        build_dir = os.path.dirname(os.path.dirname(BINARIES["platora"]))  # BUILD/example/platora
+        build_dir = os.path.dirname(os.path.dirname(BINARIES["platora"]))  # BUILD/app/platora
         demo = pexpect.spawn(BINARIES["demo"], [build_dir, "--port", str(chain.free_udp_port())], encoding="utf-8",
                              timeout=30, dimensions=(40, 120))
         demo.logfile_read = open(self.workpath("demo.log"), "w")

@@ -1,6 +1,6 @@
 // The settings file on arbitrary contents: a value it takes is positive and finite, and one
 // that a calibration could find comes back from a saved file to six significant digits.
-#include "SettingsFile.h"
+#include "SavedCalibration.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "SettingsFile.h"
+#include "SavedCalibration.h"
 #include "TempDirectory.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include "Answers.h"
 #include "ConsoleControl.h"
 #include "GainFollower.h"
-#include "SettingsFile.h"
+#include "SavedCalibration.h"
 
 #include <chrono>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "StageCommandLine.h"
+#include "CommandLine.h"
 
 #include "StrictNumbers.h"
 
@@ -92,7 +92,7 @@ Problem readDeckTable(const toml::table& table, StreamSettings& settings) {
         text += ':';
         text += *textOf(*prefix);
     }
-    if (const Problem problem = applyStageSetting("deck", text, settings)) return "deck: " + *problem;
+    if (const Problem problem = applySetting("deck", text, settings)) return "deck: " + *problem;
     return {};
 }
 
@@ -110,7 +110,7 @@ Problem readText(const std::string& path, std::string& text) {
 
 }  // namespace
 
-std::optional<std::string> loadStageConfigFile(const std::string& path, StreamSettings& settings) {
+std::optional<std::string> loadConfigFile(const std::string& path, StreamSettings& settings) {
     std::string text;
     if (const Problem problem = readText(path, text)) return problem;
     toml::table table;
@@ -136,7 +136,7 @@ std::optional<std::string> loadStageConfigFile(const std::string& path, StreamSe
         if (const Problem problem = wrongKind(name, node)) return where + name + ": " + *problem;
         const std::optional<std::string> value = textOf(node);
         if (!value) return where + name + ": must be text, a number, true or false";
-        if (const Problem problem = applyStageSetting(name, *value, settings)) return where + name + ": " + *problem;
+        if (const Problem problem = applySetting(name, *value, settings)) return where + name + ": " + *problem;
     }
     return {};
 }

@@ -4,7 +4,7 @@
 #include "ConsoleControl.h"
 #include "GainAndCalibration.h"
 #include "OscSender.h"
-#include "SettingsFile.h"
+#include "SavedCalibration.h"
 
 #include <cstdio>
 
@@ -12,6 +12,7 @@ namespace platora {
 
 namespace {
 
+// Pinned as users and their scripts know it, old name and version included.
 constexpr const char* banner = "\n=========== Platora Example 0.4 + OSC ===========\n\n";
 constexpr const char* separator = "\n--------------------------------------------------------------\n";
 constexpr const char* rule = "--------------------------------------------------------------\n";

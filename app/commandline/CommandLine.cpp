@@ -1,4 +1,4 @@
-#include "StageCommandLine.h"
+#include "CommandLine.h"
 
 #include "CommandLineConventions.h"
 #include "StrictNumbers.h"
@@ -192,16 +192,16 @@ std::string settingName(std::string_view option) {
     return name;
 }
 
-StageCommand usageProblem(const std::string& message) {
-    StageCommand command;
-    command.request = StageRequest::done;
+CommandLine usageProblem(const std::string& message) {
+    CommandLine command;
+    command.request = ProgramRequest::done;
     command.exitStatus = usageError(programName, message);
     return command;
 }
 
 }  // namespace
 
-Problem applyStageSetting(std::string_view name, std::string_view text, StreamSettings& settings) {
+Problem applySetting(std::string_view name, std::string_view text, StreamSettings& settings) {
     if (const auto reader = readers.find(name); reader != readers.end()) return reader->second(text, settings);
     return "is not a setting";
 }
@@ -226,8 +226,8 @@ Problem finishStreamSettings(StreamSettings& settings) {
     return {};
 }
 
-StageCommand readStageCommand(int argc, const char* const* argv) {
-    StageCommand command;
+CommandLine readCommandLine(int argc, const char* const* argv) {
+    CommandLine command;
     if (argc <= 1) return command;
 
     CLI::App app{
@@ -290,36 +290,36 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
     for (Switch& flag : flags) app.add_flag(std::string("--") + flag.name, flag.on, flag.help);
 
     if (const int status = parseCommandLine(app, argc, argv); status != goOn) {
-        command.request = StageRequest::done;
+        command.request = ProgramRequest::done;
         command.exitStatus = status;
         return command;
     }
     if (listDevices) {
-        command.request = StageRequest::listDevices;
+        command.request = ProgramRequest::listDevices;
         return command;
     }
 
     StreamSettings& settings = command.settings;
     if (config->count() > 0) {
-        if (const Problem problem = loadStageConfigFile(configPath, settings)) return usageProblem(*problem);
+        if (const Problem problem = loadConfigFile(configPath, settings)) return usageProblem(*problem);
     }
     for (const ValueOption& value : values) {
         if (std::string_view(value.name) == "deck" && !value.texts.empty()) settings.decks.clear();
         for (const std::string& text : value.texts) {
-            if (const Problem problem = applyStageSetting(value.name, text, settings)) {
+            if (const Problem problem = applySetting(value.name, text, settings)) {
                 return usageProblem(std::string("--") + value.name + " " + text + ": " + *problem);
             }
         }
     }
     for (const Switch& flag : flags) {
-        if (flag.on) applyStageSetting(settingName(flag.name), "true", settings);
+        if (flag.on) applySetting(settingName(flag.name), "true", settings);
     }
     if (const Problem problem = finishStreamSettings(settings)) return usageProblem(*problem);
     if (settings.scope && settings.report != StreamReport::live)
         return usageProblem("--scope draws beside the live status, which --quiet turns off");
     if (settings.scope && ::isatty(STDOUT_FILENO) != 1)
         return usageProblem("--scope draws on a terminal, and standard output is none");
-    command.request = StageRequest::stream;
+    command.request = ProgramRequest::stream;
     return command;
 }
 

@@ -5,6 +5,7 @@
 namespace platora {
 
 // In the current working directory: one calibration value as text and a line end.
+// The old name stays: calibrations users stored under it are still found.
 inline constexpr const char* settingsFileName = "PlatoraExample.ini";
 
 // Reads the first number of the file into value. Returns false, leaving value untouched,

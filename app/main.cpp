@@ -1,6 +1,6 @@
 #include "ConsoleControl.h"
 #include "Dialogue.h"
-#include "StageCommandLine.h"
+#include "CommandLine.h"
 #include "Streaming.h"
 
 #include <cstdio>
@@ -20,23 +20,23 @@ int listDevices() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const platora::StageCommand command = platora::readStageCommand(argc, argv);
+    const platora::CommandLine command = platora::readCommandLine(argc, argv);
     // Every deck decodes FinalScratch with this table; it outlives them all.
     platora::ProgramCodeTable codeTable;
     switch (command.request) {
-        case platora::StageRequest::dialogue: {
+        case platora::ProgramRequest::dialogue: {
             platora::Dialogue dialogue(codeTable);
             return dialogue.run();
         }
-        case platora::StageRequest::listDevices:
+        case platora::ProgramRequest::listDevices:
             return listDevices();
-        case platora::StageRequest::stream: {
+        case platora::ProgramRequest::stream: {
             // First: a stop signal at any moment ends the program with status 0.
             platora::installStopHandlerOrWarn();
             platora::CaptureController controller;
             return platora::streamFromSettings(controller, command.settings, codeTable);
         }
-        case platora::StageRequest::done:
+        case platora::ProgramRequest::done:
             break;
     }
     return command.exitStatus;

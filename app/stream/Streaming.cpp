@@ -4,7 +4,7 @@
 #include "GainFollower.h"
 #include "LiveStatus.h"
 #include "OscSender.h"
-#include "SettingsFile.h"
+#include "SavedCalibration.h"
 
 #include <unistd.h>
 
