@@ -12,18 +12,19 @@
 #   ./platora.sh latency [CYCLES]  measure the chain's latency on a JACK dummy server (about 20 minutes)
 #   ./platora.sh robustness  how both decoding modes track noisy, clicking, humming and worn signals (a few minutes)
 set -eu
-cd "$(dirname "$0")"
-top=$(pwd)
+# The program runs where the user stands: a --config file, a learnt table and the saved
+# calibration are looked for there. Everything of the checkout goes by $top.
+top=$(cd "$(dirname "$0")" && pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 # The Python harness the demo, the soak and the latency measurement drive the programs with.
 export PYTHONPATH="$top/harness${PYTHONPATH:+:$PYTHONPATH}"
 
 case "${1:-}" in
-  run|demo|test|bench|windows|package) ./scripts/install-deps.sh "$1" ;;
-  robustness) ./scripts/install-deps.sh run ;;
-  soak) ./scripts/install-deps.sh demo ;;
-  latency) ./scripts/install-deps.sh demo && ./scripts/install-deps.sh bench ;;
-  fuzz) ./scripts/install-deps.sh test ;;
+  run|demo|test|bench|windows|package) "$top/scripts/install-deps.sh" "$1" ;;
+  robustness) "$top/scripts/install-deps.sh" run ;;
+  soak) "$top/scripts/install-deps.sh" demo ;;
+  latency) "$top/scripts/install-deps.sh" demo && "$top/scripts/install-deps.sh" bench ;;
+  fuzz) "$top/scripts/install-deps.sh" test ;;
   *) echo "usage: $0 run|demo|test|bench|windows|package|fuzz|soak|latency|robustness" >&2; exit 2 ;;
 esac
 
@@ -74,18 +75,18 @@ case "$1" in
   test)
     clear_stale_jack_state
     configure_and_build build-test -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF
-    (cd build-test && ctest --output-on-failure -j "$jobs")
+    (cd "$top/build-test" && ctest --output-on-failure -j "$jobs")
     configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF -DPLATORA_SANITIZE=address,undefined
-    (cd build-asan && ctest --output-on-failure -j "$jobs" -LE 'slow|package')
+    (cd "$top/build-asan" && ctest --output-on-failure -j "$jobs" -LE 'slow|package')
     configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DPLATORA_BUILD_BENCH=OFF -DPLATORA_SANITIZE=thread
-    (cd build-tsan && ctest --output-on-failure -L threaded)
+    (cd "$top/build-tsan" && ctest --output-on-failure -L threaded)
     fuzz 20
     if windows_tools_installed; then
       # The end-to-end test under Wine takes its JACK server's clients from the Linux build.
       configure_windows -DPLATORA_LINUX_BUILD="$top/build-test"
       cmake --build "$top/build-windows" -j "$jobs"
       status=0
-      (cd build-windows && ctest --output-on-failure -j "$jobs") || status=$?
+      (cd "$top/build-windows" && ctest --output-on-failure -j "$jobs") || status=$?
       WINEPREFIX="${PLATORA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/platora/wine}" wineserver -k 2>/dev/null || true
       exit $status
     fi
@@ -104,7 +105,8 @@ case "$1" in
     ;;
   soak)
     clear_stale_jack_state
-    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DPLATORA_BUILD_TESTS=OFF -DPLATORA_BUILD_BENCH=OFF \
+      -DPLATORA_BUILD_HARNESS=ON
     # Debian's interpreter is the one install-deps.sh gives pexpect to.
     python=python3; [ -x /usr/bin/python3 ] && python=/usr/bin/python3
     exec "$python" "$top/scripts/soak.py" "$top/build" --minutes "${2:-60}"

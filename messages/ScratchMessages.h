@@ -21,6 +21,8 @@ inline constexpr double levelFullScale = 32767.0;  // the level that is sent as 
 inline constexpr double ageMsPerSecond = 1000.0;   // decks keep the age in ms
 inline constexpr float noAge = -1.0f;
 
+inline constexpr int lowestPort = 1;  // the UDP ports a destination may name
+inline constexpr int highestPort = 65535;
 inline constexpr int defaultOscPort = 44444;  // the first deck's; each further deck one more
 inline constexpr const char* defaultOscHost = "127.0.0.1";
 

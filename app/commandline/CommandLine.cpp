@@ -14,8 +14,6 @@ namespace platora {
 namespace {
 
 constexpr const char* programName = "platora";
-constexpr long lowestPort = 1;
-constexpr long highestPort = 65535;
 constexpr long largestPair = 127;         // 256 channels, still within the stream's 16-bit channel count
 constexpr long largestFixedGain = 32767;  // the preamp multiplies 16-bit samples
 constexpr std::size_t longestHost = 253;  // the longest DNS name
@@ -140,7 +138,7 @@ Problem readDeck(std::string_view text, StreamSettings& settings) {
         const std::string_view after = rest.substr(second + 1);
         const std::size_t third = after.find(':');
         // An empty PORT before a prefix takes the default one.
-        if (third != 0 && !readWhole(after.substr(0, third), lowestPort, highestPort, number)) {
+        if (third != 0 && !readWhole(after.substr(0, third), long{lowestPort}, long{highestPort}, number)) {
             return "PORT must be a whole number from 1 to 65535";
         }
         if (third != 0) deck.port = static_cast<int>(number);

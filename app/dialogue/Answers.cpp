@@ -1,13 +1,13 @@
 #include "Answers.h"
 
+#include "ScratchMessages.h"
+
 #include <cctype>
 #include <cstdlib>
 
 namespace platora {
 
 namespace {
-constexpr int lowestPort = 1;
-constexpr int highestPort = 65535;
 }  // namespace
 
 std::string readAnswer(std::size_t limit, std::FILE* in) {

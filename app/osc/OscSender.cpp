@@ -1,6 +1,7 @@
 #include "OscSender.h"
 
 #include "HostLookup.h"
+#include "ScratchMessages.h"
 
 #include <ip/IpEndpointName.h>
 #include <ip/UdpSocket.h>

@@ -13,9 +13,6 @@ namespace platora {
 // by all senders, so two senders must not send from different threads either.
 class OscSender {
 public:
-    static constexpr int lowestPort = 1;
-    static constexpr int highestPort = 65535;
-
     // host: a host name or a dotted IPv4 address, resolved to IPv4 here and only here.
     // Returns nullptr and sets error to one line (no line end) when the port is outside
     // 1..65535, the host cannot be resolved or is the limited broadcast address, or the
