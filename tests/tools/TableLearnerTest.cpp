@@ -1,5 +1,6 @@
 // Tables learned from generated recordings, judged by the generator's own table.
 #include "TimecodeGenerator.h"
+#include "LearnCommand.h"
 #include "TableLearner.h"
 #include "TempDirectory.h"
 

@@ -1,22 +1,18 @@
 #include "TableLearner.h"
 
+#include "AtomicFile.h"
+
 #include "RecordingReader.h"
 #include "TimecodeDecoder.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <map>
 #include <memory>
-#include <ostream>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -25,9 +21,7 @@ namespace platora {
 namespace {
 
 constexpr std::uint64_t peaksPerFrame = 32;
-constexpr double framesPerSecond = 150.0;  // at nominal speed
 constexpr double frameSeconds = 1.0 / framesPerSecond;
-constexpr std::int32_t nominalRateHz = 44100;  // a recording at another rate is decoded at its own
 constexpr std::int64_t maxMissedFrames = 50;   // a third of a second of record; a longer loss ends the run
 // Missed frames are trusted only while the record kept at least this pace: on a stopped
 // record noise adds peaks, and their count may happen to be whole frames.
@@ -38,7 +32,6 @@ constexpr int minPlacingVotes = 2;             // codes that must agree on where
 constexpr std::size_t blockFrames = 128;       // small, so frames carry their time closely
 constexpr double blockSlackSeconds = 0.02;     // a frame's time is its block's end: 16 ms late at most at 8 kHz
 constexpr double progressStep = 0.01;
-constexpr double progressFromSeconds = 30.0;  // shorter recordings are read before anyone waits
 constexpr double gapReportedSeconds = 1.0;
 
 class SyncCollector : public FrameSyncObserver {
@@ -138,41 +131,6 @@ std::vector<bool> placeRuns(const std::vector<LearnedRun>& runs, Placement& plac
     std::vector<bool> placed(runs.size());
     for (std::size_t r = 0; r < runs.size(); ++r) placed[r] = base[r].has_value();
     return placed;
-}
-
-// Never leaves a half-written file at `path`: the bytes go to a temporary file beside it first.
-bool writeAtomically(const std::string& path, const std::vector<unsigned char>& bytes, std::string& error) {
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-#ifdef _WIN32
-    bool ok = true;  // no permission bits to widen
-#else
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    bool ok = ::fchmod(fd, 0666 & ~mask) == 0;
-#endif
-    for (std::size_t done = 0; ok && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        ok = n > 0;
-        if (ok) done += static_cast<std::size_t>(n);
-    }
-#ifdef _WIN32
-    ok = ok && ::_commit(fd) == 0;
-#else
-    ok = ok && ::fsync(fd) == 0;
-#endif
-    const int writeErrno = errno;
-    ok = ::close(fd) == 0 && ok;
-    std::error_code renamed;  // std::filesystem replaces an existing file on Windows too
-    if (ok) std::filesystem::rename(temporary, path, renamed);
-    if (ok && !renamed) return true;
-    error = "cannot write " + path + ": " + (ok ? renamed.message() : std::strerror(writeErrno));
-    ::unlink(temporary.c_str());
-    return false;
 }
 
 std::string describeRun(const LearnedRun& run, const LearnReport& report) {
@@ -419,67 +377,6 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
     report.conflicts = placement.conflicts();
     summarise(rows, placement, shift, report);
     return writeAtomically(settings.output, FinalScratchCodeTable::encode(rows), error);
-}
-
-int runLearn(const LearnSettings& settings, std::ostream& out, std::ostream& err) {
-    const bool terminal = ::isatty(STDERR_FILENO) == 1;
-    const auto progress = [&](const RecordingSummary& recording, double fraction) {
-        if (!terminal || recording.seconds < progressFromSeconds) return;
-        err << "\r" << recording.path << ": " << static_cast<int>(fraction * 100.0 + 0.5) << " %"
-            << (fraction >= 1.0 ? "\n" : "") << std::flush;
-    };
-    LearnReport report;
-    std::string error;
-    const bool learned = learnTable(settings, report, error, progress);
-    if (!learned) {
-        err << "platora-table: " << error << std::endl;  // a progress line has ended with its 100 %
-        return 1;
-    }
-    out << describe(report, settings);
-    return 0;
-}
-
-std::string describe(const LearnReport& report, const LearnSettings& settings) {
-    double recorded = 0.0;
-    for (const auto& r : report.recordings) recorded += r.seconds;
-    std::string text;
-    const auto line = [&text](const std::string& s) { text += s + "\n"; };
-    char buffer[160];
-    line("table: " + settings.output);
-    std::snprintf(buffer, sizeof buffer, "recordings: %zu, %.1f s", report.recordings.size(), recorded);
-    line(buffer);
-    for (const auto& r : report.recordings) {
-        if (r.sampleRate != nominalRateHz)
-            line("  " + r.path + ": decoded at its own rate of " + std::to_string(r.sampleRate) + " Hz");
-    }
-    line("runs: " + std::to_string(report.runsFound) + " found, " + std::to_string(report.runsPlaced) + " placed (" +
-         std::to_string(report.runsPlacedAcrossClicks) + " by the peak count across a click)");
-    for (const std::string& run : report.unplacedRuns)
-        line("  not placed (shares fewer than two codes with what is placed): " + run);
-    std::snprintf(buffer, sizeof buffer, "frames learned: %zu, %.1f per second of recording", report.framesLearned,
-                  recorded > 0 ? report.framesAdded / recorded : 0.0);
-    line(buffer);
-    if (settings.addTo) line("  new to " + *settings.addTo + ": " + std::to_string(report.framesAdded));
-    line("frames missed: " + std::to_string(report.framesMissed) +
-         ", filled by other runs: " + std::to_string(report.framesFilled));
-    line("codes in conflict, left out: " + std::to_string(report.conflicts));
-    if (report.shiftedSeconds > 0.0) {
-        std::snprintf(buffer, sizeof buffer, "moved by %.3f s so that no frame lies before 0", report.shiftedSeconds);
-        line(buffer);
-    }
-    const double unitsPerSecond = settings.unitsPerFrame * framesPerSecond;
-    std::snprintf(buffer, sizeof buffer, "values: %d units per frame, %.0f per second of record",
-                  settings.unitsPerFrame, unitsPerSecond);
-    line(buffer);
-    std::snprintf(buffer, sizeof buffer, "span: %.3f s to %.3f s, covered %.1f s (%.2f %%)",
-                  report.firstValue / unitsPerSecond, report.lastValue / unitsPerSecond, report.coveredSeconds,
-                  report.coveredPercent);
-    line(buffer);
-    for (const auto& [from, to] : report.gaps) {
-        std::snprintf(buffer, sizeof buffer, "  gap: %.3f s to %.3f s (%.1f s)", from, to, to - from);
-        line(buffer);
-    }
-    return text;
 }
 
 }  // namespace platora

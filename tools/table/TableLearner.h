@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <functional>
-#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace platora {
+
+inline constexpr double framesPerSecond = 150.0;  // FinalScratch, at nominal speed
+inline constexpr std::int32_t nominalRateHz = 44100;  // a recording at another rate is decoded at its own
 
 // A learned table's values count this many units per frame: 32 peaks at 4800 peaks/s are 294
 // samples at 44100 Hz, so positions count seconds of the record at 150 frames a second.
@@ -89,12 +91,5 @@ std::vector<LearnedRun> splitIntoRuns(const std::vector<SyncFrame>& frames, std:
 // settings.output. False with `error` set to one line on any failure; nothing is written then.
 bool learnTable(const LearnSettings& settings, LearnReport& report, std::string& error,
                 const LearnProgress& progress = {});
-
-// The report as the tool prints it.
-std::string describe(const LearnReport& report, const LearnSettings& settings);
-
-// `platora-table learn`: learns, prints the report on `out` and returns 0, or prints one
-// line on `err` and returns 1. Shows progress on a terminal for long recordings.
-int runLearn(const LearnSettings& settings, std::ostream& out, std::ostream& err);
 
 }  // namespace platora

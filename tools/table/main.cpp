@@ -3,7 +3,7 @@
 // platora-table learn RECORDING... -o TABLE: learns a table from recordings of the record.
 #include "CommandLineConventions.h"
 #include "StrictNumbers.h"
-#include "TableLearner.h"
+#include "LearnCommand.h"
 #include "TableVerify.h"
 
 #include <iostream>
