@@ -21,14 +21,6 @@ struct CommandLine {
 // have already been printed as one line when this returns ProgramRequest::done with status 2.
 CommandLine readCommandLine(int argc, const char* const* argv);
 
-// Reads one setting given as text, by its option name without the dashes and with "_" for
-// "-" ("buffer", "send_age", ...) or "deck" for PAIR:VINYL[:PORT[:PREFIX]]; the switches
-// ("riaa", "send_age", ...) take true or false. Returns what is wrong with the value, or
-// nothing when it was taken.
-// An unknown name is an error too. A deck is appended; its port stays 0 until
-// finishStreamSettings gives it the default.
-std::optional<std::string> applySetting(std::string_view name, std::string_view text, StreamSettings& settings);
-
 // Gives every deck without a port defaultOscPort + its index and checks what needs the whole
 // set: a device, at least one deck, no two decks sending to one port.
 std::optional<std::string> finishStreamSettings(StreamSettings& settings);

@@ -50,6 +50,7 @@ class CommandLine(E2ETest):
             (["--config", self.write("type.toml", 'riaa = "yes"\n')], "type.toml:1: riaa"),
             (["--config", self.write("mode.toml", 'decoding = "Robust"\n')], "mode.toml:1: decoding"),
             (["--config", self.write("age.toml", 'send_age = "true"\n')], "age.toml:1: send_age"),
+            (["--config", self.write("scope.toml", 'scope = "true"\n')], "scope.toml:1: scope"),
             (["--config", self.write("quoted.toml", 'buffer = "64"\n')], "quoted.toml:1: buffer"),
             (["--config", self.write("quoted-pair.toml", '[[deck]]\npair = "0"\nvinyl = 1\n')], "quoted-pair.toml:1: deck"),
             (["--config", self.write("prefix.toml", '[[deck]]\npair = 0\nvinyl = 1\nprefix = "deck2"\n')], "PREFIX"),
