@@ -86,6 +86,9 @@ DeckState judge(const DeckMeasures& m) {
     }
     if (turning && m.speed < 0.0f) return DeckState::backwards;
     if (m.speed != 0.0f) return DeckState::decoding;
+    // The decoder's speed 0 says only that it made nothing of the peaks; a record that stopped
+    // takes its carrier with it, one under heavy noise does not.
+    if (m.recentCarrierHz[loud] >= turningCarrierHz) return DeckState::noisy;
     return DeckState::stopped;
 }
 

@@ -151,6 +151,28 @@ TEST(Diagnosis, AnAutomaticDeckFindsTheTypeAndFollowsARecordChange) {
     EXPECT_LE(misread, lookBlocks);
 }
 
+// The program starts before the record: the decoder has published speed 0 on the silence.
+Spoil startingLate() {
+    return [silent = 0](Block& b) mutable {
+        if (silent++ < 3 * lookBlocks) std::fill(b.begin(), b.end(), 0);
+    };
+}
+
+TEST(Diagnosis, ARecordUnderHeavyNoiseIsNeverTakenForAStoppedOne) {
+    for (const double level : {0.2, 0.4}) {
+        for (const double start : {0.0, 3.7}) {
+            GeneratorSettings noisy = record(Mixvibes, "1", level);
+            noisy.startPosition = start;
+            noisy.snrDb = 10.0;
+            const Watched run = watch(noisy, Mixvibes, 4.0, startingLate(), nullptr, 0, DecodingMode::robust);
+            ASSERT_FALSE(run.shown.empty()) << level << " " << start;
+            EXPECT_TRUE(run.shown.back() == DeckState::noisy || run.shown.back() == DeckState::decoding)
+                << stateName(run.shown.back()) << " " << level << " " << start;
+            EXPECT_EQ(std::count(run.shown.begin(), run.shown.end(), DeckState::stopped), 0) << level << " " << start;
+        }
+    }
+}
+
 // What the decoder reads by a type in doubt is sent as a deck that has read nothing sends it:
 // a Mixvibes record read as FinalScratch turns at -249 %, at half speed at -125 % for good.
 TEST(Diagnosis, AnAutomaticDeckSendsNoReadingOfItsGuessUntilAFrameConfirmsTheType) {
