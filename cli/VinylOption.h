@@ -9,6 +9,14 @@
 
 namespace platora {
 
+// "finalscratch or 0, mixvibes or 1": what a vinyl option takes, for a help text or an error.
+inline std::string vinylTypeValues() {
+    std::string known;
+    for (const VinylFormat& format : vinylFormats)
+        known += (known.empty() ? "" : ", ") + std::string(format.optionName) + " or " + std::to_string(format.type);
+    return known;
+}
+
 // Turns finalscratch or 0, mixvibes or 1 into the vinyl type's number.
 inline CLI::Validator vinylType() {
     return CLI::Validator(
@@ -17,11 +25,7 @@ inline CLI::Validator vinylType() {
                 text = std::to_string(*type);
                 return {};
             }
-            std::string known;
-            for (const VinylFormat& format : vinylFormats)
-                known +=
-                    (known.empty() ? "" : ", ") + std::string(format.optionName) + " or " + std::to_string(format.type);
-            return "unknown vinyl type '" + text + "' (" + known + ")";
+            return "unknown vinyl type '" + text + "' (" + vinylTypeValues() + ")";
         },
         "");
 }

@@ -70,9 +70,16 @@ void Deck::holdPosition(Clock::time_point lastBlock) {
     heldAtLoss = true;
 }
 
+void Deck::withhold(bool on) {
+    if (on == withheld()) return;
+    // The held position before the flag: a reading that sees the flag reads the position held now.
+    if (on) holdShownPosition(Clock::now());
+    withholding.store(on, std::memory_order_release);
+}
+
 void Deck::holdShownPosition(Clock::time_point lastBlock) {
-    // Shown held already (no frame since the stream began), it keeps its age from then.
-    if (showsHeld.load(std::memory_order_relaxed)) return;
+    // Shown held already (no frame since the stream began, or withheld), it keeps its age from then.
+    if (showsHeld.load(std::memory_order_relaxed) || withheld()) return;
     heldPosition.store(getPosition(), std::memory_order_relaxed);
     heldAgeMs.store(decoder_.getPositionAgeMs(), std::memory_order_relaxed);
     heldSince.store(lastBlock.time_since_epoch().count(), std::memory_order_relaxed);
@@ -89,6 +96,10 @@ DeckReading Deck::reading(bool inputLost, Clock::time_point now) const {
     if (inputLost || !blockDecoded.load(std::memory_order_acquire)) {
         speedWasRefused.store(false, std::memory_order_relaxed);
         return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0, heldAge(now)};
+    }
+    if (withholding.load(std::memory_order_acquire)) {
+        speedWasRefused.store(false, std::memory_order_relaxed);
+        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, getLevel(), heldAge(now)};
     }
     const float speed = getSpeed();
     // Written so that NaN is refused too.

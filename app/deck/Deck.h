@@ -68,6 +68,11 @@ public:
     // one that is not finite, reads 0 (see speedRefused). A held position ages by the clock
     // until a frame of the new stream sets the position. Any thread.
     DeckReading reading(bool inputLost, Clock::time_point now = Clock::now()) const;
+    // Main thread: while on, readings carry the position held, speed and timecodes per second 0
+    // and the level measured, as a deck that has read nothing yet should, whatever the decoder
+    // reads: for a type in doubt, whose speed and position would mislead a host. Turning it on
+    // holds the position shown then, aging by the clock.
+    void withhold(bool on);
     // Whether the last reading refused the decoder's speed; any thread.
     bool speedRefused() const { return speedWasRefused.load(std::memory_order_relaxed); }
 
@@ -83,6 +88,7 @@ public:
     const ScopeTap& scope() const { return scope_; }
 
 private:
+    bool withheld() const { return withholding.load(std::memory_order_relaxed); }
     void holdShownPosition(Clock::time_point lastBlock);
     float heldAge(Clock::time_point now) const;
 
@@ -97,6 +103,7 @@ private:
     std::atomic<float> heldAgeMs{-1.0f};   // negative: no frame ever set the held position
     std::atomic<Clock::rep> heldSince{0};  // when the held position was heldAgeMs old
     std::atomic<bool> showsHeld{true};     // the published position is the held one, not the decoder's
+    std::atomic<bool> withholding{false};  // set by withhold
     bool heldAtLoss = false;               // main thread: holdPosition came after the last reset
     std::atomic<std::int32_t> requestedType{FinalScratch};
     SignalDiagnosis diagnosis_;

@@ -13,6 +13,7 @@ namespace platora {
 namespace {
 
 constexpr std::size_t updatesPerSecond = 10;
+constexpr double msPerSecond = 1000.0;
 // A state shows only once it has held this many updates, so a record that slows through
 // the threshold does not write a line per update; a fault must hold longer.
 constexpr int updatesToSettle = 5;
@@ -46,6 +47,9 @@ double carrierOf(std::int32_t type) { return vinylFormat(static_cast<VinylType>(
 VinylType otherType(std::int32_t type) { return type == Mixvibes ? FinalScratch : Mixvibes; }
 
 bool closeToCarrier(double hz, double carrier) { return std::fabs(hz - carrier) <= carrierTolerance * carrier; }
+bool looksLikeOtherType(double hz, std::int32_t type) {
+    return closeToCarrier(hz, carrierOf(otherType(type))) && !closeToCarrier(hz, carrierOf(type));
+}
 
 std::size_t louder(const DeckMeasures& m) { return m.level[1] > m.level[0] ? 1 : 0; }
 
@@ -72,10 +76,7 @@ DeckState judge(const DeckMeasures& m) {
     if (turning && m.level[1 - loud] * silentChannelRatio < level) return DeckState::oneChannelSilent;
     if (turning && level < tooQuietLevel) return DeckState::tooQuiet;
     if (turning && m.timecodesPerSecond == 0) {
-        const std::int32_t other = otherType(m.vinylType);
-        const double hz = m.carrierHz[loud];
-        if (closeToCarrier(hz, carrierOf(other)) && !closeToCarrier(hz, carrierOf(m.vinylType)))
-            return DeckState::wrongType;
+        if (looksLikeOtherType(m.carrierHz[loud], m.vinylType)) return DeckState::wrongType;
         if (m.framesNotInTable > 0) return DeckState::notInTable;
         // Before noisy: played backwards, the bits read are no better than noise.
         if (m.speed < 0.0f) return DeckState::backwards;
@@ -85,6 +86,9 @@ DeckState judge(const DeckMeasures& m) {
     }
     if (turning && m.speed < 0.0f) return DeckState::backwards;
     if (m.speed != 0.0f) return DeckState::decoding;
+    // The decoder's speed 0 says only that it made nothing of the peaks; a record that stopped
+    // takes its carrier with it, one under heavy noise does not.
+    if (m.recentCarrierHz[loud] >= turningCarrierHz) return DeckState::noisy;
     return DeckState::stopped;
 }
 
@@ -144,9 +148,13 @@ std::string stateHint(DeckState state, const DeckMeasures& m) {
     }
 }
 
-bool DeckWatch::update(Deck& deck, bool inputLost) {
-    signal.push_back(deck.diagnosis().read());
-    const TimecodeDecoder& decoder = deck.decoder();
+DeckWatch::DeckWatch(Deck& deck, bool automaticType) : deck(&deck), automaticType(automaticType) {
+    deck.withhold(automaticType);
+}
+
+bool DeckWatch::update(bool inputLost) {
+    signal.push_back(deck->diagnosis().read());
+    const TimecodeDecoder& decoder = deck->decoder();
     decoded.push_back({decoder.getPeaksSeen(), decoder.getPeaksWithBits(), decoder.getFramesNotInTable()});
     if (signal.size() > updatesPerSecond + 1) {
         signal.erase(signal.begin());
@@ -154,34 +162,55 @@ bool DeckWatch::update(Deck& deck, bool inputLost) {
     }
     // Unsigned differences stay right across the counters' wrap.
     const SignalDiagnosis::Reading& first = signal.front();
+    const SignalDiagnosis::Reading& before = signal[signal.size() > 1 ? signal.size() - 2 : 0];
     const SignalDiagnosis::Reading& last = signal.back();
     const std::uint32_t frames = last.frames - first.frames;
     const double seconds = static_cast<double>(frames) / CaptureController::sampleRateHz;
-    now.vinylType = deck.vinylType();
+    const std::uint32_t recentFrames = last.frames - before.frames;
+    const double recentSeconds = static_cast<double>(recentFrames) / CaptureController::sampleRateHz;
+    now.vinylType = deck->vinylType();
     now.level = last.level;
-    for (int ch = 0; ch < 2; ++ch)
+    for (int ch = 0; ch < 2; ++ch) {
         now.carrierHz[ch] = frames == 0 ? 0.0 : (last.crossings[ch] - first.crossings[ch]) / 2.0 / seconds;
+        now.recentCarrierHz[ch] =
+            recentFrames == 0 ? 0.0 : (last.crossings[ch] - before.crossings[ch]) / 2.0 / recentSeconds;
+    }
     now.fullScaleShare = frames == 0 ? 0.0 : (last.fullScaleSamples - first.fullScaleSamples) / (2.0 * frames);
     now.peaksPerSecond = frames == 0 ? 0.0 : (decoded.back()[0] - decoded.front()[0]) / seconds;
     now.bitPeaksPerSecond = frames == 0 ? 0.0 : (decoded.back()[1] - decoded.front()[1]) / seconds;
     now.framesNotInTable = decoded.back()[2] - decoded.front()[2];
-    now.timecodesPerSecond = deck.getTimecodesPerSecond();
-    now.speed = deck.getSpeed();
-    now.speedOutOfRange = deck.speedRefused();
+    const float ageMs = decoder.getPositionAgeMs();
+    now.frameLately = ageMs >= 0.0f && ageMs <= recentSeconds * msPerSecond;
+    now.timecodesPerSecond = deck->getTimecodesPerSecond();
+    now.speed = deck->getSpeed();
+    now.speedOutOfRange = deck->speedRefused();
 
-    if (automaticType && !inputLost) findType(deck);
+    if (automaticType && !inputLost) findType();
     DeckState state = inputLost ? DeckState::inputLost : judge(now);
-    // Until the type is found, what the signal reads under the type tried tells nothing.
-    if (automaticType && !typeConfirmed && (state == DeckState::wrongType || state == DeckState::decoding))
+    // Until the type is found, what the signal reads under the type tried tells nothing, its
+    // direction included.
+    if (automaticType && !typeConfirmed &&
+        (state == DeckState::wrongType || state == DeckState::decoding || state == DeckState::backwards))
         state = shownState;
     candidateUpdates = state == candidate ? candidateUpdates + 1 : 1;
     candidate = state;
-    if (state == shownState || candidateUpdates < updatesToShow(state)) return false;
-    shownState = state;
-    return true;
+    const bool changed = state != shownState && candidateUpdates >= updatesToShow(state);
+    if (changed) shownState = state;
+    deck->withhold(typeInDoubt());
+    return changed;
 }
 
-void DeckWatch::findType(Deck& deck) {
+bool DeckWatch::typeInDoubt() const {
+    if (shownState == DeckState::wrongType) return true;
+    if (!automaticType) return false;
+    if (!typeConfirmed || otherCarrierUpdates > 0) return true;
+    // A record of the other type put on: the frames of the old one are counted for a second
+    // yet, while the reading of the new one by the old type already reaches the host.
+    return !now.frameLately && looksLikeOtherType(now.recentCarrierHz[louder(now)], now.vinylType);
+}
+
+void DeckWatch::findType() {
+    Deck& deck = *this->deck;
     const std::int32_t type = deck.vinylType();
     // A FinalScratch frame missing from the table is a frame of the type all the same.
     if (now.timecodesPerSecond > 0 || now.framesNotInTable > 0) {
@@ -190,8 +219,7 @@ void DeckWatch::findType(Deck& deck) {
         otherCarrierUpdates = 0;
         return;
     }
-    const double hz = now.carrierHz[louder(now)];
-    if (!closeToCarrier(hz, carrierOf(otherType(type))) || closeToCarrier(hz, carrierOf(type))) {
+    if (!looksLikeOtherType(now.carrierHz[louder(now)], type)) {
         otherCarrierUpdates = 0;
         return;
     }
@@ -228,7 +256,7 @@ int DeckWatch::qualityPercent() const {
 LiveStatus::LiveStatus(CaptureController& controller, Output output, bool scope, const std::vector<bool>& automaticType)
     : controller(controller), output(output), scope(scope) {
     for (std::size_t i = 0; i < controller.deckCount(); ++i)
-        watches.emplace_back(i < automaticType.size() && automaticType[i]);
+        watches.emplace_back(controller.deck(i), i < automaticType.size() && automaticType[i]);
 }
 
 std::string LiveStatus::describe(std::size_t index, float position, float speed, std::int32_t tps, std::int32_t level,
@@ -248,7 +276,7 @@ void LiveStatus::update(bool inputLost) {
     for (std::size_t i = 0; i < watches.size(); ++i) {
         Deck& deck = controller.deck(i);
         DeckWatch& watch = watches[i];
-        const bool changed = watch.update(deck, inputLost);
+        const bool changed = watch.update(inputLost);
         const std::int32_t found = watch.takeFoundType();
         if (output == Output::terminal) {
             screen += terminalLines(i, deck, watch, inputLost, lines);

@@ -31,13 +31,15 @@ enum class DeckState {
 // A deck's signal over about the last second, formed from its counters.
 struct DeckMeasures {
     std::int32_t vinylType = FinalScratch;
-    std::array<std::int32_t, 2> level{};  // each channel's, in the last block
-    std::array<double, 2> carrierHz{};    // half the zero crossings per second, each channel
-    double fullScaleShare = 0.0;          // of all samples
-    double peaksPerSecond = 0.0;          // the decoder's
-    double bitPeaksPerSecond = 0.0;       // of those, the ones that gave a bit
-    std::uint32_t framesNotInTable = 0;   // in the last second
+    std::array<std::int32_t, 2> level{};      // each channel's, in the last block
+    std::array<double, 2> carrierHz{};        // half the zero crossings per second, each channel
+    std::array<double, 2> recentCarrierHz{};  // the same since the look before
+    double fullScaleShare = 0.0;              // of all samples
+    double peaksPerSecond = 0.0;              // the decoder's
+    double bitPeaksPerSecond = 0.0;           // of those, the ones that gave a bit
+    std::uint32_t framesNotInTable = 0;       // in the last second
     std::int32_t timecodesPerSecond = 0;
+    bool frameLately = false;  // since the look before
     float speed = 0.0f;
     bool speedOutOfRange = false;
 };
@@ -50,13 +52,17 @@ std::string stateHint(DeckState state, const DeckMeasures& measures);
 
 // One deck seen from the main thread about ten times a second: its counters over the last
 // second, the state shown and the one waiting to be shown. With automatic type, it also
-// tells the deck the type its signal shows.
+// tells the deck the type its signal shows. While the type is in doubt (automatic and not
+// confirmed by a frame, a record of the other type seemingly put on, or a type shown as
+// wrong) the deck withholds its readings (Deck::withhold).
 class DeckWatch {
 public:
-    explicit DeckWatch(bool automaticType = false) : automaticType(automaticType) {}
+    // An automatic deck withholds from here on: make the watch before anything is sent. The
+    // deck must outlive the watch.
+    explicit DeckWatch(Deck& deck, bool automaticType = false);
 
     // Call about ten times a second. Returns true when the shown state changed.
-    bool update(Deck& deck, bool inputLost);
+    bool update(bool inputLost);
     // The input came back: the state starts over.
     void restart() { shownState = candidate = DeckState::none; }
 
@@ -69,8 +75,10 @@ public:
     std::string lineHint() const;
 
 private:
-    void findType(Deck& deck);
+    void findType();
+    bool typeInDoubt() const;
 
+    Deck* deck;
     bool automaticType;
     std::vector<SignalDiagnosis::Reading> signal;       // the last second's readings, oldest first
     std::vector<std::array<std::uint32_t, 3>> decoded;  // peaks, peaks with bits, frames not in table

@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace platora {
@@ -19,19 +22,27 @@ using Block = std::vector<std::int16_t>;
 using Spoil = std::function<void(Block&)>;
 
 constexpr std::int32_t rate = 44100;
-constexpr std::int32_t blockFrames = 441;  // ten blocks between two looks
+constexpr std::int32_t blockFrames = 441;
+constexpr int lookBlocks = 10;  // blocks between two looks
 
 std::int16_t saturated(double v) { return static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0)); }
+
+struct Sent {
+    DeckReading reading;  // as the sender reads it after the block
+    DeckState shown;      // the state shown meanwhile
+};
 
 struct Watched {
     std::vector<DeckState> shown;     // every state shown, in order
     std::vector<std::int32_t> found;  // types found, in order
+    std::vector<Sent> sent;           // one per block
 };
 
 // `record` played for `seconds` into a deck set to `deckType` (-1: found by itself), whose
 // table has the record's rows unless `tableRows` says otherwise.
 Watched watch(const GeneratorSettings& record, std::int32_t deckType, double seconds, const Spoil& spoil = {},
-              const GeneratorSettings* after = nullptr, std::uint32_t tableRows = 0) {
+              const GeneratorSettings* after = nullptr, std::uint32_t tableRows = 0,
+              DecodingMode mode = DecodingMode::faithful) {
     FinalScratchCodeTable table;
     table.assign(syntheticFinalScratchTable(tableRows > 0 ? tableRows : record.finalScratchRows));
     TimecodeGenerator first(record);
@@ -41,8 +52,9 @@ Watched watch(const GeneratorSettings& record, std::int32_t deckType, double sec
     deck.setVinylType(deckType < 0 ? FinalScratch : deckType);
     deck.setCalibration(1.2f);
     deck.setCodeTable(&table);
+    deck.setDecodingMode(mode);
     deck.reset(rate);
-    DeckWatch watch(deckType < 0);
+    DeckWatch watch(deck, deckType < 0);
     Watched run;
     Block block(2 * blockFrames), stereo(2 * blockFrames);
     const auto blocks = static_cast<int>(seconds * rate / blockFrames);
@@ -51,8 +63,9 @@ Watched watch(const GeneratorSettings& record, std::int32_t deckType, double sec
         (second && b >= blocks / 2 ? *second : first).render(block.data(), blockFrames);
         if (spoil) spoil(block);
         deck.process(block.data(), blockFrames, 2, stereo.data());
-        if (b % 10 != 9) continue;
-        if (watch.update(deck, false)) run.shown.push_back(watch.shown());
+        run.sent.push_back({deck.reading(false), watch.shown()});
+        if (b % lookBlocks != lookBlocks - 1) continue;
+        if (watch.update(false)) run.shown.push_back(watch.shown());
         if (const std::int32_t type = watch.takeFoundType(); type >= 0) run.found.push_back(type);
     }
     return run;
@@ -130,6 +143,80 @@ TEST(Diagnosis, AnAutomaticDeckFindsTheTypeAndFollowsARecordChange) {
     const Watched run = watch(mixvibes, -1, 10.0, {}, &finalScratch);
     EXPECT_EQ(run.found, (std::vector<std::int32_t>{Mixvibes, FinalScratch}));
     for (const DeckState state : run.shown) EXPECT_EQ(state, DeckState::decoding) << stateName(state);
+    // Between the records, the old type's reading of the new one reaches the host only until
+    // the next look, not for the second its frames are still counted.
+    const auto misread = std::count_if(run.sent.begin(), run.sent.end(), [](const Sent& s) {
+        return s.reading.speed != 0.0f && std::fabs(s.reading.speed - 1.0f) > 0.05f;
+    });
+    EXPECT_LE(misread, lookBlocks);
+}
+
+// The program starts before the record: the decoder has published speed 0 on the silence.
+Spoil startingLate() {
+    return [silent = 0](Block& b) mutable {
+        if (silent++ < 3 * lookBlocks) std::fill(b.begin(), b.end(), 0);
+    };
+}
+
+TEST(Diagnosis, ARecordUnderHeavyNoiseIsNeverTakenForAStoppedOne) {
+    for (const double level : {0.2, 0.4}) {
+        for (const double start : {0.0, 3.7}) {
+            GeneratorSettings noisy = record(Mixvibes, "1", level);
+            noisy.startPosition = start;
+            noisy.snrDb = 10.0;
+            const Watched run = watch(noisy, Mixvibes, 4.0, startingLate(), nullptr, 0, DecodingMode::robust);
+            ASSERT_FALSE(run.shown.empty()) << level << " " << start;
+            EXPECT_TRUE(run.shown.back() == DeckState::noisy || run.shown.back() == DeckState::decoding)
+                << stateName(run.shown.back()) << " " << level << " " << start;
+            EXPECT_EQ(std::count(run.shown.begin(), run.shown.end(), DeckState::stopped), 0) << level << " " << start;
+        }
+    }
+}
+
+// What the decoder reads by a type in doubt is sent as a deck that has read nothing sends it:
+// a Mixvibes record read as FinalScratch turns at -249 %, at half speed at -125 % for good.
+TEST(Diagnosis, AnAutomaticDeckSendsNoReadingOfItsGuessUntilAFrameConfirmsTheType) {
+    for (const auto& [profile, speed] : {std::pair{"1", 1.0f}, std::pair{"0.5", 0.0f}}) {
+        for (const double level : {0.3, 0.8}) {
+            GeneratorSettings mixvibes = record(Mixvibes, profile, level);
+            mixvibes.startPosition = 10.0 + level;
+            const Watched run = watch(mixvibes, -1, 4.5, {}, nullptr, 0, DecodingMode::robust);
+            const std::string name = std::string(profile) + "x at level " + std::to_string(level);
+            // Until the type is confirmed the position stays where the deck began.
+            const auto firstRead =
+                std::find_if(run.sent.begin(), run.sent.end(), [](const Sent& s) { return s.reading.speed != 0.0f; });
+            for (auto s = run.sent.begin(); s != firstRead; ++s)
+                ASSERT_EQ(std::tuple(s->reading.position, s->reading.timecodesPerSecond), std::tuple(0.0f, 0)) << name;
+            for (auto s = firstRead; s != run.sent.end(); ++s)
+                ASSERT_NEAR(s->reading.speed, speed, 0.05f) << name << " block " << s - run.sent.begin();
+            EXPECT_EQ(firstRead == run.sent.end(), speed == 0.0f) << name;
+            EXPECT_EQ(run.found, speed == 0.0f ? std::vector<std::int32_t>{} : std::vector<std::int32_t>{Mixvibes})
+                << name;
+            EXPECT_EQ(std::count(run.shown.begin(), run.shown.end(), DeckState::backwards), 0) << name;
+        }
+    }
+}
+
+// A deck set to the other type names it, and meanwhile sends what a deck that has read
+// nothing sends; the right record brings its readings back.
+TEST(Diagnosis, ADeckOfTheWrongTypeSendsNoReadingWhileItSaysSo) {
+    for (const auto& [recordType, deckType] : {std::pair{Mixvibes, FinalScratch}, std::pair{FinalScratch, Mixvibes}}) {
+        for (const double level : {0.3, 0.8}) {
+            GeneratorSettings wrong = record(recordType, "1", level);
+            wrong.startPosition = 20.0 + level;
+            const GeneratorSettings right = record(deckType, "1", level);
+            const Watched run = watch(wrong, deckType, 8.0, {}, &right, 0, DecodingMode::robust);
+            const std::string name = std::string(vinylFormat(recordType).name) + " at level " + std::to_string(level);
+            ASSERT_EQ(run.shown, (std::vector<DeckState>{DeckState::wrongType, DeckState::decoding})) << name;
+            const auto said = std::find_if(run.sent.begin(), run.sent.end(),
+                                           [](const Sent& s) { return s.shown == DeckState::wrongType; });
+            for (auto s = said; s != run.sent.end() && s->shown == DeckState::wrongType; ++s) {
+                ASSERT_EQ(std::tuple(s->reading.speed, s->reading.timecodesPerSecond), std::tuple(0.0f, 0)) << name;
+                ASSERT_EQ(s->reading.position, said->reading.position) << name;
+            }
+            EXPECT_NEAR(run.sent.back().reading.speed, 1.0f, 0.05f) << name;
+        }
+    }
 }
 
 // The dialogue and stage mode both set their decks up from the settings.

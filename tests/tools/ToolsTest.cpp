@@ -87,6 +87,14 @@ TEST_F(Tools, decodeAndVerifyRefuseBadInputWithOneLineSayingWhatIsWrong) {
     }
 }
 
+TEST_F(Tools, decodeHelpNamesEveryVinylTypeItTakes) {
+    const auto help = dir.run(PLATORA_DECODE " --help");
+    for (const VinylFormat& format : vinylFormats)
+        EXPECT_NE(help.out.find(std::string(format.optionName) + " or " + std::to_string(format.type)),
+                  std::string::npos)
+            << help.out;
+}
+
 TEST_F(Tools, verifyReportsAGoodTableAndNamesEveryBrokenInvariant) {
     std::string error;
     ASSERT_TRUE(FinalScratchCodeTable::save(

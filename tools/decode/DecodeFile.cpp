@@ -39,7 +39,10 @@ void addDecodeOptions(CLI::App& app, DecodeCommand& command) {
     constexpr int highestPair = 511;       // more channels than any sound file holds
     constexpr int longestBlock = 1 << 20;  // frames
     app.add_option("FILE", command.file, "recording at 44100 Hz, two or more channels")->required();
-    app.add_option("--vinyl", command.vinyl, "timecode type")->required()->transform(vinylType());
+    app.add_option("--vinyl", command.vinyl, "timecode type: " + vinylTypeValues())
+        ->required()
+        ->transform(vinylType())
+        ->type_name("TYPE");
     app.add_option(
         "--table", command.table,
         std::string("FinalScratch code table (default: ") + FinalScratchCodeTable::defaultFileName + " if found)");
