@@ -238,7 +238,7 @@ private:
 
 void streamDecks(CaptureController& controller, std::int16_t device, const StreamSettings& settings,
                  const Destinations& destinations) {
-    InputWatch watch(controller, device, settings.bufferFrames);
+    InputWatch input(controller, device, settings.bufferFrames);
     const bool onTerminal = ::isatty(STDOUT_FILENO) == 1;
     // The dialogue's screen shows the deck line too, on a terminal.
     const bool live =
@@ -246,9 +246,11 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
     const LiveStatus::Output output = !live        ? LiveStatus::Output::none
                                       : onTerminal ? LiveStatus::Output::terminal
                                                    : LiveStatus::Output::log;
-    std::vector<bool> findVinyl;
-    for (const DeckSettings& deck : settings.decks) findVinyl.push_back(deck.findVinyl);
-    LiveStatus status(controller, output, settings.scope, findVinyl);
+    // Before anything is sent: an automatic deck withholds its readings from the start.
+    std::vector<DeckWatch> decks;
+    for (std::size_t i = 0; i < controller.deckCount(); ++i)
+        decks.emplace_back(controller.deck(i), settings.decks[i].findVinyl);
+    LiveStatus status(output, settings.scope);
     GainFollowers gains(controller, settings, status);
     auto nextStatus = Clock::now();
 
@@ -271,25 +273,26 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
     });
 
     do {
-        if (watch.check()) {
-            if (watch.lost()) {
+        if (input.check()) {
+            if (input.lost()) {
                 for (std::size_t i = 0; i < controller.deckCount(); ++i)
-                    controller.deck(i).holdPosition(watch.lastDelivery());
+                    controller.deck(i).holdPosition(input.lastDelivery());
                 // Live status shows it in the deck lines.
                 if (settings.report != StreamReport::live)
                     status.announce("The audio input was lost; it is tried again every second.");
             } else {
                 if (settings.report == StreamReport::dialogue)
                     status.announce("The audio input is back; streaming goes on.");
-                status.rejoined();
+                for (DeckWatch& deck : decks) deck.restart();
+                status.rejoined(decks.size());
             }
-            inputLost.store(watch.lost(), std::memory_order_release);
+            inputLost.store(input.lost(), std::memory_order_release);
             controller.wake();  // a sender waiting for the next block sends on the cycle from now
         }
-        if (!watch.lost()) gains.follow();
-        // Also without a live status: automatic decks find their type there.
+        if (!input.lost()) gains.follow();
         if (Clock::now() >= nextStatus) {
-            status.update(watch.lost());
+            for (DeckWatch& deck : decks) deck.update(input.lost());
+            status.show(decks, input.lost());
             nextStatus = Clock::now() + statusPeriod;
         }
         std::this_thread::sleep_for(streamingCycle);

@@ -1,7 +1,7 @@
 // Generated records, spoilt the ways a setup goes wrong, through a real deck (conditioning,
 // decoder, measures) watched ten times a second as the live status watches it.
 #include "FrameLayout.h"
-#include "LiveStatus.h"
+#include "DeckWatch.h"
 #include "Streaming.h"
 #include "TimecodeGenerator.h"
 

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "Deck.h"
+#include "DeckState.h"
+
+#include <cstdint>
+
+namespace platora {
+
+// Finds an automatic deck's type from its signal: a frame confirms the type tried; a carrier
+// that stays near the other type's switches the deck to it, and a calibration left at the
+// type's default follows the type. Main thread, about ten times a second; a deck of a
+// fixed type is left alone.
+class TypeFinder {
+public:
+    explicit TypeFinder(bool automatic) : automatic(automatic) {}
+
+    bool findsType() const { return automatic; }
+    void find(Deck& deck, const DeckMeasures& now);
+    bool confirmed() const { return typeConfirmed; }
+    // Not confirmed yet, or a record of the other type seemingly put on.
+    bool inDoubt(const DeckMeasures& now) const;
+    // The type found since the last call, once per finding (-1: none).
+    std::int32_t takeFound();
+    // The type confirmed last, until the deck tries another (-1: none).
+    std::int32_t lastFound() const { return lastFoundType; }
+
+private:
+    bool automatic;
+    bool typeConfirmed = false;
+    int otherCarrierUpdates = 0;
+    std::int32_t found = -1;
+    std::int32_t lastFoundType = -1;
+};
+
+}  // namespace platora
