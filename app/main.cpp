@@ -34,7 +34,9 @@ int main(int argc, char** argv) {
             // First: a stop signal at any moment ends the program with status 0.
             platora::installStopHandlerOrWarn();
             platora::CaptureController controller;
-            return platora::streamFromSettings(controller, command.settings, codeTable);
+            if (const auto problem = platora::openDecks(controller, command.settings, codeTable))
+                return platora::reportFailure(*problem);
+            return platora::stream(controller, command.settings);
         }
         case platora::ProgramRequest::done:
             break;

@@ -152,10 +152,7 @@ bool Dialogue::chooseCalibration() {
     return true;
 }
 
-bool Dialogue::openDevice() {
-    prepareDecks(*controller, settings, codeTable.table());
-    return controller->open(static_cast<std::int16_t>(deviceIndex), settings.bufferFrames);
-}
+bool Dialogue::openDevice() { return !openDecks(*controller, settings, codeTable); }
 
 bool Dialogue::openStream() {
     if (openDevice()) return true;
@@ -203,7 +200,7 @@ void Dialogue::stream() {
     std::printf("%s", separator);
     std::printf("\nOSC Streaming running...\n");
     std::fflush(stdout);
-    streamFromSettings(*controller, settings, codeTable);
+    platora::stream(*controller, settings);
     controller.reset();
 }
 

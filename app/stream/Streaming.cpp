@@ -1,15 +1,15 @@
 #include "Streaming.h"
 
 #include "ConsoleControl.h"
+#include "DeckSender.h"
 #include "GainFollower.h"
+#include "InputWatch.h"
 #include "LiveStatus.h"
-#include "OscSender.h"
 #include "SavedCalibration.h"
 
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -26,112 +26,15 @@ using namespace std::chrono_literals;
 
 constexpr auto streamingCycle = 5ms;
 constexpr auto statusPeriod = 100ms;
-constexpr auto reopenPeriod = 1s;
-constexpr int silentPeriodsForLoss = 4;
-// A loss must be seen within 250 ms, also with the longest buffers.
-constexpr auto longestSilence = 200ms;
-// A cycle this late means our own thread was held up (a loaded machine), and the audio
-// thread most likely with it: its silence meanwhile proves nothing.
-constexpr auto ownStall = 50ms;
-constexpr auto sourceGrace = 20ms;
 
-std::string codeTableHint() {
-    return std::string(
-               "; to make one, record your record once from start to end (for example arecord -D plughw:1 -f "
-               "cd side.wav) and run platora-table learn side.wav -o ") +
-           FinalScratchCodeTable::defaultFileName + " (see the README); FinalScratch positions cannot be decoded";
-}
-
-// Where a deck's messages go: a sender and the addresses of the four and of the age, the
-// deck's prefix before each.
-struct Destination {
-    std::unique_ptr<OscSender> sender;
-    std::array<std::string, 4> addresses;
-    std::string ageAddress;
-};
-using Destinations = std::vector<Destination>;
-
-// Tells whether the input is lost and brings it back. Main thread.
-class InputWatch {
-public:
-    InputWatch(CaptureController& controller, std::int16_t device, unsigned int bufferFrames)
-        : controller(controller),
-          device(device),
-          bufferFrames(bufferFrames),
-          lastBlocks(controller.blocksDelivered()),
-          lastAdvance(Clock::now()),
-          lastCheck(lastAdvance) {
-        setSilenceLimit();
-    }
-
-    bool lost() const { return isLost; }
-    // When blocks last came in (or our own thread was last held up).
-    Clock::time_point lastDelivery() const { return lastAdvance; }
-
-    // Returns true when the state changed (lost or back).
-    bool check() {
-        const auto now = Clock::now();
-        if (now - lastCheck > ownStall) lastAdvance = now;
-        lastCheck = now;
-        const std::uint32_t blocks = controller.blocksDelivered();
-        if (blocks != lastBlocks) {
-            lastBlocks = blocks;
-            lastAdvance = now;
-        }
-        // A JACK source that went away leaves the stream running on silence. The server's graph,
-        // read while another client changes it, can show no connection for a moment: only one
-        // missing for a while counts.
-        if (controller.sourceConnected()) lastConnected = now;
-        const bool delivering =
-            controller.streamRunning() && now - lastAdvance <= silenceLimit && now - lastConnected <= sourceGrace;
-        if (!isLost) {
-            if (delivering) return false;
-            isLost = true;
-            nextReopen = now + reopenPeriod;
-            return true;
-        }
-        if (delivering) {  // the same stream went on after a pause
-            isLost = false;
-            return true;
-        }
-        if (now < nextReopen) return false;
-        nextReopen = now + reopenPeriod;
-        if (!controller.open(device, bufferFrames)) return false;
-        setSilenceLimit();
-        lastAdvance = lastConnected = Clock::now();
-        isLost = false;
-        return true;
-    }
-
-private:
-    void setSilenceLimit() {
-        const auto period = std::chrono::duration<double>(static_cast<double>(controller.grantedBufferFrames()) /
-                                                          CaptureController::sampleRateHz);
-        silenceLimit = std::min<Clock::duration>(
-            std::chrono::duration_cast<Clock::duration>(silentPeriodsForLoss * period), longestSilence);
-    }
-
-    CaptureController& controller;
-    const std::int16_t device;
-    const unsigned int bufferFrames;
-    Clock::duration silenceLimit{};
-    std::uint32_t lastBlocks;
-    Clock::time_point lastAdvance;
-    Clock::time_point lastCheck;
-    Clock::time_point lastConnected = Clock::now();
-    Clock::time_point nextReopen;
-    bool isLost = false;
-};
+// A deck's sender each, in the decks' order.
+using Destinations = std::vector<std::unique_ptr<DeckSender>>;
 
 // One thread at a time sends: OscSender formats every message in one buffer.
-void sendAll(CaptureController& controller, const Destinations& destinations, bool inputLost, bool sendAge) {
+void sendAll(CaptureController& controller, Destinations& destinations, bool inputLost, bool sendAge) {
     for (std::size_t i = 0; i < controller.deckCount(); ++i) {
         const DeckReading r = controller.deck(i).reading(inputLost);
-        const auto messages = scratchMessages(r.position, r.speed, r.timecodesPerSecond, r.level);
-        for (std::size_t m = 0; m < messages.size(); ++m)
-            destinations[i].sender->sendFloat(destinations[i].addresses[m].c_str(), messages[m].value);
-        if (!sendAge) continue;
-        destinations[i].sender->sendFloat(destinations[i].ageAddress.c_str(), ageMessage(r.ageMs).value);
+        destinations[i]->send(r.position, r.speed, r.timecodesPerSecond, r.level, r.ageMs, sendAge);
     }
 }
 
@@ -237,7 +140,7 @@ private:
 };
 
 void streamDecks(CaptureController& controller, std::int16_t device, const StreamSettings& settings,
-                 const Destinations& destinations) {
+                 Destinations& destinations) {
     InputWatch input(controller, device, settings.bufferFrames);
     const bool onTerminal = ::isatty(STDOUT_FILENO) == 1;
     // The dialogue's screen shows the deck line too, on a terminal.
@@ -301,18 +204,6 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
 
 }  // namespace
 
-const std::string& ProgramCodeTable::load() {
-    if (tried) return problem;
-    tried = true;
-    std::string error;
-    if (!codeTable.loadDefault(usedPath, error)) problem = error + codeTableHint();
-    return problem;
-}
-
-std::string ProgramCodeTable::inUse() const {
-    return "FinalScratch code table " + usedPath + ", " + std::to_string(codeTable.rowCount()) + " rows";
-}
-
 void prepareDecks(CaptureController& controller, const StreamSettings& settings, const FinalScratchCodeTable& table) {
     std::vector<std::int32_t> pairs;
     for (const DeckSettings& deck : settings.decks) pairs.push_back(deck.pair);
@@ -327,40 +218,19 @@ void prepareDecks(CaptureController& controller, const StreamSettings& settings,
     setLevels(controller, settings);
 }
 
-int streamFromSettings(CaptureController& controller, const StreamSettings& settings, ProgramCodeTable& codeTable) {
-    const bool quiet = settings.report == StreamReport::quiet;
+std::optional<std::string> openDecks(CaptureController& controller, const StreamSettings& settings,
+                                     ProgramCodeTable& codeTable) {
     const std::int32_t device = controller.findDevice(settings.device);
-    if (device < 0 && controller.deviceCount() == 0)
-        return failure(std::string("no input device at all: ") + noDeviceHint);
-    if (device < 0) return failure("no input device \"" + settings.device + "\" (see --list-devices)");
-    const std::string deviceName = controller.getName(device);
-    const bool opened = controller.streamOpen();
-    if (opened) {
-        setLevels(controller, settings);
-    } else {
-        const std::int32_t channels = controller.getInputChannels(device);
-        const int highest =
-            std::max_element(settings.decks.begin(), settings.decks.end(),
-                             [](const DeckSettings& a, const DeckSettings& b) { return a.pair < b.pair; })
-                ->pair;
-        if (2 * highest + 2 > channels)
-            return failure("pair " + std::to_string(highest) + " needs channels " + std::to_string(2 * highest + 1) +
-                           "/" + std::to_string(2 * highest + 2) + ", but the device has " + std::to_string(channels) +
-                           " inputs");
-        prepareDecks(controller, settings, codeTable.table());
-    }
-
-    Destinations destinations;
-    for (const DeckSettings& deck : settings.decks) {
-        std::string error;
-        Destination destination{OscSender::create(settings.host.c_str(), deck.port, error), {}, {}};
-        if (!destination.sender) return failure(error);
-        // Built from the same names, so without a prefix the bytes sent are the ones they always were.
-        const auto messages = scratchMessages(0.0f, 0.0f, 0, 0);
-        for (std::size_t m = 0; m < messages.size(); ++m) destination.addresses[m] = deck.prefix + messages[m].address;
-        destination.ageAddress = deck.prefix + ageAddress;
-        destinations.push_back(std::move(destination));
-    }
+    if (device < 0 && controller.deviceCount() == 0) return std::string("no input device at all: ") + noDeviceHint;
+    if (device < 0) return "no input device \"" + settings.device + "\" (see --list-devices)";
+    const std::int32_t channels = controller.getInputChannels(device);
+    const int highest = std::max_element(settings.decks.begin(), settings.decks.end(),
+                                         [](const DeckSettings& a, const DeckSettings& b) { return a.pair < b.pair; })
+                            ->pair;
+    if (2 * highest + 2 > channels)
+        return "pair " + std::to_string(highest) + " needs channels " + std::to_string(2 * highest + 1) + "/" +
+               std::to_string(2 * highest + 2) + ", but the device has " + std::to_string(channels) + " inputs";
+    const bool quiet = settings.report == StreamReport::quiet;
     const bool finalScratch = std::any_of(settings.decks.begin(), settings.decks.end(), [](const DeckSettings& deck) {
         return deck.vinyl == FinalScratch || deck.findVinyl;
     });
@@ -371,20 +241,34 @@ int streamFromSettings(CaptureController& controller, const StreamSettings& sett
         else if (!quiet)
             std::printf("> %s\n", codeTable.inUse().c_str());
     }
+    prepareDecks(controller, settings, codeTable.table());
+    if (!controller.open(static_cast<std::int16_t>(device), settings.bufferFrames))
+        return "cannot open the audio device \"" + controller.getName(device) + "\": " + controller.openError();
+    // Stage mode's notes; the dialogue's screens have their own.
+    if (settings.report == StreamReport::dialogue) return {};
+    if (controller.grantedBufferFrames() != settings.bufferFrames && !controller.onJack() && !quiet)
+        std::printf("> the audio library granted %u frames per buffer (asked for %u)\n",
+                    controller.grantedBufferFrames(), settings.bufferFrames);
+    if (controller.realtimeRefused())
+        std::printf("> the system refused realtime scheduling; the audio thread runs at normal priority\n");
+    return {};
+}
 
-    const auto deviceIndex = static_cast<std::int16_t>(device);
-    if (!opened) {
-        if (!controller.open(deviceIndex, settings.bufferFrames))
-            return failure("cannot open the audio device \"" + deviceName + "\": " + controller.openError());
-        if (controller.grantedBufferFrames() != settings.bufferFrames && !controller.onJack() && !quiet)
-            std::printf("> the audio library granted %u frames per buffer (asked for %u)\n",
-                        controller.grantedBufferFrames(), settings.bufferFrames);
-        if (controller.realtimeRefused())
-            std::printf("> the system refused realtime scheduling; the audio thread runs at normal priority\n");
+int stream(CaptureController& controller, const StreamSettings& settings) {
+    // What the dialogue chose after opening (the calibration) applies from here.
+    setLevels(controller, settings);
+    Destinations destinations;
+    for (const DeckSettings& deck : settings.decks) {
+        std::string error;
+        destinations.push_back(DeckSender::create(settings.host, deck.port, deck.prefix, error));
+        if (!destinations.back()) return failure(error);
     }
-    if (settings.report == StreamReport::live) announce(controller, deviceName, settings);
-    streamDecks(controller, deviceIndex, settings, destinations);
+    const std::int32_t device = controller.findDevice(settings.device);
+    if (settings.report == StreamReport::live) announce(controller, controller.getName(device), settings);
+    streamDecks(controller, static_cast<std::int16_t>(device), settings, destinations);
     return 0;
 }
+
+int reportFailure(const std::string& line) { return failure(line); }
 
 }  // namespace platora
