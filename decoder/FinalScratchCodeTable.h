@@ -18,8 +18,6 @@ public:
         std::uint32_t value;
     };
 
-    static constexpr std::size_t realRowCount = 135872;
-    static constexpr std::uint32_t realCrc32 = 0x069CEC8B;
     static constexpr const char* defaultFileName = "finalscratch.table";
     // The real table is about 1 MB; a larger file is refused before it is read.
     static constexpr std::uintmax_t largestFileBytes = std::uintmax_t{64} << 20;
@@ -37,8 +35,6 @@ public:
     // read fails.
     static bool readRows(const std::string& path, std::vector<Row>& rows, std::string& error);
     static bool sortedByCode(const std::vector<Row>& rows);
-    // CRC-32 of rows as little-endian words in row order.
-    static std::uint32_t checksumOf(const std::vector<Row>& rows);
 
     // Loads the first file of defaultPaths() that exists. False with `error` set when
     // none exists or the one found is unusable; `loadedPath` names the file used.
@@ -53,17 +49,9 @@ public:
     bool empty() const { return rows_.empty(); }
     std::size_t rowCount() const { return rows_.size(); }
     const std::vector<Row>& rows() const { return rows_; }
-    // CRC-32 of the rows as little-endian words in row order.
-    std::uint32_t crc32() const { return crc_; }
-    bool isReal() const { return rows_.size() == realRowCount && crc_ == realCrc32; }
-
-    // Serialises rows in the file layout (used by the generator and tests).
-    static std::vector<unsigned char> encode(const std::vector<Row>& rows);
-    static bool save(const std::string& path, const std::vector<Row>& rows, std::string& error);
 
 private:
     std::vector<Row> rows_;
-    std::uint32_t crc_ = 0;
 };
 
 }  // namespace platora

@@ -1,9 +1,9 @@
+#include "CodeTableFile.h"
 #include "FinalScratchCodeTable.h"
 #include "TempDirectory.h"
 
 #include <gtest/gtest.h>
 
-#include <zlib.h>
 
 #include <sys/stat.h>
 
@@ -29,19 +29,17 @@ TEST(CodeTable, lookupAgreesWithAScanFromRowZero) {
     }
 }
 
-TEST(CodeTable, fileRoundTripKeepsRowsAndChecksum) {
+TEST(CodeTable, fileRoundTripKeepsRowsInLittleEndianWords) {
     test::TempDirectory dir;
     FinalScratchCodeTable table;
     std::string error;
-    ASSERT_TRUE(FinalScratchCodeTable::save(dir / "t.table", someRows, error)) << error;
+    ASSERT_TRUE(saveCodeTable(dir / "t.table", someRows, error)) << error;
     ASSERT_TRUE(table.load(dir / "t.table", error)) << error;
     ASSERT_EQ(table.rowCount(), someRows.size());
     EXPECT_EQ(table.rows()[2].value, 276723u);
-    const auto bytes = FinalScratchCodeTable::encode(someRows);
+    const auto bytes = encodeCodeTable(someRows);
     EXPECT_EQ(bytes[0], 0xE4);  // little-endian words
     EXPECT_EQ(bytes[3], 0xE0);
-    EXPECT_EQ(table.crc32(), ::crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
-    EXPECT_FALSE(table.isReal());
 }
 
 TEST(CodeTable, unusableFilesAreRefusedWithTheirNameAndKeepTheOldRows) {
@@ -50,8 +48,8 @@ TEST(CodeTable, unusableFilesAreRefusedWithTheirNameAndKeepTheOldRows) {
     ASSERT_TRUE(table.assign(someRows));
     auto unsorted = someRows;
     std::swap(unsorted[0], unsorted[1]);
-    const auto bytes = FinalScratchCodeTable::encode(someRows);
-    const auto unsortedBytes = FinalScratchCodeTable::encode(unsorted);
+    const auto bytes = encodeCodeTable(someRows);
+    const auto unsortedBytes = encodeCodeTable(unsorted);
     std::vector<std::pair<std::string, std::string>> cases = {
         {dir.write("empty.table", ""), "empty"},
         {dir.write("ragged.table", std::string(bytes.begin(), bytes.end() - 3)), "whole number"},
@@ -89,7 +87,7 @@ TEST(CodeTable, defaultPlaceIsTheCurrentDirectoryFirst) {
     fs::current_path(dir.path);
     std::string used, error;
     const bool noTableYet = !table.loadDefault(used, error) || used != paths[0];
-    const bool loaded = FinalScratchCodeTable::save(paths[0], someRows, error) && table.loadDefault(used, error);
+    const bool loaded = saveCodeTable(paths[0], someRows, error) && table.loadDefault(used, error);
     fs::current_path(before);
     EXPECT_TRUE(noTableYet);
     EXPECT_TRUE(loaded) << error;

@@ -1,3 +1,4 @@
+#include "CodeTableFile.h"
 #include "FinalScratchCodeTable.h"
 #include "FrameLayout.h"
 
@@ -89,7 +90,7 @@ TEST_F(FinalScratchLayout, TableHasADistinctCodeStartingWithTheSyncForEveryFrame
 
     // Up to the most rows allowed, codes stay distinct, values within 32 bits, the file loadable.
     const std::uint32_t top = FinalScratchFrames::maxRowCount();
-    EXPECT_LE(FinalScratchCodeTable::encode({{}}).size() * top, FinalScratchCodeTable::largestFileBytes);
+    EXPECT_LE(encodeCodeTable({{}}).size() * top, FinalScratchCodeTable::largestFileBytes);
     std::vector<std::uint32_t> codes;
     for (std::uint32_t k = top - 20000; k < top; ++k) codes.push_back(FinalScratchFrames::code(k));
     for (std::uint32_t k = 0; k < 20000; ++k) codes.push_back(FinalScratchFrames::code(k));

@@ -1,4 +1,5 @@
 #include "DecodeFile.h"
+#include "CodeTableFile.h"
 #include "FinalScratchCodeTable.h"
 #include "TableVerify.h"
 #include "TempDirectory.h"
@@ -97,7 +98,7 @@ TEST_F(Tools, decodeHelpNamesEveryVinylTypeItTakes) {
 
 TEST_F(Tools, verifyReportsAGoodTableAndNamesEveryBrokenInvariant) {
     std::string error;
-    ASSERT_TRUE(FinalScratchCodeTable::save(
+    ASSERT_TRUE(saveCodeTable(
         dir / "good.table", {{0xE00001E4, 24706}, {0xE00A89BF, 254853}, {0xE00A89BF, 276723}, {0xEFFF7D04, 5}}, error));
     auto r = captured(runVerify, {dir / "good.table"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -105,7 +106,7 @@ TEST_F(Tools, verifyReportsAGoodTableAndNamesEveryBrokenInvariant) {
         EXPECT_NE(r.out.find(line), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("broken:"), std::string::npos) << r.out;
 
-    ASSERT_TRUE(FinalScratchCodeTable::save(
+    ASSERT_TRUE(saveCodeTable(
         dir / "bad.table", {{0xE0000005, 1}, {0xE0000005, 2}, {0xE0000005, 3}, {0x12345678, 4}, {0xE0000001, 5}},
         error));
     r = captured(runVerify, {dir / "bad.table"});

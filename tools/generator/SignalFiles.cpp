@@ -1,5 +1,7 @@
 #include "SignalFiles.h"
 
+#include "CodeTableFile.h"
+
 #include "FinalScratchCodeTable.h"
 
 #include <sndfile.h>
@@ -60,7 +62,7 @@ bool ManifestWriter::close(std::string& error) {
 }
 
 bool writeFinalScratchTable(std::uint32_t rows, const std::string& path, std::string& error) {
-    return FinalScratchCodeTable::save(path, syntheticFinalScratchTable(rows), error);
+    return saveCodeTable(path, syntheticFinalScratchTable(rows), error);
 }
 
 bool writeSignalFiles(TimecodeGenerator& generator, std::int64_t frames, const SignalPaths& paths, std::string& error) {

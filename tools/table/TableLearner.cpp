@@ -1,6 +1,7 @@
 #include "TableLearner.h"
 
 #include "AtomicFile.h"
+#include "CodeTableFile.h"
 
 #include "RecordingReader.h"
 #include "TimecodeDecoder.h"
@@ -376,7 +377,7 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
     std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.code < b.code; });
     report.conflicts = placement.conflicts();
     summarise(rows, placement, shift, report);
-    return writeAtomically(settings.output, FinalScratchCodeTable::encode(rows), error);
+    return writeAtomically(settings.output, encodeCodeTable(rows), error);
 }
 
 }  // namespace platora

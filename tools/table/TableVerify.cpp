@@ -1,5 +1,7 @@
 #include "TableVerify.h"
 
+#include "CodeTableFile.h"
+
 #include "FinalScratchCodeTable.h"
 
 #include <algorithm>
@@ -76,8 +78,8 @@ int runVerify(const VerifyCommand& command, std::ostream& out, std::ostream& err
     }
     const auto [lowest, highest] =
         std::minmax_element(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.value < b.value; });
-    const std::uint32_t crc = FinalScratchCodeTable::checksumOf(rows);
-    const bool real = rows.size() == FinalScratchCodeTable::realRowCount && crc == FinalScratchCodeTable::realCrc32;
+    const std::uint32_t crc = codeTableChecksum(rows);
+    const bool real = rows.size() == realRowCount && crc == realCrc32;
     const Findings findings = inspect(rows);
     const bool usable = FinalScratchCodeTable::sortedByCode(rows);
 
