@@ -56,8 +56,6 @@ void applyGain(std::int16_t* samples, std::int32_t count, std::int16_t gain) {
 
 }  // namespace
 
-const double riaaScale = riaaCoefficientSum;
-
 void conditionPair(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int32_t pair,
                    std::int16_t preampGain, bool riaaEnabled, std::int16_t* stereo) {
     takePair(captured, frames, channelCount, pair, stereo);

@@ -38,7 +38,6 @@ TEST(ChannelPair, TheChosenTwoChannelsOfEveryFrameReachTheDecoder) {
 }
 
 TEST(Riaa, ScalesByTheCoefficientSumRoundedToFloatThenTruncatedAndSaturates) {
-    EXPECT_DOUBLE_EQ(riaaScale, 1.0167756006121635);
     const std::pair<std::int16_t, std::int16_t> cases[] = {
         {0, 0},           {1, 1},           {-1, -1},       {100, 101}, {1000, 1016},
         {10000, 10167},   {-10000, -10167}, {31057, 31578},  // 31577.99983 in double; as a float it is 31578
