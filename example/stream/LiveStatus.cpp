@@ -68,14 +68,16 @@ DeckState judge(const DeckMeasures& m) {
     const bool turning = m.carrierHz[loud] >= turningCarrierHz;
     if (level < noSignalLevel) return DeckState::noSignal;
     if (m.fullScaleShare > clippingShare) return DeckState::clipping;
-    if (m.speedOutOfRange) return DeckState::speedOutOfRange;
+    const double hz = m.carrierHz[loud];
+    const bool otherCarrier =
+        closeToCarrier(hz, carrierOf(otherType(m.vinylType))) && !closeToCarrier(hz, carrierOf(m.vinylType));
+    // The other format's carrier explains whatever speed is read from it; which speed that is
+    // depends on where in the signal decoding began.
+    if (m.speedOutOfRange && !(turning && otherCarrier)) return DeckState::speedOutOfRange;
     if (turning && m.level[1 - loud] * silentChannelRatio < level) return DeckState::oneChannelSilent;
     if (turning && level < tooQuietLevel) return DeckState::tooQuiet;
     if (turning && m.timecodesPerSecond == 0) {
-        const std::int32_t other = otherType(m.vinylType);
-        const double hz = m.carrierHz[loud];
-        if (closeToCarrier(hz, carrierOf(other)) && !closeToCarrier(hz, carrierOf(m.vinylType)))
-            return DeckState::wrongType;
+        if (otherCarrier) return DeckState::wrongType;
         if (m.framesNotInTable > 0) return DeckState::notInTable;
         // Before noisy: played backwards, the bits read are no better than noise.
         if (m.speed < 0.0f) return DeckState::backwards;
