@@ -171,6 +171,8 @@ Problem readScope(std::string_view text, StreamSettings& settings) { return read
 
 Problem readSendAge(std::string_view text, StreamSettings& settings) { return readSwitch(text, settings.sendAge); }
 
+Problem readBundle(std::string_view text, StreamSettings& settings) { return readSwitch(text, settings.bundle); }
+
 Problem readQuiet(std::string_view text, StreamSettings& settings) {
     bool quiet = false;
     if (Problem problem = readSwitch(text, quiet)) return problem;
@@ -182,7 +184,7 @@ const std::map<std::string_view, Problem (*)(std::string_view, StreamSettings&)>
     {"device", readDevice},           {"deck", readDeck},     {"host", readHost},   {"preamp", readPreamp},
     {"calibration", readCalibration}, {"buffer", readBuffer}, {"send", readSend},   {"riaa", readRiaa},
     {"interpolate", readInterpolate}, {"quiet", readQuiet},   {"scope", readScope}, {"decoding", readDecoding},
-    {"send_age", readSendAge},
+    {"send_age", readSendAge},        {"bundle", readBundle},
 };
 
 // Options join words with "-", the file (and the setting) with "_": --send-age is send_age.
@@ -286,7 +288,10 @@ StageCommand readStageCommand(int argc, const char* const* argv) {
                               {"scope", "Draw an X-Y scope of each deck's signal beside its live line (on a terminal)"},
                               {"send-age", std::string("Also send ") + ageAddress +
                                                " after the four: seconds since a frame last set the position, -1 "
-                                               "before the first"}};
+                                               "before the first"},
+                              {"bundle",
+                               "Send each deck's messages of a block as one OSC bundle timed when the block was "
+                               "captured"}};
     for (Switch& flag : flags) app.add_flag(std::string("--") + flag.name, flag.on, flag.help);
 
     if (const int status = parseCommandLine(app, argc, argv); status != goOn) {

@@ -32,6 +32,7 @@ const std::map<std::string_view, unsigned> kinds{
     {"buffer", whole},        {"send", text},     {"riaa", truth},          {"interpolate", truth},
     {"quiet", truth},         {"pair", whole},    {"vinyl", text | whole},  {"port", whole},
     {"prefix", text},         {"decoding", text}, {"send_age", truth},
+    {"bundle", truth},
 };
 
 Problem wrongKind(std::string_view name, const toml::node& node) {

@@ -123,11 +123,27 @@ private:
     bool isLost = false;
 };
 
+// The system clock's time of a steady clock time near now.
+std::chrono::system_clock::time_point systemTimeOf(Clock::time_point time) {
+    return std::chrono::system_clock::now() -
+           std::chrono::duration_cast<std::chrono::system_clock::duration>(Clock::now() - time);
+}
+
 // One thread at a time sends: OscSender formats every message in one buffer.
-void sendAll(CaptureController& controller, const Destinations& destinations, bool inputLost, bool sendAge) {
+void sendAll(CaptureController& controller, const Destinations& destinations, bool inputLost, bool sendAge,
+             bool bundle) {
     for (std::size_t i = 0; i < controller.deckCount(); ++i) {
         const DeckReading r = controller.deck(i).reading(inputLost);
         const auto messages = scratchMessages(r.position, r.speed, r.timecodesPerSecond, r.level);
+        if (bundle) {
+            std::array<ScratchMessage, messages.size() + 1> named{};
+            for (std::size_t m = 0; m < messages.size(); ++m)
+                named[m] = {destinations[i].addresses[m].c_str(), messages[m].value};
+            named.back() = {destinations[i].ageAddress.c_str(), ageMessage(r.ageMs).value};
+            destinations[i].sender->sendBundle(oscTimetag(systemTimeOf(r.capturedAt)),
+                                               std::span(named.data(), sendAge ? named.size() : messages.size()));
+            continue;
+        }
         for (std::size_t m = 0; m < messages.size(); ++m)
             destinations[i].sender->sendFloat(destinations[i].addresses[m].c_str(), messages[m].value);
         if (!sendAge) continue;
@@ -164,11 +180,11 @@ void setLevels(CaptureController& controller, const StreamSettings& settings) {
 void announce(CaptureController& controller, const std::string& deviceName, const StreamSettings& settings) {
     // Under JACK the buffer is the server's period, whatever was asked.
     std::printf(
-        "> streaming from %s, %u frames per buffer%s, sending %s%s, %s decoding\n", deviceName.c_str(),
+        "> streaming from %s, %u frames per buffer%s, sending %s%s%s, %s decoding\n", deviceName.c_str(),
         controller.grantedBufferFrames(),
         controller.onJack() ? " (the JACK server's period: jackd -p FRAMES, pw-jack -p FRAMES under PipeWire)" : "",
         settings.send == SendMode::block ? "after every block" : "every 5 ms",
-        settings.interpolate ? ", positions interpolated" : "",
+        settings.interpolate ? ", positions interpolated" : "", settings.bundle ? ", as bundles" : "",
         std::string(decodingModeName(settings.decoding)).c_str());
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         const DeckSettings& deck = settings.decks[i];
@@ -266,7 +282,7 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
             else
                 std::this_thread::sleep_for(streamingCycle);
             if (done.load(std::memory_order_acquire)) return;
-            sendAll(controller, destinations, lost, settings.sendAge);
+            sendAll(controller, destinations, lost, settings.sendAge, settings.bundle);
         }
     });
 
