@@ -275,12 +275,19 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
     const bool sendPerBlock = settings.send == SendMode::block;
     SendingThread sending(controller, [&](const std::atomic<bool>& done) {
         std::uint32_t seen = controller.wakeupCount();
+        // Cycles counted from a deadline, not from the end of the last send: a slow send
+        // would otherwise stretch every cycle past 5 ms.
+        auto nextCycle = Clock::now();
         while (!done.load(std::memory_order_acquire)) {
             const bool lost = inputLost.load(std::memory_order_acquire);
-            if (sendPerBlock && !lost)
+            if (sendPerBlock && !lost) {
                 seen = controller.waitForWakeup(seen);
-            else
-                std::this_thread::sleep_for(streamingCycle);
+                nextCycle = Clock::now();
+            } else {
+                // After a stall, the next cycle starts from now: no burst to catch up.
+                nextCycle = std::max(nextCycle + streamingCycle, Clock::now());
+                std::this_thread::sleep_until(nextCycle);
+            }
             if (done.load(std::memory_order_acquire)) return;
             sendAll(controller, destinations, lost, settings.sendAge, settings.bundle);
         }
