@@ -2,6 +2,8 @@
 
 #include <RtAudio.h>
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +59,55 @@ public:
 private:
     struct Jack;
     std::unique_ptr<Jack> jack;  // null unless a JACK stream is followed
+};
+
+// What to tell when a JACK server runs at another rate than the program's, with the fix;
+// empty when the rates agree or no server answered (rate 0).
+std::string jackRateProblem(unsigned int serverRateHz, unsigned int wantedRateHz);
+
+// Captures a JACK client's output ports through a client of its own whose process callback
+// hands each cycle's input on within that cycle (RtAudio's JACK stream hands it on in the
+// next one). The server's period rules the block size. Main thread, except the handler.
+class JackInput {
+public:
+    using Clock = std::chrono::steady_clock;
+    // Audio thread: frames x channels interleaved 16-bit samples, RtAudio's conversion of
+    // JACK's floats, and when the last of them was at the port. A cycle longer than the
+    // period at open comes in pieces, each with its own time.
+    using BlockHandler = void (*)(void* context, const std::int16_t* interleaved, std::int32_t frames,
+                                  Clock::time_point captured);
+
+    // JACK's longest period; a longer cycle comes in pieces of this.
+    static constexpr unsigned int longestPieceFrames = 8192;
+
+    JackInput();
+    ~JackInput();  // closes
+    JackInput(const JackInput&) = delete;
+    JackInput& operator=(const JackInput&) = delete;
+
+    // The sample rate of the server clients talk to; 0 when none answers.
+    static unsigned int serverRate();
+
+    // Opens the client clientName (JACK numbers a name taken already) with input ports
+    // "inport 0" .. "inport channels-1", activates it and connects the first output ports of
+    // the client sourceName to them, in order. False, with one line in error and nothing
+    // left open, when no server answers, it runs at another rate than rateHz, the source
+    // lacks the ports, or JACK refuses.
+    bool open(const std::string& clientName, const std::string& sourceName, int channels, unsigned int rateHz,
+              BlockHandler handler, void* context, std::string& error);
+    // No handler call after it returns. Also after the server went away.
+    void close();
+    // Open, and the server has not shut the client down.
+    bool running() const;
+    // Whether every input port still has a connection: a source client that left (an
+    // interface unplugged under PipeWire) leaves them unconnected while the server runs on.
+    // True once the server is gone: running() tells then.
+    bool sourceConnected() const;
+    unsigned int periodFrames() const;
+
+private:
+    struct Client;
+    std::unique_ptr<Client> client;  // null while closed
 };
 
 }  // namespace platora

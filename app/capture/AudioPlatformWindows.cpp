@@ -27,3 +27,23 @@ void SourceWatch::stop() {}
 bool SourceWatch::connected() const { return true; }
 
 }  // namespace platora
+
+namespace platora {
+
+// No JACK on Windows: no device is a JACK one, so nothing opens.
+std::string jackRateProblem(unsigned int, unsigned int) { return {}; }
+struct JackInput::Client {};
+JackInput::JackInput() = default;
+JackInput::~JackInput() = default;
+unsigned int JackInput::serverRate() { return 0; }
+bool JackInput::open(const std::string&, const std::string&, int, unsigned int, BlockHandler, void*,
+                     std::string& error) {
+    error = "no JACK on this system";
+    return false;
+}
+void JackInput::close() {}
+bool JackInput::running() const { return false; }
+bool JackInput::sourceConnected() const { return true; }
+unsigned int JackInput::periodFrames() const { return 0; }
+
+}  // namespace platora

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 #include <iostream>
 #include <set>
 
@@ -41,24 +42,6 @@ std::string oneLine(std::string message) {
     return first == std::string::npos ? std::string() : message.substr(first, last - first + 1);
 }
 
-// A JACK device takes the server's rate only; RtAudio's own words name neither the fix nor the
-// tools. Empty when the device is not a JACK one at another rate.
-std::string rateProblem(RtAudio& audio, RtAudio::Api api, unsigned int device) {
-    if (api != RtAudio::UNIX_JACK) return {};
-    RtAudio::DeviceInfo info;
-    try {
-        info = audio.getDeviceInfo(device);
-    } catch (const RtAudioError&) {
-        return {};
-    }
-    const std::vector<unsigned int>& rates = info.sampleRates;
-    if (rates.empty() || std::find(rates.begin(), rates.end(), CaptureController::sampleRateHz) != rates.end())
-        return {};
-    const std::string rate = std::to_string(CaptureController::sampleRateHz);
-    return "the JACK server runs at " + std::to_string(rates.front()) + " Hz; start it at " + rate + " Hz (jackd -r " +
-           rate + " ..., or under PipeWire pw-metadata -n settings 0 clock.force-rate " + rate + ")";
-}
-
 // RtAudio writes its own messages to std::cerr, some from its threads (the JACK server shutting
 // a client down); the program writes through stdio, so std::cerr goes nowhere.
 void keepAudioLibraryOffScreen() {
@@ -80,7 +63,8 @@ bool isCompiled(RtAudio::Api api) {
 
 CaptureController::CaptureController() : CaptureController(platformApis()) {}
 
-CaptureController::CaptureController(const std::vector<RtAudio::Api>& apis) {
+CaptureController::CaptureController(const std::vector<RtAudio::Api>& apis)
+    : jackThroughRtAudio(std::getenv(jackThroughRtAudioVariable) != nullptr) {
     keepAudioLibraryOffScreen();
     setDeckPairs({0});
     for (RtAudio::Api api : apis)
@@ -88,7 +72,6 @@ CaptureController::CaptureController(const std::vector<RtAudio::Api>& apis) {
 }
 
 CaptureController::~CaptureController() {
-    if (!audio) return;
     stopCapture();
     audio.reset();
 }
@@ -121,6 +104,12 @@ std::int32_t CaptureController::findDevice(const std::string& numberOrName) cons
     return -1;
 }
 
+std::string CaptureController::deviceProblem(std::int32_t index) const {
+    if (index < 0 || index >= deviceCount()) return {};
+    if (entries[static_cast<std::size_t>(index)].api != RtAudio::UNIX_JACK) return {};
+    return jackRateProblem(JackInput::serverRate(), sampleRateHz);
+}
+
 void CaptureController::setDeckPairs(const std::vector<std::int32_t>& pairs) {
     stopCapture();  // the callback walks the decks
     decks.clear();
@@ -135,18 +124,35 @@ bool CaptureController::open(std::int16_t index, unsigned int requestedFrames) {
     return startStream(entries[static_cast<std::size_t>(index)], channels, requestedFrames);
 }
 
+bool CaptureController::startJackInput(const DeviceEntry& entry, std::int32_t channels) {
+    // Pieces come no longer than JACK's longest period, whatever the period becomes.
+    stereo.assign(2 * static_cast<std::size_t>(JackInput::longestPieceFrames), 0);
+    channelCount = channels;
+    wakeups.notify_all();  // sets up the waiter table here, not on the audio thread
+    ownJackClient = true;
+    streamApi = RtAudio::UNIX_JACK;
+    streamDevice = static_cast<std::int16_t>(entry.device);
+    realtimeWasRefused = false;  // the server's thread
+    if (jack.open(clientName, entry.name, channels, sampleRateHz, &jackBlock, this, lastOpenError)) {
+        bufferFrames = jack.periodFrames();
+        return true;
+    }
+    stopCapture();
+    return false;
+}
+
 bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t channels, unsigned int requestedFrames) {
     const auto api = static_cast<RtAudio::Api>(entry.api);
     lastOpenError.clear();
+    // Safe: no stream runs on these decks now.
+    for (const auto& deck : decks) deck->reset(sampleRateHz);
+    if (api == RtAudio::UNIX_JACK && !jackThroughRtAudio) return startJackInput(entry, channels);
     RtAudio::StreamParameters input;
     try {
         // The old instance (and any stream it still holds) goes before the new one exists.
         audio.reset();
         audio = std::make_unique<RtAudio>(api);
         audio->showWarnings(false);
-
-        // Safe: no stream runs on these decks now.
-        for (const auto& deck : decks) deck->reset(sampleRateHz);
 
         input.deviceId = currentDeviceNumber(*audio, entry);
         input.nChannels = static_cast<unsigned int>(channels);
@@ -162,6 +168,10 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
         audio->openStream(nullptr, &input, RTAUDIO_SINT16, sampleRateHz, &frames, &inputCallback, this, &options);
         bufferFrames = frames;
         channelCount = channels;
+        // RtAudio's JACK stream hands a cycle's input to the callback in the next cycle.
+        const long lateFrames = audio->getStreamLatency() + (api == RtAudio::UNIX_JACK ? frames : 0);
+        rtAudioDelay = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(static_cast<double>(lateFrames) / sampleRateHz));
         stereo.assign(2 * static_cast<std::size_t>(std::max(frames, 1u)), 0);
         // The waiter table behind wait and notify is set up on first use: here, not on the audio thread.
         wakeups.notify_all();
@@ -174,8 +184,9 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
     } catch (const RtAudioError& error) {
         lastOpenError = oneLine(error.getMessage());
         // Asked only after such a failure: every question to RtAudio's JACK side opens a client.
-        if (audio && lastOpenError.find("sample rate") != std::string::npos)
-            if (const std::string why = rateProblem(*audio, api, input.deviceId); !why.empty()) lastOpenError = why;
+        if (api == RtAudio::UNIX_JACK && lastOpenError.find("sample rate") != std::string::npos)
+            if (const std::string why = jackRateProblem(JackInput::serverRate(), sampleRateHz); !why.empty())
+                lastOpenError = why;
     } catch (const std::exception& error) {
         lastOpenError = oneLine(error.what());
     }
@@ -186,7 +197,11 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
 void CaptureController::stopCapture() {
     // The watch goes before the stream it watches.
     source.stop();
-    if (streamDevice == -1) return;
+    jack.close();
+    const bool onRtAudio = streamDevice != -1 && !ownJackClient;
+    streamDevice = -1;
+    ownJackClient = false;
+    if (!onRtAudio) return;
     try {
         audio->stopStream();
     } catch (const RtAudioError&) {
@@ -197,12 +212,16 @@ void CaptureController::stopCapture() {
     } catch (const RtAudioError&) {
         // Dropped: deleting the instance closes a stream it still carries.
     }
-    streamDevice = -1;
 }
 
 bool CaptureController::onJack() const { return streamDevice != -1 && streamApi == RtAudio::UNIX_JACK; }
 
-bool CaptureController::streamRunning() const { return audio && streamDevice != -1 && audio->isStreamRunning(); }
+bool CaptureController::streamRunning() const {
+    if (streamDevice == -1) return false;
+    return ownJackClient ? jack.running() : audio && audio->isStreamRunning();
+}
+
+bool CaptureController::sourceConnected() const { return ownJackClient ? jack.sourceConnected() : source.connected(); }
 
 std::uint32_t CaptureController::waitForWakeup(std::uint32_t seen) const {
     wakeups.wait(seen, std::memory_order_acquire);
@@ -216,20 +235,28 @@ void CaptureController::wake() {
 
 int CaptureController::inputCallback(void* /*outputBuffer*/, void* inputBuffer, unsigned int frames,
                                      double /*streamTime*/, RtAudioStreamStatus /*status*/, void* userData) {
-    if (inputBuffer != nullptr && userData != nullptr)
-        static_cast<CaptureController*>(userData)->handleBuffer(static_cast<const std::int16_t*>(inputBuffer),
-                                                                static_cast<std::int32_t>(frames));
+    if (inputBuffer == nullptr || userData == nullptr) return 0;
+    auto& controller = *static_cast<CaptureController*>(userData);
+    controller.handleBuffer(static_cast<const std::int16_t*>(inputBuffer), static_cast<std::int32_t>(frames),
+                            Clock::now() - controller.rtAudioDelay);
     // Anything else would stop the stream.
     return 0;
 }
 
-void CaptureController::handleBuffer(const std::int16_t* captured, std::int32_t frames) {
+void CaptureController::jackBlock(void* context, const std::int16_t* captured, std::int32_t frames,
+                                  Clock::time_point at) {
+    static_cast<CaptureController*>(context)->handleBuffer(captured, frames, at);
+}
+
+void CaptureController::handleBuffer(const std::int16_t* captured, std::int32_t frames, Clock::time_point at) {
     // A buffer larger than granted (a server that changed its period) goes in pieces.
     const auto chunkFrames = static_cast<std::int32_t>(stereo.size() / 2);
     for (std::int32_t done = 0; done < frames; done += chunkFrames) {
         const std::int32_t now = std::min(chunkFrames, frames - done);
         const std::int16_t* chunk = captured + static_cast<std::ptrdiff_t>(done) * channelCount;
-        for (const auto& deck : decks) deck->process(chunk, now, channelCount, stereo.data());
+        const auto later = std::chrono::duration<double>(static_cast<double>(frames - done - now) / sampleRateHz);
+        const Clock::time_point chunkAt = at - std::chrono::duration_cast<Clock::duration>(later);
+        for (const auto& deck : decks) deck->process(chunk, now, channelCount, stereo.data(), chunkAt);
     }
     blocks.store(blocks.load(std::memory_order_relaxed) + 1, std::memory_order_release);
     // A futex wake when a sender waits, else one atomic load: no lock, no allocation.

@@ -7,6 +7,7 @@
 #include <RtAudio.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,10 +15,12 @@
 
 namespace platora {
 
-// The one object between the console and RtAudio: lists the input devices and runs one
-// input-only stream (16-bit, 44100 Hz) whose callback feeds every deck its channel pair.
-// Every operation runs on the main thread unless said otherwise and raises nothing.
-// RtAudio prints nothing: its failures while opening become openError's one line.
+// The one object between the console and the audio libraries: lists the input devices and
+// runs one input-only stream (16-bit, 44100 Hz) whose callback feeds every deck its channel
+// pair. A JACK device is captured by a JACK client of the program's own (JackInput), which
+// decodes each cycle within it; other devices through RtAudio. Every operation runs on the
+// main thread unless said otherwise and raises nothing. RtAudio prints nothing: its failures
+// while opening become openError's one line.
 class CaptureController {
 public:
     static constexpr std::int32_t sampleRateHz = 44100;
@@ -25,6 +28,9 @@ public:
     static constexpr unsigned int numberOfBuffers = 8;
     // The name a JACK stream's client shows in patchbays.
     static constexpr const char* clientName = "platora";
+    // Set (to anything), JACK devices are captured through RtAudio's JACK stream, a period
+    // later: kept for measuring the two against each other.
+    static constexpr const char* jackThroughRtAudioVariable = "PLATORA_JACK_THROUGH_RTAUDIO";
 
     // Lists the devices with at least two input channels of the platform's APIs
     // (AudioPlatform.h): ASIO, then DirectSound on Windows; JACK, then ALSA elsewhere.
@@ -47,6 +53,9 @@ public:
     std::string getName(std::int32_t index) const;
     // The index of a device given as its number in the list or as its name; -1 if none.
     std::int32_t findDevice(const std::string& numberOrName) const;
+    // Why the device cannot stream as things stand (a JACK server at another rate), one
+    // line; empty when nothing is known against it. Asks the JACK server for JACK devices.
+    std::string deviceProblem(std::int32_t index) const;
 
     // One deck per pair, in this order, replacing the decks there were; a running stream stops first.
     void setDeckPairs(const std::vector<std::int32_t>& pairs);
@@ -68,14 +77,16 @@ public:
     // Whether an open succeeded and no later open or close undid it; the stream may since
     // have stopped on its own.
     bool streamOpen() const { return streamDevice != -1; }
-    // Whether the stream is open and running. After the audio server went away RtAudio closes
-    // the stream on a thread of its own, so this turns false within moments.
+    // Whether the stream is open and running. After the audio server went away this turns
+    // false within moments (RtAudio closes its stream on a thread of its own).
     bool streamRunning() const;
     // Whether the stream still has its source: false once a JACK stream's ports lost their
     // connections while the server runs on (the source client went away).
-    bool sourceConnected() const { return source.connected(); }
+    bool sourceConnected() const;
     // Whether the running stream is a JACK one: its buffer is the server's period.
     bool onJack() const;
+    // Whether the running stream is captured by the program's own JACK client.
+    bool onOwnJackClient() const { return streamDevice != -1 && ownJackClient; }
     // Buffers the callback has handled since construction; any thread; wraps.
     std::uint32_t blocksDelivered() const { return blocks.load(std::memory_order_acquire); }
     // Blocks the calling thread until wakeups differs from seen; returns the new count. The
@@ -85,11 +96,15 @@ public:
     void wake();
 
 private:
+    using Clock = std::chrono::steady_clock;
     static int inputCallback(void* outputBuffer, void* inputBuffer, unsigned int frames, double streamTime,
                              RtAudioStreamStatus status, void* userData);
-    void handleBuffer(const std::int16_t* captured, std::int32_t frames);
+    static void jackBlock(void* context, const std::int16_t* captured, std::int32_t frames, Clock::time_point at);
+    // `at`: when the last frame was at the input.
+    void handleBuffer(const std::int16_t* captured, std::int32_t frames, Clock::time_point at);
     void scanDevices(RtAudio::Api api);
     bool startStream(const DeviceEntry& entry, std::int32_t channelCount, unsigned int requestedFrames);
+    bool startJackInput(const DeviceEntry& entry, std::int32_t channelCount);
     void stopCapture();
 
     std::unique_ptr<RtAudio> audio;  // null until the first open; replaced by every open
@@ -102,7 +117,11 @@ private:
     unsigned int bufferFrames = defaultBufferFrames;
     bool realtimeWasRefused = false;
     std::string lastOpenError;
-    SourceWatch source;
+    SourceWatch source;  // of RtAudio's JACK streams
+    JackInput jack;
+    bool ownJackClient = false;            // the open stream is jack's, not RtAudio's
+    bool jackThroughRtAudio = false;
+    Clock::duration rtAudioDelay{};        // from a buffer's last frame at the input to its callback
     RtAudio::Api streamApi = RtAudio::UNSPECIFIED;
     std::atomic<std::uint32_t> blocks{0};
     std::atomic<std::uint32_t> wakeups{0};

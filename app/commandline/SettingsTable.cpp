@@ -208,6 +208,8 @@ std::vector<Setting> makeTable() {
          std::string("Also send ") + ageAddress +
              " after the four: seconds since a frame last set the position, -1 before the first",
          switchKind, readSwitch<&StreamSettings::sendAge>},
+        {"bundle", "", "Send each deck's messages of a block as one OSC bundle timed when the block was captured",
+         switchKind, readSwitch<&StreamSettings::bundle>},
     };
 }
 

@@ -2,6 +2,8 @@
 
 #include "InputConditioning.h"
 
+#include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 
@@ -13,6 +15,15 @@ constexpr double msPerSecond = 1000.0;
 // Ten times nominal either way: beyond any turntable, so only a misread (a clipped signal)
 // gives it, and a host would jump with it.
 constexpr double largestSpeed = 10.0;
+// A reading this long after its block was captured belongs to an input about to count as
+// lost: its position goes no further.
+constexpr auto longestAdvance = std::chrono::milliseconds(250);
+constexpr int positionBits = 32;
+
+std::uint32_t microsecondsOf(Deck::Clock::time_point time) {
+    return static_cast<std::uint32_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(time.time_since_epoch()).count());
+}
 
 std::int16_t lowSixteenBits(float gain) {
     constexpr float beyondAnyLowBits = 0x1p40f;  // floats this large are multiples of 2^16
@@ -42,7 +53,8 @@ void Deck::setVinylType(std::int32_t type) {
 
 void Deck::setPreampGain(float gain) { preampGain_.store(lowSixteenBits(gain), std::memory_order_relaxed); }
 
-void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo) {
+void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo,
+                   Clock::time_point capturedAt) {
     if (const std::int32_t type = vinylType(); type != decoder_.getVinylType()) decoder_.setVinylType(type);
     conditionPair(captured, frames, channelCount, pair_, preampGain(), riaa(), stereo);
     diagnosis_.measure(stereo, frames);
@@ -50,9 +62,8 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
     decoder_.processBlock(stereo, 2 * frames);
     blockDecoded.store(true, std::memory_order_release);
     // Until this stream reads a frame the decoder's position is its reset value, not the record's.
-    const bool noFrameYet = decoder_.getPositionTime() < 0.0;
-    showsHeld.store(noFrameYet, std::memory_order_relaxed);
-    if (noFrameYet) {
+    if (decoder_.getPositionTime() < 0.0) {
+        showsHeld.store(true, std::memory_order_relaxed);
         position.store(heldPosition.load(std::memory_order_relaxed), std::memory_order_relaxed);
         return;
     }
@@ -62,6 +73,12 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
     if (interpolate && std::isfinite(speed) && speed != 0.0)
         value += speed * (decoder_.getTime() - decoder_.getPositionTime()) / msPerSecond;
     position.store(static_cast<float>(value), std::memory_order_relaxed);
+    positionCaptured.store(
+        (std::uint64_t{std::bit_cast<std::uint32_t>(static_cast<float>(value))} << positionBits) |
+            microsecondsOf(capturedAt),
+        std::memory_order_relaxed);
+    // After the word: a reader that sees the decoder's position shown finds it there.
+    showsHeld.store(false, std::memory_order_release);
 }
 
 void Deck::holdPosition(Clock::time_point lastBlock) {
@@ -95,18 +112,29 @@ float Deck::heldAge(Clock::time_point now) const {
 DeckReading Deck::reading(bool inputLost, Clock::time_point now) const {
     if (inputLost || !blockDecoded.load(std::memory_order_acquire)) {
         speedWasRefused.store(false, std::memory_order_relaxed);
-        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0, heldAge(now)};
+        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, 0, heldAge(now), now};
     }
     if (withholding.load(std::memory_order_acquire)) {
         speedWasRefused.store(false, std::memory_order_relaxed);
-        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, getLevel(), heldAge(now)};
+        return {heldPosition.load(std::memory_order_relaxed), 0.0f, 0, getLevel(), heldAge(now), now};
     }
     const float speed = getSpeed();
     // Written so that NaN is refused too.
     const bool possible = std::fabs(speed) <= largestSpeed;
     speedWasRefused.store(!possible, std::memory_order_relaxed);
-    const float age = showsHeld.load(std::memory_order_relaxed) ? heldAge(now) : decoder_.getPositionAgeMs();
-    return {getPosition(), possible ? speed : 0.0f, getTimecodesPerSecond(), getLevel(), age};
+    const bool held = showsHeld.load(std::memory_order_acquire);
+    const float age = held ? heldAge(now) : decoder_.getPositionAgeMs();
+    if (held) return {getPosition(), possible ? speed : 0.0f, getTimecodesPerSecond(), getLevel(), age, now};
+    const std::uint64_t word = positionCaptured.load(std::memory_order_relaxed);
+    // Modulo 2^32 on both sides: the difference is right for half an hour either way.
+    const auto sinceCaptured = std::chrono::microseconds(
+        static_cast<std::int32_t>(microsecondsOf(now) - static_cast<std::uint32_t>(word)));
+    auto shown = std::bit_cast<float>(static_cast<std::uint32_t>(word >> positionBits));
+    if (interpolate && possible && speed != 0.0f) {
+        const auto advance = std::clamp<std::chrono::microseconds>(sinceCaptured, {}, longestAdvance);
+        shown = static_cast<float>(shown + static_cast<double>(speed) * std::chrono::duration<double>(advance).count());
+    }
+    return {shown, possible ? speed : 0.0f, getTimecodesPerSecond(), getLevel(), age, now - sinceCaptured};
 }
 
 }  // namespace platora

@@ -16,6 +16,9 @@ struct DeckReading {
     std::int32_t timecodesPerSecond;
     std::int32_t level;  // the larger swing of the pair, in 16-bit sample units
     float ageMs;         // since a frame last set the position; negative before the first frame
+    // When the last frame of the block the position comes from was at the input; the
+    // reading's own moment while the position is held.
+    std::chrono::steady_clock::time_point capturedAt;
 };
 
 // One turntable: a channel pair of the stream, the conditioning of that pair and its
@@ -26,6 +29,8 @@ struct DeckReading {
 // The getters are relaxed atomics: any thread, values may mix blocks.
 class Deck {
 public:
+    using Clock = std::chrono::steady_clock;
+
     explicit Deck(std::int32_t pair = 0);
     Deck(const Deck&) = delete;
     Deck& operator=(const Deck&) = delete;
@@ -55,10 +60,11 @@ public:
     std::int16_t preampGain() const { return preampGain_.load(std::memory_order_relaxed); }
     bool riaa() const { return riaaEnabled.load(std::memory_order_relaxed); }
     // Off: getPosition is exactly the decoder's. On: the position of the last change
-    // advanced by the speed up to the end of the block just decoded.
+    // advanced by the speed up to the end of the block just decoded, and a reading's
+    // position further on by the speed from when that block's last frame was captured to
+    // the reading's moment.
     void setInterpolation(bool on) { interpolate = on; }
 
-    using Clock = std::chrono::steady_clock;
     // Main thread, when the input is lost: keeps the position the lost readings give, and
     // the next stream until it reads a frame; its age goes on from lastBlock, when the stream
     // was last seen delivering.
@@ -77,8 +83,10 @@ public:
     bool speedRefused() const { return speedWasRefused.load(std::memory_order_relaxed); }
 
     // Audio thread: conditions this deck's pair of `frames` frames of `channelCount`
-    // channels into `stereo` (2 x frames samples) and decodes it.
-    void process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo);
+    // channels into `stereo` (2 x frames samples) and decodes it. capturedAt: when the
+    // block's last frame was at the input.
+    void process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo,
+                 Clock::time_point capturedAt = Clock::now());
 
     float getPosition() const { return position.load(std::memory_order_relaxed); }
     float getSpeed() const { return decoder_.getSpeed(); }
@@ -99,6 +107,10 @@ private:
     std::atomic<std::int16_t> preampGain_{1};
     std::atomic<bool> riaaEnabled{false};
     std::atomic<float> position{0.0f};
+    // The position of the last block and when its last frame was captured (microseconds of
+    // the steady clock, modulo 2^32) in one word: a reader never pairs one block's position
+    // with another's time.
+    std::atomic<std::uint64_t> positionCaptured{0};
     std::atomic<float> heldPosition{0.0f};
     std::atomic<float> heldAgeMs{-1.0f};   // negative: no frame ever set the held position
     std::atomic<Clock::rep> heldSince{0};  // when the held position was heldAgeMs old
@@ -110,6 +122,8 @@ private:
     ScopeTap scope_;
     std::atomic<bool> blockDecoded{false};  // since the last reset
     mutable std::atomic<bool> speedWasRefused{false};
+
+    static_assert(std::atomic<std::uint64_t>::is_always_lock_free);
 };
 
 }  // namespace platora

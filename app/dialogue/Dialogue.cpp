@@ -72,6 +72,11 @@ bool Dialogue::chooseDevice() {
     for (;;) {
         const int answer = parseMenuAnswer(readAnswer(menuAnswerLimit));
         if (answer >= 0 && answer < count) {
+            // Said now, not after every question: the device would not open.
+            if (const std::string problem = controller->deviceProblem(answer); !problem.empty()) {
+                std::printf("This device cannot stream: %s.\n Please select a device:", problem.c_str());
+                continue;
+            }
             deviceIndex = answer;
             settings.device = std::to_string(answer);
             return true;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace platora {
@@ -18,9 +19,10 @@ public:
     static std::unique_ptr<DeckSender> create(const std::string& host, int port, const std::string& prefix,
                                               std::string& error);
 
-    // The four messages of a reading, scaled as sent; the age after them when sendAge.
+    // The four messages of a reading, scaled as sent; the age after them when sendAge. With a
+    // timetag, as one OSC bundle of that time; else each in a datagram of its own.
     void send(float position, float speed, std::int32_t timecodesPerSecond, std::int32_t level, float ageMs,
-              bool sendAge);
+              bool sendAge, std::optional<std::uint64_t> bundleTimetag = std::nullopt);
 
 private:
     DeckSender(std::unique_ptr<OscSender> sender, const std::string& prefix);

@@ -42,7 +42,10 @@ DeckState judge(const DeckMeasures& m) {
     const bool turning = m.carrierHz[loud] >= turningCarrierHz;
     if (level < noSignalLevel) return DeckState::noSignal;
     if (m.fullScaleShare > clippingShare) return DeckState::clipping;
-    if (m.speedOutOfRange) return DeckState::speedOutOfRange;
+    // The other format's carrier explains whatever speed is read from it; which speed that is
+    // depends on where in the signal decoding began.
+    if (m.speedOutOfRange && !(turning && looksLikeOtherType(m.carrierHz[loud], m.vinylType)))
+        return DeckState::speedOutOfRange;
     if (turning && m.level[1 - loud] * silentChannelRatio < level) return DeckState::oneChannelSilent;
     if (turning && level < tooQuietLevel) return DeckState::tooQuiet;
     if (turning && m.timecodesPerSecond == 0) {

@@ -55,6 +55,9 @@ struct StreamSettings {
     bool interpolate = false;
     DecodingMode decoding = DecodingMode::robust;  // every deck's
     bool sendAge = false;                          // a fifth message after the four
+    // Each deck's messages as one OSC bundle timed when its block was captured; off: plain
+    // messages, one per datagram.
+    bool bundle = false;
     StreamReport report = StreamReport::live;
     bool scope = false;  // an X-Y scope beside each deck's live line; on a terminal only
 };

@@ -30,11 +30,19 @@ constexpr auto statusPeriod = 100ms;
 // A deck's sender each, in the decks' order.
 using Destinations = std::vector<std::unique_ptr<DeckSender>>;
 
+// The system clock's time of a steady clock time near now.
+std::chrono::system_clock::time_point systemTimeOf(Clock::time_point time) {
+    return std::chrono::system_clock::now() -
+           std::chrono::duration_cast<std::chrono::system_clock::duration>(Clock::now() - time);
+}
+
 // One thread at a time sends: OscSender formats every message in one buffer.
-void sendAll(CaptureController& controller, Destinations& destinations, bool inputLost, bool sendAge) {
+void sendAll(CaptureController& controller, Destinations& destinations, bool inputLost, bool sendAge, bool bundle) {
     for (std::size_t i = 0; i < controller.deckCount(); ++i) {
         const DeckReading r = controller.deck(i).reading(inputLost);
-        destinations[i]->send(r.position, r.speed, r.timecodesPerSecond, r.level, r.ageMs, sendAge);
+        const std::optional<std::uint64_t> timetag =
+            bundle ? std::optional(oscTimetag(systemTimeOf(r.capturedAt))) : std::nullopt;
+        destinations[i]->send(r.position, r.speed, r.timecodesPerSecond, r.level, r.ageMs, sendAge, timetag);
     }
 }
 
@@ -67,11 +75,11 @@ void setLevels(CaptureController& controller, const StreamSettings& settings) {
 void announce(CaptureController& controller, const std::string& deviceName, const StreamSettings& settings) {
     // Under JACK the buffer is the server's period, whatever was asked.
     std::printf(
-        "> streaming from %s, %u frames per buffer%s, sending %s%s, %s decoding\n", deviceName.c_str(),
+        "> streaming from %s, %u frames per buffer%s, sending %s%s%s, %s decoding\n", deviceName.c_str(),
         controller.grantedBufferFrames(),
         controller.onJack() ? " (the JACK server's period: jackd -p FRAMES, pw-jack -p FRAMES under PipeWire)" : "",
         settings.send == SendMode::block ? "after every block" : "every 5 ms",
-        settings.interpolate ? ", positions interpolated" : "",
+        settings.interpolate ? ", positions interpolated" : "", settings.bundle ? ", as bundles" : "",
         std::string(decodingModeName(settings.decoding)).c_str());
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         const DeckSettings& deck = settings.decks[i];
@@ -164,14 +172,21 @@ void streamDecks(CaptureController& controller, std::int16_t device, const Strea
     const bool sendPerBlock = settings.send == SendMode::block;
     SendingThread sending(controller, [&](const std::atomic<bool>& done) {
         std::uint32_t seen = controller.wakeupCount();
+        // Cycles counted from a deadline, not from the end of the last send: a slow send
+        // would otherwise stretch every cycle past 5 ms.
+        auto nextCycle = Clock::now();
         while (!done.load(std::memory_order_acquire)) {
             const bool lost = inputLost.load(std::memory_order_acquire);
-            if (sendPerBlock && !lost)
+            if (sendPerBlock && !lost) {
                 seen = controller.waitForWakeup(seen);
-            else
-                std::this_thread::sleep_for(streamingCycle);
+                nextCycle = Clock::now();
+            } else {
+                // After a stall, the next cycle starts from now: no burst to catch up.
+                nextCycle = std::max(nextCycle + streamingCycle, Clock::now());
+                std::this_thread::sleep_until(nextCycle);
+            }
             if (done.load(std::memory_order_acquire)) return;
-            sendAll(controller, destinations, lost, settings.sendAge);
+            sendAll(controller, destinations, lost, settings.sendAge, settings.bundle);
         }
     });
 

@@ -42,7 +42,10 @@ void JackServerTest::SetUp() {
     // Without this, jackd asks D-Bus for the sound card even with the dummy back end.
     ::setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
     ::setenv("JACK_DEFAULT_SERVER", serverName.c_str(), 1);
+    startServer();
+}
 
+void JackServerTest::startServer() {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -77,8 +80,13 @@ void JackServerTest::SetUp() {
 }
 
 void JackServerTest::TearDown() {
+    stopServer(SIGTERM);
+    ::unlink(logPath.c_str());
+}
+
+void JackServerTest::stopServer(int signal) {
     if (pid <= 0) return;
-    ::kill(pid, SIGTERM);
+    ::kill(pid, signal);
     const auto deadline = std::chrono::steady_clock::now() + stopTimeout;
     while (::waitpid(pid, nullptr, WNOHANG) == 0) {
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -89,7 +97,6 @@ void JackServerTest::TearDown() {
         std::this_thread::sleep_for(1ms);
     }
     pid = -1;
-    ::unlink(logPath.c_str());
 }
 
 bool JackServerTest::acceptsClients() const {

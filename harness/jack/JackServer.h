@@ -23,6 +23,11 @@ protected:
     void SetUp() override;
     void TearDown() override;  // SIGTERM, then SIGKILL if jackd lingers
 
+    // Ends the server with this signal (SIGKILL if it lingers after another) and waits for it;
+    // startServer brings one back under the same name. Both fail the test on failure.
+    void stopServer(int signal);
+    void startServer();
+
 private:
     bool acceptsClients() const;
     std::string log() const;

@@ -1,11 +1,13 @@
 // platora-latency-probe CLIENT CYCLES: plays a Mixvibes record as JACK client CLIENT for platora
 // to decode, receives its datagrams, prints "ready PORT" once it listens on UDP PORT, and plays
 // once both ports are connected: cycles of 150 ms silence, 150 ms play, 150 ms play after a jump.
-// At the end: median and 99th percentile (ms) of the delay from the JACK time of the first sample
-// after the silence to the first datagram whose volume shows it, and from the JACK time of the
-// last sample of the first whole frame after the jump to the first datagram with the new
-// position; the median distance (ms) of later positions from the record's at their arrival; the
-// events missed. Two cycles warm up first.
+// A sample stands for the time the record played it as an interface would capture it: the period
+// before the cycle that carries it to the ports. At the end: median and 99th percentile (ms) of
+// the delay from when the first sample after the silence was at the port (the start of the cycle
+// that carries it) to the first datagram whose volume shows it; the same from when that sample
+// was played; from when the last sample of the first whole frame after the jump was played to
+// the first datagram with the new position; the median distance (ms) of later positions from the
+// record's at their arrival; the events missed. Two cycles warm up first.
 #include "ScratchMessages.h"
 #include "TimecodeGenerator.h"
 
@@ -40,6 +42,7 @@ struct Probe {
     std::deque<TimecodeGenerator> players;  // two per cycle, built up front: render allocates nothing
     std::vector<double> targets;            // where each cycle jumps to
     std::deque<std::atomic<std::int64_t>> onsetFrames, jumpFrames;  // JACK frame times
+    std::deque<std::atomic<std::int64_t>> onsetCycles;  // the frame time of the cycle that carries the onset
     std::atomic<std::int64_t> endFrame{unknown};
     std::int64_t played = 0;  // process thread only
     bool started = false;
@@ -66,7 +69,10 @@ int process(jack_nframes_t frames, void* arg) {
         const std::int64_t segment = within / segmentFrames, now = jack_last_frame_time(probe.client) + done;
         const auto piece = static_cast<jack_nframes_t>(
             std::min<std::int64_t>({segmentFrames - within % segmentFrames, frames - done, 64}));
-        if (within == segmentFrames) probe.onsetFrames[cycle].store(now);
+        if (within == segmentFrames) {
+            probe.onsetCycles[cycle].store(jack_last_frame_time(probe.client));
+            probe.onsetFrames[cycle].store(now);
+        }
         if (within == 2 * segmentFrames) probe.jumpFrames[cycle].store(now);
         if (segment > 0) {
             probe.players[2 * cycle + segment - 1].render(samples, piece);
@@ -104,6 +110,7 @@ int main(int argc, char** argv) {
             probe.players.emplace_back(settings);
         }
         probe.onsetFrames.emplace_back(unknown);
+        probe.onsetCycles.emplace_back(unknown);
         probe.jumpFrames.emplace_back(unknown);
     }
     const int sock = socket(AF_INET, SOCK_DGRAM, 0);
@@ -125,10 +132,12 @@ int main(int argc, char** argv) {
     std::printf("ready %d\n", ntohs(address.sin_port));
     std::fflush(stdout);
 
-    const auto timeOf = [&](std::int64_t frame) {
+    const auto atPort = [&](std::int64_t frame) {
         return static_cast<double>(jack_frames_to_time(probe.client, static_cast<jack_nframes_t>(frame)));
     };
-    std::vector<double> pipeline, position, offTruth;
+    const double periodUs = 1e6 * jack_get_buffer_size(probe.client) / rateHz;
+    const auto timeOf = [&](std::int64_t frame) { return atPort(frame) - periodUs; };
+    std::vector<double> port, pipeline, position, offTruth;
     int cycle = -1;
     bool heard = false, moved = false;
     for (int quiet = 0; quiet < quietLimit;) {
@@ -138,13 +147,14 @@ int main(int argc, char** argv) {
         quiet = size < 0 ? quiet + 1 : 0;
         // A cycle's datagrams all arrive before the next cycle's play starts.
         for (; cycle + 1 < cycles && probe.onsetFrames[cycle + 1].load() != unknown; heard = moved = false) ++cycle;
-        if (probe.endFrame.load() != unknown && arrival > timeOf(probe.endFrame.load()) + finalWaitUs) break;
+        if (probe.endFrame.load() != unknown && arrival > atPort(probe.endFrame.load()) + finalWaitUs) break;
         if (cycle < warmUpCycles || size != datagramBytes) continue;
         std::uint32_t bits;
         std::memcpy(&bits, datagram + datagramBytes - sizeof bits, sizeof bits);
         const auto value = std::bit_cast<float>(ntohl(bits));
         const std::string name(datagram);
         if (!heard && name == platora::volumeAddress && value > heardVolume) {
+            port.push_back((arrival - atPort(probe.onsetCycles[cycle].load())) * msPerUs);
             pipeline.push_back((arrival - timeOf(probe.onsetFrames[cycle].load())) * msPerUs);
             heard = true;
         }
@@ -160,9 +170,9 @@ int main(int argc, char** argv) {
     jack_client_close(probe.client);
     const auto missed = static_cast<std::size_t>(cycles - warmUpCycles) * 2 - pipeline.size() - position.size();
     std::printf(
-        "pipeline-median %.2f pipeline-p99 %.2f position-median %.2f position-p99 %.2f off-truth-median %.2f missed "
-        "%zu\n",
-        percentile(pipeline, 0.5), percentile(pipeline, 0.99), percentile(position, 0.5), percentile(position, 0.99),
+        "port-median %.2f port-p99 %.2f pipeline-median %.2f pipeline-p99 %.2f position-median %.2f position-p99 "
+        "%.2f off-truth-median %.2f missed %zu\n",
+        percentile(port, 0.5), percentile(port, 0.99), percentile(pipeline, 0.5), percentile(pipeline, 0.99), percentile(position, 0.5), percentile(position, 0.99),
         percentile(offTruth, 0.5), missed);
     return 0;
 }

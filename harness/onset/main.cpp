@@ -1,6 +1,7 @@
 // platora-onset-probe CLIENT PORT...: listens to the given output ports and prints, once
 // every port has carried signal, "onset SECONDS..." with one wall-clock time (Unix seconds)
-// per port: when its first non-zero sample entered the JACK graph. Connecting to a player's
+// per port: when the record played its first non-zero sample, as an interface would capture it:
+// in the period before the cycle that carries it to the ports. Connecting to a player's
 // timecode ports starts its play, so this is when its ground truth begins. Every input is
 // also played on as out_N, so several players reach a capture as one device. Then waits for
 // SIGINT or SIGTERM. Failures: one line on stderr, exit status 1.
@@ -30,7 +31,7 @@ struct Probe {
     jack_client_t* client = nullptr;
     std::vector<jack_port_t*> inputs;
     std::vector<jack_port_t*> outputs;
-    // Per input: jack_get_time() of the cycle start plus the sample's offset, in nanoseconds
+    // Per input: jack_get_time() of the cycle start, less a period, plus the sample's offset, in nanoseconds
     // to keep the offset's fraction of a microsecond; written once by the process thread.
     std::unique_ptr<std::atomic<std::int64_t>[]> onsetNanoseconds;
     static_assert(std::atomic<std::int64_t>::is_always_lock_free);
@@ -50,7 +51,9 @@ int process(jack_nframes_t frames, void* arg) {
         jack_nframes_t first = 0;
         while (first < frames && samples[first] == 0.0f) ++first;
         if (first == frames) continue;
-        const double offsetUsecs = first * microsecondsPerSecond / jack_get_sample_rate(probe->client);
+        // The sample's place in the period that ends as the cycle begins.
+        const double offsetUsecs =
+            (static_cast<double>(first) - frames) * microsecondsPerSecond / jack_get_sample_rate(probe->client);
         probe->onsetNanoseconds[p].store(std::llround((static_cast<double>(cycleStart) + offsetUsecs) * 1e3),
                                          std::memory_order_relaxed);
     }

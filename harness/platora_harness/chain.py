@@ -572,9 +572,10 @@ class Platora(_Part):
         super().__init__(os.path.join(workdir, "platora.log"))
         self.argv = [platora_path, "--device", device] + list(args)
         self.server = server
+        self.extra_env = {}  # set before start()
 
     def start(self, settle=0.5):
-        self._spawn(self.argv, env=self.server.client_env())
+        self._spawn(self.argv, env={**self.server.client_env(), **self.extra_env})
         # A refused command line or a device that does not open ends it at once.
         time.sleep(settle)
         if not self.running():

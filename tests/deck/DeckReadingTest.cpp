@@ -112,5 +112,30 @@ TEST(GainFollower, WaitsOnSilenceSetsTheGainFromTheSignalHalvesOnClippingAndFoll
     EXPECT_EQ(loud.update(32767, start), 200) << "clipping lowers the gain in the same reading";
 }
 
+// An interpolated position goes on from when its block was captured, not from when it was
+// decoded; the reading carries that time, which a bundle's timetag takes.
+TEST(DeckReading, AnInterpolatedPositionAdvancesByTheSpeedFromWhenItsBlockWasCaptured) {
+    using namespace std::chrono_literals;
+    TimecodeGenerator record{GeneratorSettings{}};  // Mixvibes at nominal speed
+    std::vector<std::int16_t> block(2 * blockFrames), stereo(2 * blockFrames);
+    Deck plain, interpolated;
+    interpolated.setInterpolation(true);
+    const Deck::Clock::time_point captured{Deck::Clock::duration{123456789000000}};
+    for (Deck* deck : {&plain, &interpolated}) deck->reset(rate);
+    for (int i = 0; i < rate / blockFrames; ++i) {
+        record.render(block.data(), blockFrames);
+        for (Deck* deck : {&plain, &interpolated}) deck->process(block.data(), blockFrames, 2, stereo.data(), captured);
+    }
+    const DeckReading atCapture = interpolated.reading(false, captured);
+    ASSERT_NEAR(atCapture.speed, 1.0f, 0.01f);
+    EXPECT_EQ(atCapture.capturedAt, captured);
+    for (const auto& [later, advanced] : {std::pair{-5ms, 0.0}, std::pair{10ms, 0.010}, std::pair{1000ms, 0.250}}) {
+        const DeckReading r = interpolated.reading(false, captured + later);
+        EXPECT_NEAR(r.position - atCapture.position, advanced * atCapture.speed, 1e-4) << later.count();
+        EXPECT_EQ(r.capturedAt, captured) << later.count();
+        EXPECT_EQ(plain.reading(false, captured + later).position, plain.reading(false, captured).position);
+    }
+}
+
 }  // namespace
 }  // namespace platora

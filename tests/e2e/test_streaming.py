@@ -309,16 +309,19 @@ class TwoDecksOnTheCommandLine(FollowsTheRecord, E2ETest):
         sent = [(arrival, value) for arrival, address, value in messages if address == "/scratch/pos"]
         per_second = (len(sent) - 1) / (sent[-1][0] - sent[0][0])
         self.assertTrue(rate[0] <= per_second <= rate[1], f"{per_second:.0f} cycles a second")
-        # The dummy server hands a period to its clients when the period begins, and RtAudio
-        # passes a JACK period on to its callback in the next one: so the newest sample any
-        # decoder can have seen is the one the record played at the start of the current
-        # period. The periods are the record's own: a stalled machine shifts them off the
-        # wall clock's count since play began.
-        newest = [truth.period_began(arrival) + (value,) for arrival, value in sent]
-        distances = sorted(abs(value - position) for time, position, value in newest
-                           if truth.speed_held(time - 0.5, time, truth.speeds[0]))
+        # A period reaches the ports when the record has played it (the onset probe times the
+        # play so), and the program decodes it in that cycle: so the newest sample any decoder
+        # can have seen is the one the record played at the start of the current period. An
+        # interpolated position stands for the moment it is sent. The periods are the record's
+        # own: a stalled machine shifts them off the wall clock's count since play began.
+        def reference(arrival):
+            return truth.position_at(arrival) if interpolated else truth.period_began(arrival)[1]
+        distances = sorted(abs(value - reference(arrival)) for arrival, value in sent
+                           if truth.speed_held(arrival - 0.5, arrival, truth.speeds[0]))
         median = statistics.median(distances)
-        measured(f"{'interpolated' if interpolated else 'decoded'} position to the record's newest sample: median "
+        what = "interpolated position to the record at its arrival" if interpolated else \
+            "decoded position to the record's newest sample"
+        measured(f"{what}: median "
                  f"{median * 1000:.2f} ms, 99th percentile {distances[int(0.99 * len(distances))] * 1000:.2f} ms")
         if interpolated:
             self.assertLessEqual(median, self.MAX_INTERPOLATED_DISTANCE_SECONDS)

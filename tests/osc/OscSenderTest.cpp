@@ -199,5 +199,35 @@ TEST(OscSender, ASocketThatCannotBeCreatedIsAnErrorInsteadOfAnException) {
 }
 #endif
 
+// A bundle: "#bundle", the timetag, then each message with its size before it, all big-endian.
+TEST(OscSender, ABundleCarriesItsTimetagAndEachMessageSizedInOneDatagram) {
+    LoopbackReceiver receiver;
+    auto sender = senderTo("127.0.0.1", receiver);
+    ASSERT_NE(sender, nullptr);
+    const ScratchMessage messages[] = {{"/scratch/pos", 12.5f}, {"/deck2/scratch/TPS", 125.0f}};
+    sender->sendBundle(0x0123456789ABCDEFu, messages);
+    //                                0         8                 16              20
+    EXPECT_EQ(receiver.receive(), bytesOf("#bundle\0\x01\x23\x45\x67\x89\xAB\xCD\xEF\0\0\0\x18"
+                                          "/scratch/pos\0\0\0\0,f\0\0\x41\x48\0\0\0\0\0\x1C"
+                                          "/deck2/scratch/TPS\0\0,f\0\0\x42\xFA\0\0"));
+    // Too long for the bundle's buffer: nothing, and the next one goes out whole.
+    const std::string longest = "/" + std::string(70, 'a');
+    const std::vector<ScratchMessage> many(7, ScratchMessage{longest.c_str(), 1.0f});
+    sender->sendBundle(OscSender::immediately, many);
+    sender->sendBundle(OscSender::immediately, std::span(messages, 1));
+    EXPECT_EQ(receiver.receive(), bytesOf("#bundle\0\0\0\0\0\0\0\0\x01\0\0\0\x18"
+                                          "/scratch/pos\0\0\0\0,f\0\0\x41\x48\0\0"));
+}
+
+TEST(OscSender, TimetagsCountSecondsFrom1900AndTheirFractionIn32Bits) {
+    using namespace std::chrono;
+    const system_clock::time_point epoch{};
+    EXPECT_EQ(oscTimetag(epoch), 0x83AA7E8000000000u);
+    EXPECT_EQ(oscTimetag(epoch + 1500ms), 0x83AA7E8180000000u);
+    EXPECT_EQ(oscTimetag(epoch + seconds(1800000000) + 250ms), 0xEEF4508040000000u);
+    // Before 1970 too: the fraction stays positive.
+    EXPECT_EQ(oscTimetag(epoch - 250ms), 0x83AA7E7FC0000000u);
+}
+
 }  // namespace
 }  // namespace platora
