@@ -544,18 +544,19 @@ class Truth:
         return any(arrival - self.MAX_AGE_SECONDS - self.ONSET_UNCERTAINTY_SECONDS <= when <= arrival
                    and 0 <= value - left <= self.OVERTAKEN_SECONDS for when, left in self.jumps)
 
-    def judge_positions(self, arrivals):
+    def judge_positions(self, arrivals, reach=0.0):
         """For (arrival, position) pairs, times since play began: the ages of the right ones
         (how long after the record stood there they arrived), and the late and the wrong ones
-        as text."""
+        as text. reach: how far either way a position may carry on beyond where the record
+        stood (interpolated positions run on by the speed until they are sent)."""
         ages, late, wrong = [], [], []
+        ahead, behind = self.AHEAD_SECONDS + reach, self.BEHIND_SECONDS + reach
         for arrival, value in arrivals:
-            matched = self.latest_match(value, arrival - self.MAX_AGE_SECONDS, arrival, self.AHEAD_SECONDS,
-                                        self.BEHIND_SECONDS)
+            matched = self.latest_match(value, arrival - self.MAX_AGE_SECONDS, arrival, ahead, behind)
             if matched is not None:
                 ages.append(arrival - matched)
             elif self.latest_match(value, arrival - self.STALL_SECONDS, arrival + self.ONSET_UNCERTAINTY_SECONDS,
-                                   self.AHEAD_SECONDS, self.BEHIND_SECONDS) is None and not self.overtaken(value, arrival):
+                                   ahead, behind) is None and not self.overtaken(value, arrival):
                 wrong.append(f"{value:.5f} at {arrival:.3f} s")
             else:
                 late.append(f"{value:.5f} at {arrival:.3f} s")

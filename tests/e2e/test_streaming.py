@@ -24,13 +24,13 @@ LOST_LINE, BACK_LINE = "The audio input was lost", "The audio input is back"
 class FollowsTheRecord:
     """Checks of the values sent against a generator's truth, for E2ETest cases."""
 
-    def check_positions(self, truth, messages):
+    def check_positions(self, truth, messages, reach=0.0):
         arrivals = []  # each time the position changes
         for arrival, address, value in messages:
             if address == "/scratch/pos" and (not arrivals or arrivals[-1][1] != value):
                 arrivals.append((arrival, value))
         self.assertGreater(len(arrivals), 200, "the position hardly changed")
-        ages, late, wrong = truth.judge_positions(arrivals)
+        ages, late, wrong = truth.judge_positions(arrivals, reach)
         self.assertFalse(wrong, f"{len(wrong)} of {len(arrivals)} positions off the record: {wrong[:8]}")
         self.assertLessEqual(len(late), MAX_LATE_SHARE * len(arrivals),
                              f"{len(late)} of {len(arrivals)} positions stale: {late[:8]}")
@@ -262,6 +262,10 @@ class TwoDecksOnTheCommandLine(FollowsTheRecord, E2ETest):
     # send mode, more options, one deck's cycles per second with 1024-frame periods
     CASES = [("poll", [], (150, 205)), ("block", ["--interpolate", "--buffer", "64"], (38, 48))]
     MAX_INTERPOLATED_DISTANCE_SECONDS = 0.001
+    # An interpolated position runs on by the speed from its block's capture until it is sent,
+    # so at a turn or a jump it overshoots by that much; under ThreadSanitizer decoding two
+    # decks alone takes 13 ms. The median distance above still holds it to the record.
+    INTERPOLATION_REACH_SECONDS = 0.02
 
     def test_each_deck_follows_its_own_record_in_each_send_mode(self):
         server = self.start_server()
@@ -298,7 +302,8 @@ class TwoDecksOnTheCommandLine(FollowsTheRecord, E2ETest):
                 messages = messages[next(i for i, m in enumerate(messages) if m[1] == "/scratch/pos" and m[2] > 0):]
                 with self.subTest(send=send, deck=deck):
                     self.assertIn(f"deck {deck}: decoding\n", screen)
-                    self.check_positions(truths[deck], messages)
+                    self.check_positions(truths[deck], messages,
+                                         self.INTERPOLATION_REACH_SECONDS if "--interpolate" in options else 0.0)
                     self.check_rate_and_distance(truths[deck], messages, rate, "--interpolate" in options)
             self.assertIn(", robust decoding\n", screen, "not the default mode")
             if "--buffer" in options:
