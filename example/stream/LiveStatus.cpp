@@ -199,9 +199,8 @@ void DeckWatch::findType(Deck& deck) {
     deck.requestVinylType(otherType(type));
     // A calibration left at the type's default follows the type.
     const auto current = static_cast<VinylType>(type);
-    const DecodingMode mode = deck.decoder().getDecodingMode();
-    if (deck.decoder().getCalibration() == vinylFormat(current).calibrationFor(mode))
-        deck.setCalibration(vinylFormat(otherType(current)).calibrationFor(mode));
+    if (deck.decoder().getCalibration() == vinylFormat(current).defaultCalibration)
+        deck.setCalibration(vinylFormat(otherType(current)).defaultCalibration);
     typeConfirmed = false;
     lastFound = -1;
     otherCarrierUpdates = 0;
@@ -232,13 +231,16 @@ LiveStatus::LiveStatus(CaptureController& controller, Output output, bool scope,
 }
 
 std::string LiveStatus::describe(std::size_t index, float position, float speed, std::int32_t tps, std::int32_t level,
-                                 int qualityPercent, const std::string& state) {
+                                 int qualityPercent, float depth, const std::string& state) {
     char quality[16] = "  --";
     if (qualityPercent >= 0) std::snprintf(quality, sizeof quality, "%3d%%", qualityPercent);
-    char line[160];
-    std::snprintf(line, sizeof line, "deck %zu: position %9.3f s  speed %7.1f %%  tps %4d  level %5.3f  quality %s  ",
-                  index, static_cast<double>(position), speed * speedPercent, static_cast<int>(tps),
-                  level / levelFullScale, quality);
+    char depthText[16] = "  --";
+    if (depth > 0.0f) std::snprintf(depthText, sizeof depthText, "%4.2f", static_cast<double>(depth));
+    char line[176];
+    std::snprintf(line, sizeof line,
+                  "deck %zu: position %9.3f s  speed %7.1f %%  tps %4d  level %5.3f  quality %s  depth %s  ", index,
+                  static_cast<double>(position), speed * speedPercent, static_cast<int>(tps), level / levelFullScale,
+                  quality, depthText);
     return line + state;
 }
 
@@ -280,7 +282,8 @@ std::string LiveStatus::terminalLines(std::size_t index, Deck& deck, const DeckW
     // The values sent, not the decoder's: while the input is lost they differ.
     const DeckReading sent = deck.reading(inputLost);
     const std::string line =
-        describe(index, sent.position, sent.speed, sent.timecodesPerSecond, sent.level, watch.qualityPercent(), state);
+        describe(index, sent.position, sent.speed, sent.timecodesPerSecond, sent.level, watch.qualityPercent(),
+                 deck.decoder().getDepth(), state);
     int columns = 0;
     int rows = 0;
     terminalSize(columns, rows);
