@@ -81,10 +81,10 @@ void BM_ProcessBlock_FinalScratch(benchmark::State& state) {
     decodeBlocks(state, FinalScratch, vinylFormat(FinalScratch).defaultCalibration);
 }
 void BM_ProcessBlock_Mixvibes_Robust(benchmark::State& state) {
-    decodeBlocks(state, Mixvibes, vinylFormat(Mixvibes).calibrationFor(DecodingMode::robust), DecodingMode::robust);
+    decodeBlocks(state, Mixvibes, vinylFormat(Mixvibes).defaultCalibration, DecodingMode::robust);
 }
 void BM_ProcessBlock_FinalScratch_Robust(benchmark::State& state) {
-    decodeBlocks(state, FinalScratch, vinylFormat(FinalScratch).calibrationFor(DecodingMode::robust), DecodingMode::robust);
+    decodeBlocks(state, FinalScratch, vinylFormat(FinalScratch).defaultCalibration, DecodingMode::robust);
 }
 
 // Lookups of codes that are in the table and of codes that are not, in random order.

@@ -30,12 +30,12 @@ inline CLI::Validator vinylType() {
         "");
 }
 
-// "1.2 FinalScratch, 1.07 Mixvibes": each format's default calibration in a mode, for a help text.
-inline std::string defaultCalibrations(DecodingMode mode) {
+// "1.2 FinalScratch, 1.07 Mixvibes": each format's default calibration, for a help text.
+inline std::string defaultCalibrations() {
     std::string text;
     for (const VinylFormat& format : vinylFormats) {
         char value[32];
-        std::snprintf(value, sizeof value, "%g", static_cast<double>(format.calibrationFor(mode)));
+        std::snprintf(value, sizeof value, "%g", static_cast<double>(format.defaultCalibration));
         text += (text.empty() ? "" : ", ") + std::string(value) + " " + format.name;
     }
     return text;

@@ -15,6 +15,7 @@ struct Peak {
     std::int16_t channel = 0;
     double time = 0.0;  // ms on the decoder's time base; double so long streams keep sample resolution
     std::int32_t bit = noBit;
+    bool doubtful = false;  // robust: its level lay close to halfway between the two
 };
 
 }  // namespace platora

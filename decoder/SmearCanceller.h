@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LevelSplit.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -10,16 +12,22 @@ namespace platora {
 // after a high one comes out lower than its own level, one after a low one higher, and a
 // Mixvibes record at speed no longer shows its two levels apart. Added back, a share of the
 // extreme before restores them. The share is learnt from the peaks themselves: it is the
-// one that leaves each peak closest to the level it is read as (high or low, split halfway
-// between the two as they stand), so a clean signal keeps a share near none.
+// one that leaves each peak closest to the level it is read as (the channel's LevelSplit,
+// which the restored peaks teach in turn), so a clean signal keeps a share near none.
 // One per channel; audio thread only; allocates nothing.
 class SmearCanceller {
 public:
+    // The step between the levels the split starts from, high over low: its halfway point
+    // lies under the high level even at the shallowest depth the decoder reads (1.12), and
+    // a deeper record's low peaks fall below it at once.
+    static constexpr float startingDepth = 1.2f;
+
+    // level: where the front end brings the high peaks.
     void reset(float level) {
         previous_ = 0;
         share_ = 0.0f;
-        high_ = level;
-        low_ = level / 2.0f;
+        high_ = false;
+        split_.reset(level, level / startingDepth);
     }
 
     // value: the extreme just found, signed; returns it with the smear of the one before undone.
@@ -28,25 +36,31 @@ public:
         const float before = static_cast<float>(std::abs(previous_));
         previous_ = value;
         const float level = raw + share_ * before;
-        const bool high = level > (high_ + low_) / 2.0f;
-        float& mean = high ? high_ : low_;
-        const float error = level - mean;
-        mean += levelStep * error;
-        if (high_ > 0.0f)
-            share_ = std::clamp(share_ - shareStep * error * before / (high_ * high_), 0.0f, largestShare);
+        high_ = split_.isHigh(level);
+        sure_ = split_.isSure(level);
+        const float error = level - split_.centre(high_);
+        split_.learn(level, high_);
+        const float top = split_.high();
+        if (top > 0.0f) share_ = std::clamp(share_ - shareStep * error * before / (top * top), 0.0f, largestShare);
         const auto magnitude = static_cast<std::int32_t>(std::min(level, 32767.0f));
         return value < 0 ? -magnitude : magnitude;
     }
 
+    // Whether the last extreme was read as a high one.
+    bool high() const { return high_; }
+    // Whether it lay clearly on its side.
+    bool sure() const { return sure_; }
     float share() const { return share_; }
+    const LevelSplit& split() const { return split_; }
 
 private:
-    static constexpr float levelStep = 1.0f / 64.0f;
     static constexpr float shareStep = 1.0f / 256.0f;
     static constexpr float largestShare = 0.6f;
     std::int32_t previous_ = 0;
     float share_ = 0.0f;
-    float high_ = 0.0f, low_ = 0.0f;
+    bool high_ = false;
+    bool sure_ = false;
+    LevelSplit split_;
 };
 
 }  // namespace platora

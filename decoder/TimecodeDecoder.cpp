@@ -39,9 +39,10 @@ constexpr double plausibleSpeedRatio = 0.25;  // the frames' speed is trusted th
 // Mixvibes frame is 4.5 % more than its interval.
 constexpr double overdueFrames = 1.03;
 constexpr double confirmingFrames = 2.0;  // how long a held frame may wait for its confirmation
-// The front end brings the carrier's peaks to its target level, its low half cycles to half
-// of it; what a filter rings on after a stop, or noise, swings far less than the carrier's
-// smallest swing, and a hysteresis this high no longer takes it for peaks.
+// The front end brings the carrier's peaks to its target level, its low half cycles to a
+// third of it on the deepest records; what a filter rings on after a stop, or noise, swings
+// far less than the carrier's smallest swing, and a hysteresis this high no longer takes it
+// for peaks.
 constexpr std::int32_t robustHysteresis = static_cast<std::int32_t>(0.25f * SignalConditioner::targetLevel);
 
 void storeRelaxed(std::atomic<float>& field, float value) { field.store(value, std::memory_order_relaxed); }
@@ -67,6 +68,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     channelState[0] = channelState[1] = 0;
     history.clear();
     validBitCount = 0;
+    peaksSinceDoubt = 0;
     speedWindow.clear();
     unpublishedSpeedTerms = 0;
     peakCount = 0;
@@ -83,6 +85,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     termsSinceStop = speedTerms;
     steppedBack = false;
     storeRelaxed(positionAgeMs, -1.0f);
+    storeRelaxed(depth, 0.0f);
     for (int ch = 0; ch < 2; ++ch) {
         for (Peak* record : {&trough[ch], &crest[ch]}) {
             record->value = 0;
@@ -132,7 +135,10 @@ bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t cou
     publishSpeed(0);
     storeRelaxed(level, largestMagnitude(samples, count));
     applyStopRule();
-    if (mode == DecodingMode::robust) reckon();
+    if (mode == DecodingMode::robust) {
+        reckon();
+        publishDepth();
+    }
     storeRelaxed(positionAgeMs, frameReadSinceReset ? static_cast<float>(timeBase - lastFrameTime) : -1.0f);
     return positionUpdated;
 }
@@ -158,7 +164,10 @@ void TimecodeDecoder::conditionAndTrack(const std::int16_t* samples, std::int32_
     const std::int32_t frames = count / 2;
     for (std::int32_t done = 0; done < frames;) {
         const std::int32_t n = std::min(frames - done, SignalConditioner::chunkFrames);
-        conditioner.followSpeed(currentSpeed());
+        // Until a frame shows how the record turns it is taken to play at its nominal speed:
+        // a late channel can order its first peaks as if it turned back, and the lateness
+        // learnt the wrong way round would keep them so.
+        conditioner.followSpeed(frameReadSinceReset ? currentSpeed() : 1.0f);
         conditioner.process(samples + 2 * done, n, conditioned.data());
         trackSamples(conditioned.data(), 2 * n);
         done += n;
@@ -224,14 +233,26 @@ inline void TimecodeDecoder::trackSample(int ch, Extremes& e, std::int32_t s, st
 void TimecodeDecoder::handOff(Peak& record, std::int32_t kind, std::int32_t value, std::int32_t frame,
                               double framePeriodMs) {
     record.kind = kind;
-    if (mode == DecodingMode::robust) value = smear[record.channel](value);
+    if (mode == DecodingMode::robust) {
+        SmearCanceller& levels = smear[record.channel];
+        value = levels(value);
+        record.bit = levels.high() ? 1 : 0;
+        record.doubtful = !levels.sure();
+    }
     record.value = static_cast<std::int16_t>(value);
     if (frame != noFrame) record.time = timeOf(frame, framePeriodMs);
     insertPeak(record);
 }
 
 void TimecodeDecoder::insertPeak(Peak& peak) {
-    if (history.size() >= decisionEntries) {
+    if (mode == DecodingMode::robust) {
+        countValidBit();  // its level gave the bit as it was handed on
+        if (peak.doubtful) {
+            peaksSinceDoubt = 0;
+        } else if (peaksSinceDoubt < frameLength) {
+            ++peaksSinceDoubt;  // a whole window without doubt is all that is asked
+        }
+    } else if (history.size() >= decisionEntries) {
         // E2 is the previous peak of this channel, E4 the one of the same kind before it.
         const Peak& e2 = history[1];
         const Peak& e4 = history[3];
@@ -349,8 +370,9 @@ bool TimecodeDecoder::admitFrame(double newPosition) {
     const double t = history[0].time;
     const double v = reckoningSpeed();
     const double expected = reckonedPosition(t, v);
+    const bool sure = peaksSinceDoubt >= frameLength;
     const PositionGuard::Verdict verdict =
-        guard.admit(newPosition, t, frameReadSinceReset, expected, t - lastFrameTime, v);
+        guard.admit(newPosition, t, frameReadSinceReset, expected, t - lastFrameTime, v, sure);
     if (verdict == PositionGuard::Verdict::held) return false;
     if (verdict == PositionGuard::Verdict::jumps) slopeFromTime = frameSpeedTime = -1.0;  // no slope across a jump
     followFrameSpeed(newPosition, t);
@@ -433,6 +455,13 @@ void TimecodeDecoder::stepBack() {
     steppedBack = true;
     positionTime = history[0].time;
     positionUpdated = true;
+}
+
+// Once a frame has been read the levels are the record's, not the guess they started from.
+void TimecodeDecoder::publishDepth() {
+    float value = 0.0f;
+    if (frameReadSinceReset) value = (smear[0].split().depth() + smear[1].split().depth()) / 2.0f;
+    storeRelaxed(depth, value);
 }
 
 // Without it a stopped hand or a dead input would read as a record still playing.

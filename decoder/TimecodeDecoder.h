@@ -31,10 +31,13 @@ public:
 // Turns blocks of interleaved 16-bit stereo timecode samples into position, speed,
 // timecodes per second and level.
 //
-// Modes: faithful applies the rules below exactly. Robust runs the same rules on the
-// signal as a SignalConditioner leaves it, takes a frame only as a PositionGuard allows,
-// and while frames are lost on a record that plays forward moves the position on by the
-// speed; the position's age says how long ago a frame last set it.
+// Modes: faithful applies the rules below exactly, its bits decided by the calibration
+// value (the most a swing may differ from the one before and still carry the same bit).
+// Robust runs the same rules on the signal as a SignalConditioner leaves it, decides each
+// bit against the two levels its channel's peaks take (SmearCanceller, LevelSplit) and so
+// ignores the calibration value, takes a frame only as a PositionGuard allows, and while
+// frames are lost on a record that plays forward moves the position on by the speed; the
+// position's age says how long ago a frame last set it.
 //
 // Threads: processBlock runs on the audio thread, one block at a time. The getters and
 // setCalibration may be called from another thread at any time; those values are
@@ -83,6 +86,11 @@ public:
     // Any thread: FinalScratch frames whose sync bits matched but whose code the table
     // lacks, since construction; wraps.
     std::uint32_t getFramesNotInTable() const { return framesNotInTable.load(std::memory_order_relaxed); }
+
+    // Any thread: robust mode's measure of the step between the record's two levels, high
+    // over low, as the front end leaves them (noise reads it a little shallower); 0 before
+    // the first frame since reset, and always in faithful mode.
+    float getDepth() const { return depth.load(std::memory_order_relaxed); }
 
     std::int32_t getVinylType() const { return vinylType; }
     float getCalibration() const { return calibrationValue.load(std::memory_order_relaxed); }
@@ -133,6 +141,7 @@ private:
     void frameRead(double newPosition);
     void setPosition(double value);
     void applyStopRule();
+    void publishDepth();
 
     std::int32_t vinylType = FinalScratch;
     std::atomic<float> calibrationValue{0.0f};
@@ -153,6 +162,7 @@ private:
     std::int32_t channelState[2] = {0, 0};
     PeakHistory history;
     std::int32_t validBitCount = 0;
+    std::int32_t peaksSinceDoubt = 0;  // robust: stored since the last doubtful one, up to a window
     SpeedWindow speedWindow;
     int unpublishedSpeedTerms = 0;  // > 0: terms of the newest estimate, not yet published in speed
     // Robust: the speed after a stop comes from the peaks since, up to a whole window.
@@ -176,7 +186,7 @@ private:
     SignalConditioner conditioner;
     std::array<std::int16_t, 2 * SignalConditioner::chunkFrames> conditioned{};
     PositionGuard guard;
-    SmearCanceller smear[2];  // a channel each
+    SmearCanceller smear[2];  // a channel each: undoes the smear, tells high peaks from low
     // The record's speed from frames taken some ms apart: steadier than the peaks' while
     // reckoning across lost frames.
     double slopeFrom = 0.0, slopeFromTime = -1.0;    // s, ms (negative: none)
@@ -188,6 +198,7 @@ private:
     std::int64_t netSteps = 0, netStepsAtFrame = 0;
     bool steppedBack = false;  // since the last frame: the reckoning's start is no frame's
     std::atomic<float> positionAgeMs{-1.0f};
+    std::atomic<float> depth{0.0f};
 
     static_assert(std::atomic<float>::is_always_lock_free);
     static_assert(std::atomic<std::int32_t>::is_always_lock_free);

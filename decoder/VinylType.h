@@ -1,6 +1,5 @@
 #pragma once
 
-#include "DecodingMode.h"
 
 #include <cstdint>
 #include <optional>
@@ -16,27 +15,20 @@ enum VinylType : std::int32_t {
 };
 
 // What the programs call each format: its name on screen, the word that names it in options
-// and settings files (its number works there too), the calibration it decodes best with
-// unless the user found a better one, in each decoding mode, and its carrier at nominal speed.
-// A Mixvibes swing that changes level changes by a third at least (its low level is half its
-// high one); the faithful default leaves a steady swing 7 % of room, which noise 20 dB down
-// already exceeds, while on the signal robust mode cleans 20 % still tells every change.
+// and settings files (its number works there too), the calibration faithful mode decodes it
+// best with unless the user found a better one (robust mode finds the record's levels itself
+// and ignores the value), and its carrier at nominal speed.
 struct VinylFormat {
     VinylType type;
     const char* name;
     const char* optionName;
     float defaultCalibration;
-    float robustCalibration;
     double carrierHz;
-
-    float calibrationFor(DecodingMode mode) const {
-        return mode == DecodingMode::robust ? robustCalibration : defaultCalibration;
-    }
 };
 
 inline constexpr VinylFormat vinylFormats[] = {
-    {FinalScratch, "FinalScratch", "finalscratch", 1.2f, 1.2f, 1200.0},
-    {Mixvibes, "Mixvibes", "mixvibes", 1.07f, 1.2f, 3000.0},
+    {FinalScratch, "FinalScratch", "finalscratch", 1.2f, 1200.0},
+    {Mixvibes, "Mixvibes", "mixvibes", 1.07f, 3000.0},
 };
 
 // Any other value is taken as Mixvibes, as the decoder takes it for everything but FinalScratch.

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""Measures how the two decoding modes track degraded signals.
+"""Measures how the two decoding modes track degraded signals on records of several depths.
 
-Generates 60 s signals with platora-gen (at nominal speed and on a varied profile), decodes
-them with platora-decode in both modes and prints, per condition and format:
+Generates 60 s signals with platora-gen (at nominal speed and on a varied profile) at each
+depth (the high level over the low one; FROM->TO drifts over the signal), decodes them with
+platora-decode in both modes at its default calibration and prints a table per depth with,
+per condition and format:
   OK     blocks whose position is within one frame of the record
   WRONG  blocks whose freshly read position is more than 0.1 s off (the track would jump)
   STALE  blocks more than 0.1 s off whose age says 250 ms or less (robust only)
@@ -30,6 +32,7 @@ FRAME_SECONDS = {"mixvibes": 0.0073333, "finalscratch": 32 / 4800}
 CYCLE_SECONDS = {"mixvibes": 1 / 3000, "finalscratch": 1 / 1200}
 START_SECONDS = 100.0
 VARIED = "1:4,1->1.5:4,1.5:8,1.5->0.7:6,0.7:8,0.7->1.2:4,1.2:10,1.2->1:3,1"
+DEPTHS = "3,2,1.5,1.25,1.12"
 WORN = ["--snr", "30", "--hum", "-26", "--clicks", "3", "--lowpass", "6000"]
 
 CONDITIONS = [
@@ -40,6 +43,7 @@ CONDITIONS = [
     ("noise 20 dB", ["--snr", "20"]),
     ("noise 15 dB", ["--snr", "15"]),
     ("clicks 10/s at 0.5", ["--clicks", "10:0.5"]),
+    ("clicks 5/s at 0.5", ["--clicks", "5:0.5"]),
     ("clicks 2/s at 0.5", ["--clicks", "2:0.5"]),
     ("hum -10 dB", ["--hum", "-10"]),
     ("low-pass 4 kHz", ["--lowpass", "4000"]),
@@ -99,37 +103,44 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("build", help="build directory holding platora-gen and platora-decode")
     parser.add_argument("--only", help="conditions whose name contains this")
+    parser.add_argument("--depths", default=DEPTHS, help=f"comma-separated depths (default {DEPTHS})")
+    parser.add_argument("--modes", default="faithful,robust", help="comma-separated decoding modes")
+    parser.add_argument("--calibration", help="decode with this calibration instead of the default")
     options = parser.parse_args()
     programs = built_programs(options.build, ["platora-gen", "platora-decode"], "robustness")
     gen, decode = programs["platora-gen"], programs["platora-decode"]
-    modes = ["faithful", "robust"]
+    modes = options.modes.split(",")
     formats = ["mixvibes", "finalscratch"]
-    print("| condition | " + " | ".join(f"{v} {m} OK / WRONG / STALE" for v in formats for m in modes) + " |")
-    print("|---" * (1 + len(modes) * len(formats)) + "|")
+    calibration = ["--calibration", options.calibration] if options.calibration else []
     with tempfile.TemporaryDirectory(prefix="platora-robustness-") as work:
-        for name, degradation in CONDITIONS:
-            if options.only and options.only not in name:
-                continue
-            cells = []
-            for vinyl in formats:
-                totals = {m: [0, 0, 0, 0] for m in modes}
-                for profile in ("1", VARIED):
-                    base = os.path.join(work, "signal")
-                    run([gen, base, "-t", vinyl, "-s", str(START_SECONDS), "-l", str(SECONDS), "-p", profile,
-                         *degradation])
-                    truth = read_truth(base + ".manifest.csv")
+        for depth in options.depths.split(","):
+            print(f"\nDepth {depth}:\n")
+            print("| condition | " + " | ".join(f"{v} {m} OK / WRONG / STALE" for v in formats for m in modes) + " |")
+            print("|---" * (1 + len(modes) * len(formats)) + "|")
+            for name, degradation in CONDITIONS:
+                if options.only and options.only not in name:
+                    continue
+                cells = []
+                for vinyl in formats:
+                    totals = {m: [0, 0, 0, 0] for m in modes}
+                    for profile in ("1", VARIED):
+                        base = os.path.join(work, "signal")
+                        run([gen, base, "-t", vinyl, "-s", str(START_SECONDS), "-l", str(SECONDS), "-p", profile,
+                             "--depth", depth, *degradation])
+                        truth = read_truth(base + ".manifest.csv")
+                        for mode in modes:
+                            decoded = os.path.join(work, "decoded.csv")
+                            table = ["--table", base + ".table"] if vinyl == "finalscratch" else []
+                            with open(decoded, "w") as out:
+                                run([decode, base + ".wav", "--vinyl", vinyl, "--decoding", mode, *table,
+                                     *calibration], stdout=out)
+                            figures = score(decoded, truth, FRAME_SECONDS[vinyl] + CYCLE_SECONDS[vinyl])
+                            totals[mode] = [a + b for a, b in zip(totals[mode], figures)]
                     for mode in modes:
-                        decoded = os.path.join(work, "decoded.csv")
-                        table = ["--table", base + ".table"] if vinyl == "finalscratch" else []
-                        with open(decoded, "w") as out:
-                            run([decode, base + ".wav", "--vinyl", vinyl, "--decoding", mode, *table], stdout=out)
-                        figures = score(decoded, truth, FRAME_SECONDS[vinyl] + CYCLE_SECONDS[vinyl])
-                        totals[mode] = [a + b for a, b in zip(totals[mode], figures)]
-                for mode in modes:
-                    ok, wrong, stale, counted = totals[mode]
-                    stale_text = str(stale) if mode == "robust" else "-"
-                    cells.append(f"{100.0 * ok / counted:.1f} % / {wrong} / {stale_text}")
-            print(f"| {name} | " + " | ".join(cells) + " |", flush=True)
+                        ok, wrong, stale, counted = totals[mode]
+                        stale_text = str(stale) if mode == "robust" else "-"
+                        cells.append(f"{100.0 * ok / counted:.1f} % / {wrong} / {stale_text}")
+                print(f"| {name} | " + " | ".join(cells) + " |", flush=True)
 
 
 if __name__ == "__main__":

@@ -152,7 +152,13 @@ bool Dialogue::chooseCalibration() {
     std::printf("1. use last calibration or default values %.2f\n", static_cast<double>(value));
     if (parseChoice(readAnswer(menuAnswerLimit)) != 0) return true;
     calibrationRan = true;
-    if (!preampEnabled && !openStream()) return false;
+    // The value is faithful mode's (robust mode finds the levels itself), so the sweep
+    // decodes faithfully; streaming opens anew in the mode asked.
+    const DecodingMode streamingMode = settings.decoding;
+    settings.decoding = DecodingMode::faithful;
+    const bool opened = openStream();
+    settings.decoding = streamingMode;
+    if (!opened) return false;
     value = runCalibration(controller->deck(0), value);
     return true;
 }
@@ -188,7 +194,7 @@ void Dialogue::setUpOsc() {
 }
 
 bool Dialogue::startStreamAfterSetup() {
-    if (calibrationRan || preampEnabled) return true;
+    if (!calibrationRan && preampEnabled) return true;
     if (openDevice()) return true;
     std::printf("%s\n", controller->openError().c_str());
     std::printf("Initialization failed!\n Press any key to quit.");

@@ -19,13 +19,16 @@ constexpr int scopeRowsMax = 8;
 LiveStatus::LiveStatus(Output output, bool scope) : output(output), scope(scope) {}
 
 std::string LiveStatus::describe(std::size_t index, float position, float speed, std::int32_t tps, std::int32_t level,
-                                 int qualityPercent, const std::string& state) {
+                                 int qualityPercent, float depth, const std::string& state) {
     char quality[16] = "  --";
     if (qualityPercent >= 0) std::snprintf(quality, sizeof quality, "%3d%%", qualityPercent);
-    char line[160];
-    std::snprintf(line, sizeof line, "deck %zu: position %9.3f s  speed %7.1f %%  tps %4d  level %5.3f  quality %s  ",
-                  index, static_cast<double>(position), speed * speedPercent, static_cast<int>(tps),
-                  level / levelFullScale, quality);
+    char depthText[16] = "  --";
+    if (depth > 0.0f) std::snprintf(depthText, sizeof depthText, "%4.2f", static_cast<double>(depth));
+    char line[176];
+    std::snprintf(line, sizeof line,
+                  "deck %zu: position %9.3f s  speed %7.1f %%  tps %4d  level %5.3f  quality %s  depth %s  ", index,
+                  static_cast<double>(position), speed * speedPercent, static_cast<int>(tps), level / levelFullScale,
+                  quality, depthText);
     return line + state;
 }
 
@@ -61,7 +64,8 @@ std::string LiveStatus::terminalLines(std::size_t index, const DeckWatch& watch,
     // The values sent, not the decoder's: while the input is lost they differ.
     const DeckReading sent = deck.reading(inputLost);
     const std::string line =
-        describe(index, sent.position, sent.speed, sent.timecodesPerSecond, sent.level, watch.qualityPercent(), state);
+        describe(index, sent.position, sent.speed, sent.timecodesPerSecond, sent.level, watch.qualityPercent(),
+                 deck.decoder().getDepth(), state);
     int columns = 0;
     int rows = 0;
     terminalSize(columns, rows);

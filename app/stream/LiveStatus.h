@@ -30,9 +30,10 @@ public:
     // A line of its own: on a terminal above the deck lines, which are drawn anew below it.
     void announce(const std::string& line);
 
-    // One deck's line: position, speed, timecodes per second, level and signal quality.
+    // One deck's line: position, speed, timecodes per second, level, signal quality and the
+    // record's depth as robust mode measures it (0: not known, shown as --).
     static std::string describe(std::size_t index, float position, float speed, std::int32_t tps, std::int32_t level,
-                                int qualityPercent, const std::string& state);
+                                int qualityPercent, float depth, const std::string& state);
 
 private:
     std::string terminalLines(std::size_t index, const DeckWatch& watch, std::size_t deckCount, bool inputLost,

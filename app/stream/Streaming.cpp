@@ -59,7 +59,7 @@ float calibrationFor(const StreamSettings& settings, VinylType type) {
     if (settings.calibration == CalibrationSource::value) return settings.calibrationValue;
     float saved = 0.0f;
     if (settings.calibration == CalibrationSource::saved && loadCalibrationValue(saved)) return saved;
-    return vinylFormat(type).calibrationFor(settings.decoding);
+    return vinylFormat(type).defaultCalibration;
 }
 
 // What may change while a stream runs.

@@ -25,9 +25,9 @@ void TypeFinder::find(Deck& deck, const DeckMeasures& now) {
     if (++otherCarrierUpdates < otherCarrierUpdatesToSwitch) return;
     deck.requestVinylType(otherType(type));
     const auto current = static_cast<VinylType>(type);
-    const DecodingMode mode = deck.decoder().getDecodingMode();
-    if (deck.decoder().getCalibration() == vinylFormat(current).calibrationFor(mode))
-        deck.setCalibration(vinylFormat(otherType(current)).calibrationFor(mode));
+    // A calibration left at the type's default follows the type.
+    if (deck.decoder().getCalibration() == vinylFormat(current).defaultCalibration)
+        deck.setCalibration(vinylFormat(otherType(current)).defaultCalibration);
     typeConfirmed = false;
     lastFoundType = -1;
     otherCarrierUpdates = 0;

@@ -40,6 +40,9 @@ TEST_F(GenTool, BadInputOrAnUnwritablePlaceFailsWithOneLineAndLeavesNoFile) {
         {"-t 1 --loop out"},
         {"-t 1 --wow 0.1 out"},
         {"-t 1 --wow 1:1 out"},
+        {"-t 1 --depth 1 out"},
+        {"-t 1 --depth '2->' out"},
+        {"-t 1 -j gen --loop -p 1:1 --depth '2->1.5'", 2, "--length"},
         {"-t 1 -l -1 out"},
         {"-t 1 -l 0 out"},
         {"-t 1 -r 100 out"},
@@ -73,7 +76,7 @@ TEST_F(GenTool, WritesExactlyTheRenderedSamplesTheirTruthAndTheTableWithTheOptio
     // No --length: the profile's 0.5 s.
     const auto r =
         gen("--type finalscratch --rate 22050 --channels 4 --rows 300 --start 2.5 "
-            "--profile '1:0.2,1->-2:0.3' --wow 0.01:2 --snr 40 --seed 7 take.wav");
+            "--profile '1:0.2,1->-2:0.3' --wow 0.01:2 --snr 40 --seed 7 --depth '3->1.5' take.wav");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
     GeneratorSettings settings;
@@ -87,6 +90,9 @@ TEST_F(GenTool, WritesExactlyTheRenderedSamplesTheirTruthAndTheTableWithTheOptio
     settings.profile.setWow(0.01, 2.0);
     settings.snrDb = 40.0;
     settings.seed = 7;
+    settings.depth = 3.0;
+    settings.endDepth = 1.5;
+    settings.driftSeconds = 0.5;
     constexpr std::int64_t frames = 11025;  // a partial last manifest step of 22 frames
 
     SF_INFO info{};

@@ -6,8 +6,10 @@
 #include "TimecodeDecoder.h"
 #include "VinylOption.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <ostream>
 #include <vector>
 
@@ -32,6 +34,37 @@ bool loadTable(const DecodeCommand& command, FinalScratchCodeTable& table, std::
     return true;
 }
 
+// The depth robust mode measured: where it ended, and how far it moved once settled.
+class DepthRange {
+public:
+    void add(float depth, double timeMs) {
+        if (depth <= 0.0f) return;
+        last_ = depth;
+        if (firstMs_ < 0.0) firstMs_ = timeMs;
+        if (timeMs - firstMs_ < settleMs) return;
+        lowest_ = std::min(lowest_, depth);
+        highest_ = std::max(highest_, depth);
+    }
+
+    std::string describe() const {
+        if (last_ <= 0.0f) return "depth not measured: no frame was read";
+        char text[128];
+        int length = std::snprintf(text, sizeof text, "depth %.2f (the high level over the low one)",
+                                   static_cast<double>(last_));
+        if (lowest_ <= highest_)
+            std::snprintf(text + length, sizeof text - length, ", %.2f to %.2f after its first second",
+                          static_cast<double>(lowest_), static_cast<double>(highest_));
+        return text;
+    }
+
+private:
+    static constexpr double settleMs = 1000.0;  // after the first frame: the levels are learnt
+    float last_ = 0.0f;
+    float lowest_ = std::numeric_limits<float>::max();
+    float highest_ = 0.0f;
+    double firstMs_ = -1.0;
+};
+
 }  // namespace
 
 void addDecodeOptions(CLI::App& app, DecodeCommand& command) {
@@ -47,8 +80,8 @@ void addDecodeOptions(CLI::App& app, DecodeCommand& command) {
         "--table", command.table,
         std::string("FinalScratch code table (default: ") + FinalScratchCodeTable::defaultFileName + " if found)");
     app.add_option("--calibration", command.calibration,
-                   "calibration (default " + defaultCalibrations(DecodingMode::faithful) +
-                       "; robust: " + defaultCalibrations(DecodingMode::robust) + ")")
+                   "faithful mode's calibration (default " + defaultCalibrations() +
+                       "); robust mode finds the record's levels itself and ignores it")
         ->check(finiteNumber(0.0, highestCalibration, false));
     app.add_option("--pair", command.pair, "channel pair; 0 = channels 1 and 2")->check(wholeNumber(0, highestPair));
     app.add_option("--block", command.framesPerBlock, "frames per block (default 1024)")
@@ -60,8 +93,9 @@ void addDecodeOptions(CLI::App& app, DecodeCommand& command) {
                if (!mode) throw CLI::ValidationError("--decoding", "must be faithful or robust, not '" + name + "'");
                command.mode = *mode;
            },
-           "faithful (default) or robust; robust adds the column age: ms since a frame set the position")
-        ->type_name("faithful|robust");
+           "robust (default) or faithful; robust adds the column age: ms since a frame set the position, and "
+           "names on standard error the depth it measured (the high level over the low one)")
+        ->type_name("robust|faithful");
 }
 
 int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err) {
@@ -88,13 +122,14 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
     decoder.setCodeTable(&table);
     decoder.reset(sampleRate);
     decoder.setCalibration(
-        command.calibration.value_or(vinylFormat(static_cast<VinylType>(command.vinyl)).calibrationFor(command.mode)));
+        command.calibration.value_or(vinylFormat(static_cast<VinylType>(command.vinyl)).defaultCalibration));
 
     const auto framesPerBlock = static_cast<std::size_t>(command.framesPerBlock);
     std::vector<std::int16_t> stereo(2 * framesPerBlock);
     const bool withAge = command.mode == DecodingMode::robust;
     out << (withAge ? "block,position,speed,tps,level,age\n" : "block,position,speed,tps,level\n");
     char row[96];
+    DepthRange depths;
     for (long block = 0;; ++block) {
         const std::size_t got = recording.readPair(command.pair, stereo.data(), framesPerBlock);
         if (got == 0) break;
@@ -107,9 +142,11 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
             length += std::snprintf(row + length, sizeof row - length, ",%.0f", age < 0.0f ? -1.0 : std::floor(age));
         }
         out << row << '\n';
+        depths.add(decoder.getDepth(), decoder.getTime());
     }
     if (const std::string error = recording.readError(); !error.empty()) return fail("read error: " + error);
     out.flush();
+    if (withAge) err << "platora-decode: " << command.file << ": " << depths.describe() << '\n';
     return out ? 0 : 1;
 }
 

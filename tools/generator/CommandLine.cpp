@@ -108,9 +108,23 @@ void addGenOptions(CLI::App& app, GenCommand& command) {
     app.add_option("--seed", s.seed, "noise seed (default 1); the same seed gives the same file")
         ->check(wholeNumber<std::uint64_t>(0, std::numeric_limits<std::uint64_t>::max()));
     app.add_option("-L,--level", s.level,
-                   "high level as a fraction of full scale (default 0.8); the low level is half of it. Below "
-                   "about 0.07 the weakest swings fall under the decoder's hysteresis")
+                   "high level as a fraction of full scale (default 0.8); the low level is that over the depth. "
+                   "Below about 0.07 the weakest swings fall under the decoder's hysteresis")
         ->check(finiteNumber());
+    app.add_option_function<std::string>(
+           "--depth",
+           [&s, &command](const std::string& text) {
+               const std::size_t arrow = text.find("->");
+               const auto from = readNumber<double>(text.substr(0, arrow));
+               const auto to = arrow == std::string::npos ? from : readNumber<double>(text.substr(arrow + 2));
+               if (!from || !to) throw CLI::ValidationError("--depth", "needs RATIO or FROM->TO, e.g. 1.5->1.15");
+               s.depth = *from;
+               s.endDepth = *to;
+               command.depthDrifts = arrow != std::string::npos;
+           },
+           "the high level over the low one (default 2), or FROM->TO: a depth that moves evenly from FROM to TO "
+           "over the length")
+        ->type_name("RATIO|FROM->TO");
     app.add_option("-l,--length", command.length,
                    "length in seconds (default: the profile's, else 10); with --jack, 0 plays until stopped")
         ->check(finiteNumber(0.0, maxLengthSeconds));
@@ -154,6 +168,10 @@ std::string completeGenCommand(GenCommand& command) {
         command.length = live && command.loop         ? 0.0
                          : std::isinf(profileSeconds) ? defaultLengthSeconds
                                                       : profileSeconds;
+    }
+    if (command.depthDrifts) {
+        if (*command.length == 0.0) return "a drifting --depth needs a --length to drift over";
+        s.driftSeconds = *command.length;
     }
     if (*command.length > maxLengthSeconds) {
         char line[96];

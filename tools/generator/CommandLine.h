@@ -16,6 +16,7 @@ struct GenCommand {
     std::optional<double> length;  // seconds; after completeGenCommand 0 only with --jack: until stopped
     bool loop = false;
     bool rateGiven = false;
+    bool depthDrifts = false;  // the depth moves over the length
 
     double lengthSeconds() const { return length.value_or(0.0); }
 };

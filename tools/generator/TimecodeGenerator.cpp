@@ -15,6 +15,7 @@ constexpr int humOvertone = 3;      // 150 Hz beside 50 Hz
 constexpr double clickDecay = 0.5;  // per sample: a click lasts a few samples
 constexpr double maxClicksPerSecond = 1000.0;
 constexpr double maxDelaySamples = 1000.0;
+constexpr double maxDepth = 100.0;  // high over low
 
 }  // namespace
 
@@ -43,6 +44,9 @@ std::string TimecodeGenerator::validate(const GeneratorSettings& s) {
         return "sample rate must be between 8000 and 384000 Hz";
     if (s.channels != 2 && s.channels != 4) return "channel count must be 2 or 4";
     if (!(s.level > 0.0 && s.level <= 1.0)) return "level must be above 0 and at most 1";
+    if (!(s.depth > 1.0 && s.depth <= maxDepth && s.endDepth > 1.0 && s.endDepth <= maxDepth))
+        return "depth must be above 1 and at most 100";
+    if (!(s.driftSeconds >= 0.0 && std::isfinite(s.driftSeconds))) return "a depth drifts over 0 or more seconds";
     if (!(std::fabs(s.startPosition) <= maxStartSeconds)) return "start position must be within 100000 s";
     if (!(s.loopSeconds >= 0.0 && std::isfinite(s.loopSeconds))) return "loop length must be 0 or more seconds";
     if (s.snrDb && !std::isfinite(*s.snrDb)) return "signal-to-noise ratio must be a number of dB";
@@ -93,9 +97,15 @@ double TimecodeGenerator::nextClick() {
 double TimecodeGenerator::amplitudeOf(Channel& channel, std::int64_t peak) {
     if (peak != channel.peak) {
         channel.peak = peak;
-        channel.amplitude = highAmplitude_ * (bitOfPeak(peak) ? 1.0 : 0.5);
+        channel.amplitude = bitOfPeak(peak) ? highAmplitude_ : highAmplitude_ / depthNow();
     }
     return channel.amplitude;
+}
+
+double TimecodeGenerator::depthNow() const {
+    const double t = static_cast<double>(framesRendered_) / settings_.sampleRate;
+    const double done = settings_.driftSeconds > 0.0 ? std::min(t / settings_.driftSeconds, 1.0) : 1.0;
+    return settings_.depth + (settings_.endDepth - settings_.depth) * done;
 }
 
 std::int16_t TimecodeGenerator::quantize(double value) {

@@ -21,7 +21,11 @@ struct GeneratorSettings {
     std::int32_t sampleRate = 44100;
     std::int32_t channels = 2;        // 2, or 4 with the timecode on the last two
     AuxSignal aux = AuxSignal::tone;  // what the first two of four channels carry
-    double level = 0.8;               // high level as a fraction of full scale; the low one is half
+    double level = 0.8;               // high level as a fraction of full scale
+    // High level over low: from depth at the start to endDepth after driftSeconds (0: at once).
+    double depth = 2.0;
+    double endDepth = 2.0;
+    double driftSeconds = 0.0;
     double startPosition = 0.0;       // record seconds at time 0
     SpeedProfile profile;
     double loopSeconds = 0.0;     // > 0: start over from startPosition after this long
@@ -95,6 +99,7 @@ private:
     double degrade(int channel, double value);  // channel 0 or 1 of the timecode pair
     double nextClick();
     double amplitudeOf(Channel& channel, std::int64_t peak);
+    double depthNow() const;
     std::int16_t quantize(double value);
 
     GeneratorSettings settings_;
