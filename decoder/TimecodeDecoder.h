@@ -182,7 +182,7 @@ private:
     std::atomic<std::uint32_t> peaksWithBits{0};
     std::atomic<std::uint32_t> framesNotInTable{0};
 
-    DecodingMode mode = DecodingMode::faithful;
+    DecodingMode mode = DecodingMode::faithful;  // the engine alone keeps its first rules; programs set the mode
     SignalConditioner conditioner;
     std::array<std::int16_t, 2 * SignalConditioner::chunkFrames> conditioned{};
     PositionGuard guard;

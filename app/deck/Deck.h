@@ -103,7 +103,7 @@ private:
     TimecodeDecoder decoder_;
     std::int32_t pair_;
     bool interpolate = false;
-    DecodingMode decodingMode = DecodingMode::faithful;
+    DecodingMode decodingMode = DecodingMode::faithful;  // as the decoder's own, until the settings say
     std::atomic<std::int16_t> preampGain_{1};
     std::atomic<bool> riaaEnabled{false};
     std::atomic<float> position{0.0f};

@@ -53,7 +53,7 @@ struct StreamSettings {
     unsigned int bufferFrames = CaptureController::defaultBufferFrames;
     SendMode send = SendMode::poll;
     bool interpolate = false;
-    DecodingMode decoding = DecodingMode::robust;  // every deck's
+    DecodingMode decoding = defaultDecodingMode;  // every deck's
     bool sendAge = false;                          // a fifth message after the four
     // Each deck's messages as one OSC bundle timed when its block was captured; off: plain
     // messages, one per datagram.

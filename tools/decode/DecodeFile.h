@@ -17,7 +17,7 @@ struct DecodeCommand {
     std::optional<float> calibration;          // empty: the vinyl type's usual value; faithful only
     int pair = 0;                              // 0 = channels 1 and 2
     int framesPerBlock = 1024;                 // as the audio callback delivers them
-    DecodingMode mode = DecodingMode::robust;  // robust adds the column age (ms) and names the depth
+    DecodingMode mode = defaultDecodingMode;  // robust adds the column age (ms) and names the depth
 };
 
 // The options, filling `command` as the app parses.
