@@ -286,7 +286,8 @@ void TimecodeDecoder::insertPeak(Peak& peak) {
 // Steady when previous / current < limit and 1 / (previous / current) < limit, rounded as
 // in double. Swings are below 2^17 and the limit is a float, so their products are exact
 // and decide the same without dividing, except where current / previous equals the limit:
-// there the rounded reciprocal may fall either side, so it is formed as it always was.
+// there the rounded reciprocal may fall either side, so it is formed by dividing, as the faithful
+// rules (and the recordings compared against them) do.
 // Zero swings and a NaN limit are never steady either way.
 bool TimecodeDecoder::swingIsSteady(std::int32_t previousSwing, std::int32_t currentSwing, double limit) {
     if (currentSwing == limit * previousSwing) {
