@@ -45,12 +45,11 @@ constexpr double largestSkewSeconds = 1e-4;  // lateness beyond this is left as 
 // Learnt over hundreds of chunks, the lateness needs no more than every few samples.
 constexpr std::int32_t skewStride = 4;
 
-struct Coefficients {
-    double b0, b1, b2, a1, a2;
-};
+using Coefficients = SectionCoefficients;
 
-// The bilinear transform of a second-order Butterworth section, prewarped at the cutoff.
-Coefficients butterworth(double cutoffHz, double sampleRate, bool highPass) {
+}  // namespace
+
+SectionCoefficients butterworth(double cutoffHz, double sampleRate, bool highPass) {
     const double fc = std::min(cutoffHz, highestCutoff * sampleRate);
     const double k = std::tan(std::numbers::pi * fc / sampleRate);
     const double norm = 1.0 / (1.0 + k / butterworthQ + k * k);
@@ -60,20 +59,14 @@ Coefficients butterworth(double cutoffHz, double sampleRate, bool highPass) {
     return {k * k * norm, 2.0 * k * k * norm, k * k * norm, a1, a2};
 }
 
+namespace {
+
 Coefficients notch(double centreHz, double widthHz, double sampleRate) {
     const double w = 2.0 * std::numbers::pi * centreHz / sampleRate;
     const double alpha = std::sin(w) * widthHz / (2.0 * centreHz);
     const double norm = 1.0 / (1.0 + alpha);
     const double c = -2.0 * std::cos(w) * norm;
     return {norm, c, norm, c, (1.0 - alpha) * norm};
-}
-
-void assign(Biquad& section, const Coefficients& c) {
-    section.b0 = static_cast<float>(c.b0);
-    section.b1 = static_cast<float>(c.b1);
-    section.b2 = static_cast<float>(c.b2);
-    section.a1 = static_cast<float>(c.a1);
-    section.a2 = static_cast<float>(c.a2);
 }
 
 void assign(PairedBiquad& section, const Coefficients& c) {
@@ -84,9 +77,6 @@ void assign(PairedBiquad& section, const Coefficients& c) {
 }
 
 }  // namespace
-
-void Biquad::setHighPass(double cutoffHz, double sampleRate) { assign(*this, butterworth(cutoffHz, sampleRate, true)); }
-void Biquad::setLowPass(double cutoffHz, double sampleRate) { assign(*this, butterworth(cutoffHz, sampleRate, false)); }
 
 void SignalConditioner::reset(double carrierHz, double sampleRate, int leadingChannel) {
     carrierHz_ = carrierHz;

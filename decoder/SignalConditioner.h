@@ -5,22 +5,13 @@
 
 namespace platora {
 
-// A second-order section (transposed direct form II) for the front end's band limits.
-struct Biquad {
-    float b0 = 1.0f, b1 = 0.0f, b2 = 0.0f, a1 = 0.0f, a2 = 0.0f;
-    float s1 = 0.0f, s2 = 0.0f;
-
-    float operator()(float x) {
-        const float y = b0 * x + s1;
-        s1 = b1 * x - a1 * y + s2;
-        s2 = b2 * x - a2 * y;
-        return y;
-    }
-    // Butterworth; the state stays, so the band can follow the speed without a click.
-    void setHighPass(double cutoffHz, double sampleRate);
-    void setLowPass(double cutoffHz, double sampleRate);
-    void clearState() { s1 = s2 = 0.0f; }
+// A second-order section's coefficients (a0 = 1).
+struct SectionCoefficients {
+    double b0, b1, b2, a1, a2;
 };
+// The bilinear transform of a second-order Butterworth section, prewarped at the cutoff
+// (kept below Nyquist).
+SectionCoefficients butterworth(double cutoffHz, double sampleRate, bool highPass);
 
 // One section run on both channels of a pair at once: in double, which keeps the narrow
 // low notches exact, and side by side, which the processor does in one instruction.
@@ -62,8 +53,6 @@ public:
     void reset(double carrierHz, double sampleRate, int leadingChannel);
     // speed: the decoder's latest estimate, signed; 0 when it does not know (the widest band).
     void followSpeed(float speed);
-    // Samples the second channel is late by, as measured so far (negative: early).
-    float skewSamples() const { return skew_; }
     // Conditions frames (at most chunkFrames) of interleaved stereo into out.
     void process(const std::int16_t* in, std::int32_t frames, std::int16_t* out);
 

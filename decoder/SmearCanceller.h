@@ -50,7 +50,6 @@ public:
     bool high() const { return high_; }
     // Whether it lay clearly on its side.
     bool sure() const { return sure_; }
-    float share() const { return share_; }
     const LevelSplit& split() const { return split_; }
 
 private:

@@ -30,7 +30,7 @@ TimecodeGenerator::TimecodeGenerator(GeneratorSettings settings)
     if (settings_.snrDb) noiseSigma_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, -*settings_.snrDb / 20.0);
     // Two components of amplitude h carry the power of one of amplitude h sqrt 2.
     if (settings_.humDb) humAmplitude_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, *settings_.humDb / 20.0);
-    for (Biquad& section : stylus_) {
+    for (StylusFilter& section : stylus_) {
         if (settings_.lowPassHz > 0.0) section.setLowPass(settings_.lowPassHz, settings_.sampleRate);
     }
     if (settings_.loopSeconds > 0.0)

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "FrameLayout.h"
-#include "SignalConditioner.h"
 #include "SpeedProfile.h"
+#include "StylusFilter.h"
 #include "VinylType.h"
 
 #include <cstddef>
@@ -122,7 +122,7 @@ private:
     std::uniform_real_distribution<double> uniform_;
     double click_ = 0.0;  // the click sounding now, decaying
     double humAmplitude_ = 0.0;
-    Biquad stylus_[2];
+    StylusFilter stylus_[2];
     std::size_t delayedHint_ = 0;
 };
 
