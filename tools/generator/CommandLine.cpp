@@ -31,7 +31,8 @@ const char* const footer = R"(Profile: comma-separated segments SPEED:SECONDS (c
 backwards), FROM->TO:SECONDS (linear ramp), or a bare SPEED as the last segment, held to
 the end; after the last timed segment its end speed holds. Example (quoted for the
 shell): '1:5,1->-1:2,0:1,-0.5:2'.
-Channels: for Mixvibes channel 1 leads (cos), for FinalScratch channel 2 leads.
+Channels: for Mixvibes channel 1 leads (cos), for FinalScratch channel 2 leads; for the
+shift-register types as on their records (channel 1 for mixvibes-v2 and -7inch, else 2).
 Manifest: CSV with the header frame,time_s,position_s,speed; one row every rate/1000
 frames (44 at 44100 Hz) from frame 0, and one for the state after the last frame.
 time_s counts from the first sample (with --jack, on the server's clock from the moment
@@ -46,7 +47,7 @@ void addGenOptions(CLI::App& app, GenCommand& command) {
     app.description(description());
     app.footer(footer);
     app.add_option("OUTPUT", command.output, "file base or BASE.wav");
-    app.add_option("-t,--type", s.vinylType, "0 or finalscratch (1200 Hz), 1 or mixvibes (3000 Hz)")
+    app.add_option("-t,--type", s.vinylType, "timecode type: " + vinylTypeValues())
         ->required()
         ->transform(vinylType())
         ->type_name("TYPE");
@@ -110,6 +111,10 @@ void addGenOptions(CLI::App& app, GenCommand& command) {
     app.add_option("-L,--level", s.level,
                    "high level as a fraction of full scale (default 0.8); the low level is half of it. Below "
                    "about 0.07 the weakest swings fall under the decoder's hysteresis")
+        ->check(finiteNumber());
+    app.add_option("--depth", s.depth,
+                   "shift-register types (serato-a and the others after mixvibes): the high level over the low "
+                   "one (default 2)")
         ->check(finiteNumber());
     app.add_option("-l,--length", command.length,
                    "length in seconds (default: the profile's, else 10); with --jack, 0 plays until stopped")

@@ -15,6 +15,8 @@ constexpr int humOvertone = 3;      // 150 Hz beside 50 Hz
 constexpr double clickDecay = 0.5;  // per sample: a click lasts a few samples
 constexpr double maxClicksPerSecond = 1000.0;
 constexpr double maxDelaySamples = 1000.0;
+constexpr double minDepth = 1.01;
+constexpr double maxDepth = 10.0;
 
 }  // namespace
 
@@ -25,7 +27,13 @@ TimecodeGenerator::TimecodeGenerator(GeneratorSettings settings)
       highAmplitude_(settings_.level * fullScale),
       leadingChannel_(settings_.vinylType == FinalScratch ? 1 : 0),
       noiseEngine_(settings_.seed),
-      clickEngine_(settings_.seed + 1) {
+      clickEngine_(settings_.seed + 1),
+      shiftRegister_(shiftRegisterFormat(settings_.vinylType)) {
+    if (shiftRegister_ != nullptr) {
+        carrierHz_ = vinylFormat(shiftRegister_->type).carrierHz;
+        leadingChannel_ = shiftRegister_->leadingChannel;
+        registerState_ = shiftRegister_->seed;
+    }
     if (settings_.snrDb) noiseSigma_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, -*settings_.snrDb / 20.0);
     // Two components of amplitude h carry the power of one of amplitude h sqrt 2.
     if (settings_.humDb) humAmplitude_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, *settings_.humDb / 20.0);
@@ -37,8 +45,9 @@ TimecodeGenerator::TimecodeGenerator(GeneratorSettings settings)
 }
 
 std::string TimecodeGenerator::validate(const GeneratorSettings& s) {
-    if (s.vinylType != FinalScratch && s.vinylType != Mixvibes)
-        return "vinyl type must be 0 (FinalScratch) or 1 (Mixvibes)";
+    if (s.vinylType != FinalScratch && s.vinylType != Mixvibes && shiftRegisterFormat(s.vinylType) == nullptr)
+        return "vinyl type must be one of 0 to " + std::to_string(vinylTypeCount - 1);
+    if (!(s.depth >= minDepth && s.depth <= maxDepth)) return "depth must be between 1.01 and 10";
     if (s.sampleRate < minSampleRateHz || s.sampleRate > maxSampleRateHz)
         return "sample rate must be between 8000 and 384000 Hz";
     if (s.channels != 2 && s.channels != 4) return "channel count must be 2 or 4";
@@ -93,9 +102,36 @@ double TimecodeGenerator::nextClick() {
 double TimecodeGenerator::amplitudeOf(Channel& channel, std::int64_t peak) {
     if (peak != channel.peak) {
         channel.peak = peak;
-        channel.amplitude = highAmplitude_ * (bitOfPeak(peak) ? 1.0 : 0.5);
+        if (shiftRegister_ != nullptr) {
+            channel.amplitude = highAmplitude_ * shiftRegisterLevel(&channel == &lead_, peak);
+        } else {
+            channel.amplitude = highAmplitude_ * (bitOfPeak(peak) ? 1.0 : 0.5);
+        }
     }
     return channel.amplitude;
+}
+
+// Peaks are numbered as render numbers them: the leading channel's even, at every half
+// cycle from phase 0 (cos), the lagging one's odd, a quarter cycle later (sin). Half cycle
+// j of either channel is positive for even j and lies in cycle floor(j / 2).
+double TimecodeGenerator::shiftRegisterLevel(bool onLead, std::int64_t peak) {
+    const bool bitLeads = shiftRegister_->bitChannel == shiftRegister_->leadingChannel;
+    const std::int64_t halfCycle = onLead ? peak / 2 : (peak - 1) / 2;  // peak is even, resp. odd: exact
+    const bool positive = (halfCycle & 1) == 0;
+    if (onLead != bitLeads || positive != shiftRegister_->positivePeaks) return 1.0;
+    return shiftRegisterBit(halfCycle >> 1) ? 1.0 : 1.0 / settings_.depth;  // >> floors negative cycles
+}
+
+int TimecodeGenerator::shiftRegisterBit(std::int64_t cycle) {
+    while (registerCycle_ < cycle) {
+        registerState_ = shiftRegister_->forward(registerState_);
+        ++registerCycle_;
+    }
+    while (registerCycle_ > cycle) {
+        registerState_ = shiftRegister_->backward(registerState_);
+        --registerCycle_;
+    }
+    return static_cast<int>(registerState_ & 1u);
 }
 
 std::int16_t TimecodeGenerator::quantize(double value) {
