@@ -83,6 +83,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     termsSinceStop = speedTerms;
     steppedBack = false;
     storeRelaxed(positionAgeMs, -1.0f);
+    shiftRegister.reset(rate);
     for (int ch = 0; ch < 2; ++ch) {
         for (Peak* record : {&trough[ch], &crest[ch]}) {
             record->value = 0;
@@ -96,6 +97,7 @@ void TimecodeDecoder::setVinylType(std::int32_t type) {
     vinylType = type;
     if (type == FinalScratch) frameLength = finalScratchFrameLength;
     if (type == Mixvibes) frameLength = mixvibesFrameLength;
+    shiftRegister.setFormat(type);
     conditioner.reset(carrierHz(), sampleRate, leadingChannel());
     guard.reset(frameSeconds());
 }
@@ -124,6 +126,7 @@ void TimecodeDecoder::setCalibration(float value) {
 bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t count) {
     positionUpdated = false;
     if (count < 0) count = 0;
+    if (shiftRegister.active()) return processShiftRegister(samples, count);
     if (mode == DecodingMode::robust) {
         conditionAndTrack(samples, count);
     } else {

@@ -6,6 +6,7 @@
 #include "PeakHistory.h"
 #include "PositionGuard.h"
 #include "PublishedSpeed.h"
+#include "ShiftRegisterDecoder.h"
 #include "SignalConditioner.h"
 #include "SmearCanceller.h"
 #include "SpeedWindow.h"
@@ -84,6 +85,9 @@ public:
     // lacks, since construction; wraps.
     std::uint32_t getFramesNotInTable() const { return framesNotInTable.load(std::memory_order_relaxed); }
 
+    // Shift-register types only: past the side's last cycle; the position stays at it.
+    bool atEndOfRecord() const { return endOfRecord.load(std::memory_order_relaxed); }
+
     std::int32_t getVinylType() const { return vinylType; }
     float getCalibration() const { return calibrationValue.load(std::memory_order_relaxed); }
 
@@ -133,6 +137,7 @@ private:
     void frameRead(double newPosition);
     void setPosition(double value);
     void applyStopRule();
+    bool processShiftRegister(const std::int16_t* samples, std::int32_t count);
 
     std::int32_t vinylType = FinalScratch;
     std::atomic<float> calibrationValue{0.0f};
@@ -188,6 +193,9 @@ private:
     std::int64_t netSteps = 0, netStepsAtFrame = 0;
     bool steppedBack = false;  // since the last frame: the reckoning's start is no frame's
     std::atomic<float> positionAgeMs{-1.0f};
+    // The shift-register types decode here, in robust mode whatever the mode set.
+    ShiftRegisterDecoder shiftRegister;
+    std::atomic<bool> endOfRecord{false};
 
     static_assert(std::atomic<float>::is_always_lock_free);
     static_assert(std::atomic<std::int32_t>::is_always_lock_free);

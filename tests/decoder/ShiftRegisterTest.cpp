@@ -1,4 +1,5 @@
 // The register's steps against states worked out by hand, and the position table.
+#include "LevelLearner.h"
 #include "ShiftRegister.h"
 
 #include <gtest/gtest.h>
@@ -69,6 +70,33 @@ TEST(PositionTable, NamesTheCycleOfStatesOnTheSideAndNothingBeyond) {
         EXPECT_EQ(table->cycleOf(0), std::nullopt);  // no register holds all zeros
     }
     EXPECT_EQ(PositionTable::of(Mixvibes), nullptr);
+}
+
+// Depths from 1.1:1 to 3:1 at any level, drifting by half over the run, with no calibration:
+// once both levels have been seen every bit read is right, and few are left unsure.
+TEST(LevelLearner, ReadsEveryBitRightAtAnyDepthAndLevel) {
+    const ShiftRegisterFormat& format = formatOf(PioneerB);
+    for (const float depth : {1.1f, 1.4f, 2.0f, 3.0f}) {
+        for (const float level : {150.0f, 20000.0f}) {
+            LevelLearner learner;
+            std::uint32_t state = format.seed;
+            int unsure = 0;
+            constexpr int peaks = 2000;
+            for (int k = 0; k < peaks; ++k, state = format.forward(state)) {
+                const int bit = static_cast<int>(state & 1u);
+                const float drift = 1.0f - 0.5f * static_cast<float>(k) / peaks;
+                const float amplitude = level * drift * (bit != 0 ? 1.0f : 1.0f / depth);
+                const int read = learner(amplitude);
+                if (k < LevelLearner::window) continue;
+                if (read == LevelLearner::unsure) {
+                    ++unsure;
+                } else {
+                    ASSERT_EQ(read, bit) << depth << " " << level << " at " << k;
+                }
+            }
+            EXPECT_LT(unsure, peaks / 50) << depth << " " << level;
+        }
+    }
 }
 
 }  // namespace
