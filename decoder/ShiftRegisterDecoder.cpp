@@ -24,6 +24,9 @@ constexpr int lostScore = 4 * missPenalty;
 // it a place read elsewhere needs the longer confirmation.
 constexpr double flywheelMs = 1000.0;
 constexpr int searchRunCap = 1 << 20;
+// Bits a lock must read right before its reads count as timecodes: past the couple of
+// dozen a lock taken on wrong bits lasts.
+constexpr int sureHits = 64;
 constexpr double quarterCycle = 0.25;
 constexpr double halfCycle = 0.5;
 
@@ -60,7 +63,7 @@ void ShiftRegisterDecoder::reset(std::int32_t sampleRate) {
     flywheel_ = locked_ = false;
     region_ = cycle_ = 0;
     window_ = 0;
-    missScore_ = 0;
+    missScore_ = hitsSinceLock_ = 0;
     lockLostMs_ = positionTimeMs_ = lastReadMs_ = -1.0;
     endOfRecord_ = false;
     readsInWindow_ = readsPerSecond_ = 0;
@@ -73,7 +76,8 @@ double ShiftRegisterDecoder::position() const {
     return (static_cast<double>(std::clamp<std::int64_t>(cycle_, 0, last)) + peakPhase_) / carrierHz_;
 }
 
-void ShiftRegisterDecoder::process(const std::int16_t* samples, std::int32_t frames) {
+void ShiftRegisterDecoder::process(const std::int16_t* samples, std::int32_t frames, double startMs) {
+    timeMs_ = startMs;
     if (format_ == nullptr || frames <= 0) return;
     const int bitChannel = format_->bitChannel;
     const int referenceChannel = 1 - bitChannel;
@@ -115,6 +119,8 @@ void ShiftRegisterDecoder::process(const std::int16_t* samples, std::int32_t fra
         readsInWindow_ = 0;
         readWindowStartMs_ = timeMs_;
     }
+    // A lock that holds tells at once, before its first whole second.
+    if (locked_ && hitsSinceLock_ >= sureHits) readsPerSecond_ = std::max(readsPerSecond_, readsInWindow_);
     if (lastReadMs_ < 0.0 || timeMs_ - lastReadMs_ > readWindowMs) readsPerSecond_ = 0;
 }
 
@@ -171,6 +177,7 @@ void ShiftRegisterDecoder::bitPeak(int direction, int bit, double timeMs) {
             if (static_cast<std::uint32_t>(bit) == predicted) {
                 missScore_ = std::max(0, missScore_ - 1);
                 lastReadMs_ = timeMs;
+                if (hitsSinceLock_ < sureHits) ++hitsSinceLock_;
                 countRead();
             } else if ((missScore_ += missPenalty) >= lostScore) {
                 locked_ = false;
@@ -233,9 +240,13 @@ void ShiftRegisterDecoder::acquire(int direction, int bit, double timeMs) {
     window_ = window;
     endOfRecord_ = false;
     positionTimeMs_ = lastReadMs_ = timeMs;
-    countRead();
+    hitsSinceLock_ = 0;
 }
 
-void ShiftRegisterDecoder::countRead() { ++readsInWindow_; }
+// Only a lock that has held: one taken on wrong bits (a record of another type) falls
+// within a couple of dozen peaks, and counts nothing.
+void ShiftRegisterDecoder::countRead() {
+    if (hitsSinceLock_ >= sureHits) ++readsInWindow_;
+}
 
 }  // namespace platora

@@ -38,8 +38,9 @@ public:
     bool setFormat(std::int32_t type);
     bool active() const { return format_ != nullptr; }
     void reset(std::int32_t sampleRate);
-    // frames of interleaved stereo; allocates nothing.
-    void process(const std::int16_t* samples, std::int32_t frames);
+    // frames of interleaved stereo, the first at startMs on the caller's time base (which
+    // runs on across type changes); allocates nothing.
+    void process(const std::int16_t* samples, std::int32_t frames, double startMs);
 
     double timeMs() const { return timeMs_; }
     float speed() const { return speed_; }
@@ -51,6 +52,7 @@ public:
     bool locked() const { return locked_; }
     std::uint32_t bitPeaks() const { return bitPeaks_; }    // since construction; wraps
     std::uint32_t clearBits() const { return clearBits_; }  // of those, read clearly; wraps
+    // Bits read right per second, counted only once a lock has held for a while.
     std::int32_t readsPerSecond() const { return readsPerSecond_; }
 
 private:
@@ -96,6 +98,7 @@ private:
     std::int64_t region_ = 0;
     std::uint32_t window_ = 0;
     int missScore_ = 0;
+    int hitsSinceLock_ = 0;  // up to sureHits
     double lockLostMs_ = -1.0;
     std::int64_t cycle_ = 0;  // the cycle last read
     double positionTimeMs_ = -1.0, lastReadMs_ = -1.0;

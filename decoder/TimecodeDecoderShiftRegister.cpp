@@ -8,7 +8,7 @@ bool TimecodeDecoder::processShiftRegister(const std::int16_t* samples, std::int
     const double positionTimeBefore = shiftRegister.positionTimeMs();
     const std::uint32_t peaksBefore = shiftRegister.bitPeaks();
     const std::uint32_t clearBefore = shiftRegister.clearBits();
-    shiftRegister.process(samples, count / 2);
+    shiftRegister.process(samples, count / 2, timeBase);
     timeBase = shiftRegister.timeMs();
     publish(shiftRegister.speed());
     level.store(largestMagnitude(samples, count), relaxed);

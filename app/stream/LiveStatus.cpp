@@ -38,8 +38,11 @@ constexpr double noisyPeakExcess = 1.25;
 constexpr double noisyPeaksPerSecond = 200.0;  // a record turning, not a few clicks
 constexpr int unknownQuality = -1;
 // The share of peaks that carry a bit on a perfect signal played forward: every FinalScratch
-// peak, three in four Mixvibes peaks (one of the four kinds of peak keeps its level).
-double bitCarryingShare(std::int32_t vinylType) { return vinylType == FinalScratch ? 1.0 : 0.75; }
+// peak, three in four Mixvibes peaks (one of the four kinds of peak keeps its level). The
+// shift-register types count only the peaks that carry their bits.
+double bitCarryingShare(std::int32_t vinylType) {
+    return vinylType == FinalScratch || shiftRegisterFormat(vinylType) != nullptr ? 1.0 : 0.75;
+}
 constexpr int scopeRowsMin = 3;
 constexpr int scopeRowsMax = 8;
 
@@ -53,9 +56,30 @@ bool looksLikeOtherType(double hz, std::int32_t type) {
 
 std::size_t louder(const DeckMeasures& m) { return m.level[1] > m.level[0] ? 1 : 0; }
 
+// Mixvibes' 7" carries the 12"'s code: no signal tells them apart, and the longer side reads both.
+bool findable(std::int32_t type) { return type != Mixvibes7Inch; }
+
+// The type an automatic deck tries next on a carrier of hz that `type` reads nothing of: of
+// those not tried yet whose carrier hz is close to, the nearest (other sides and makes on the
+// same carrier among them); -1 when there is none.
+std::int32_t nextType(std::int32_t type, double hz, std::uint32_t tried) {
+    std::int32_t best = -1;
+    double bestDistance = 0.0;
+    for (const VinylFormat& format : vinylFormats) {
+        if (format.type == type || !findable(format.type) || ((tried >> format.type) & 1u) != 0) continue;
+        if (!closeToCarrier(hz, format.carrierHz)) continue;
+        const double distance = std::fabs(hz - format.carrierHz) / format.carrierHz;
+        if (best < 0 || distance < bestDistance) {
+            best = format.type;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
 bool isFault(DeckState state) {
     return state != DeckState::decoding && state != DeckState::stopped && state != DeckState::noSignal &&
-           state != DeckState::inputLost;
+           state != DeckState::inputLost && state != DeckState::endOfRecord;
 }
 
 int updatesToShow(DeckState state) {
@@ -72,6 +96,7 @@ DeckState judge(const DeckMeasures& m) {
     const bool turning = m.carrierHz[loud] >= turningCarrierHz;
     if (level < noSignalLevel) return DeckState::noSignal;
     if (m.fullScaleShare > clippingShare) return DeckState::clipping;
+    if (m.endOfRecord) return DeckState::endOfRecord;
     if (m.speedOutOfRange) return DeckState::speedOutOfRange;
     if (turning && m.level[1 - loud] * silentChannelRatio < level) return DeckState::oneChannelSilent;
     if (turning && level < tooQuietLevel) return DeckState::tooQuiet;
@@ -118,6 +143,8 @@ const char* stateName(DeckState state) {
             return "speed out of range";
         case DeckState::inputLost:
             return "input lost";
+        case DeckState::endOfRecord:
+            return "end of record";
         case DeckState::none:
             break;
     }
@@ -184,6 +211,7 @@ bool DeckWatch::update(bool inputLost) {
     now.timecodesPerSecond = deck->getTimecodesPerSecond();
     now.speed = deck->getSpeed();
     now.speedOutOfRange = deck->speedRefused();
+    now.endOfRecord = decoder.atEndOfRecord();
 
     if (automaticType && !inputLost) findType();
     DeckState state = inputLost ? DeckState::inputLost : judge(now);
@@ -213,23 +241,35 @@ void DeckWatch::findType() {
     Deck& deck = *this->deck;
     const std::int32_t type = deck.vinylType();
     // A FinalScratch frame missing from the table is a frame of the type all the same.
-    if (now.timecodesPerSecond > 0 || now.framesNotInTable > 0) {
+    // A frame read lately confirms the type before the second its count takes, so that a
+    // carrier other types share is not tried on them meanwhile; the shift-register types count
+    // their timecodes only once a lock has held, at once, and a lock alone may be a chance one.
+    const bool readLately = now.frameLately && shiftRegisterFormat(type) == nullptr;
+    if (now.timecodesPerSecond > 0 || now.framesNotInTable > 0 || readLately) {
         if (!typeConfirmed) found = lastFound = type;
         typeConfirmed = true;
         otherCarrierUpdates = 0;
+        triedTypes = 0;
         return;
     }
-    if (!looksLikeOtherType(now.carrierHz[louder(now)], type)) {
+    const double hz = now.carrierHz[louder(now)];
+    triedTypes |= 1u << type;
+    std::int32_t next = nextType(type, hz, triedTypes);
+    if (next < 0 && triedTypes != 1u << type) {
+        triedTypes = 1u << type;  // every candidate tried: round again
+        next = nextType(type, hz, triedTypes);
+    }
+    if (next < 0) {
         otherCarrierUpdates = 0;
         return;
     }
     if (++otherCarrierUpdates < otherCarrierUpdatesToSwitch) return;
-    deck.requestVinylType(otherType(type));
+    deck.requestVinylType(next);
     // A calibration left at the type's default follows the type.
     const auto current = static_cast<VinylType>(type);
     const DecodingMode mode = deck.decoder().getDecodingMode();
     if (deck.decoder().getCalibration() == vinylFormat(current).calibrationFor(mode))
-        deck.setCalibration(vinylFormat(otherType(current)).calibrationFor(mode));
+        deck.setCalibration(vinylFormat(static_cast<VinylType>(next)).calibrationFor(mode));
     typeConfirmed = false;
     lastFound = -1;
     otherCarrierUpdates = 0;

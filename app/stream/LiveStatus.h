@@ -26,6 +26,7 @@ enum class DeckState {
     backwards,
     speedOutOfRange,
     inputLost,
+    endOfRecord,  // past the last cycle of a shift-register side
 };
 
 // A deck's signal over about the last second, formed from its counters.
@@ -42,6 +43,7 @@ struct DeckMeasures {
     bool frameLately = false;  // since the look before
     float speed = 0.0f;
     bool speedOutOfRange = false;
+    bool endOfRecord = false;
 };
 
 // The state these measures point to, before any holding; never none or inputLost.
@@ -90,6 +92,7 @@ private:
     bool typeConfirmed = false;
     std::int32_t found = -1;
     std::int32_t lastFound = -1;
+    std::uint32_t triedTypes = 0;  // bit per type tried since a type was last confirmed
 };
 
 // What each deck is doing, for the eyes of whoever watches the stream: on a terminal one
