@@ -8,7 +8,7 @@ namespace platora {
 
 // Tells a bit peak's two levels apart on one channel without a calibration: the centres of
 // the high and the low level are found afresh at every peak among the last `window` peaks
-// (two-means split first at their mean, the older peaks weighing less), and a peak is
+// (two-means, the older peaks weighing less), and a peak is
 // read by the threshold halfway between them. Any depth from about 1.1:1 to 3:1 and any level suit it, since only the
 // centres' own spread sets the threshold, and a level that moves (the front end still
 // finding its gain after a needle drop) leaves the window within `window` peaks. A
@@ -22,7 +22,7 @@ public:
     static constexpr int window = 24;
     static constexpr int fewestPeaks = 4;
     static constexpr float firstSplit = 1.05f;  // high / low before two levels count as seen
-    static constexpr int refinements = 3;
+    static constexpr int refinements = 2;
     static constexpr float unsureShare = 0.15f;  // of the gap, either side of the threshold
     // A peak this many peaks old weighs half: the level the front end settles on after a
     // needle drop outweighs the rise before it within a few peaks.
@@ -33,39 +33,41 @@ public:
             weights_[static_cast<std::size_t>(age)] = std::exp2(-static_cast<float>(age) / halfLifePeaks);
     }
 
-    void reset() { count_ = 0; }
+    void reset() { held_ = 0; }
 
     // amplitude: a bit peak's size (> 0). Returns 1, 0 or unsure.
     int operator()(float amplitude) {
         if (!(amplitude > 0.0f)) return unsure;
-        recent_[static_cast<std::size_t>(count_ % window)] = amplitude;
-        if (++count_ >= 2 * window) count_ -= window;
-        const int held = std::min(count_, window);
-        if (held < fewestPeaks) return unsure;
-        const auto begin = recent_.begin();
-        const auto [lowest, highest] = std::minmax_element(begin, begin + held);
-        if (!(*highest > firstSplit * *lowest)) return unsure;
-        float sum = 0.0f, weight = 0.0f;
-        for (int age = 0; age < held; ++age) {
-            sum += weights_[static_cast<std::size_t>(age)] * recent_[static_cast<std::size_t>((count_ - 1 - age) % window)];
+        // Each peak is kept twice, window apart, so that the newest `window` always lie in
+        // one run from newest_: the loops below run over plain arrays.
+        newest_ = (newest_ + window - 1) % window;
+        twice_[static_cast<std::size_t>(newest_)] = twice_[static_cast<std::size_t>(newest_ + window)] = amplitude;
+        held_ = std::min(held_ + 1, window);
+        if (held_ < fewestPeaks) return unsure;
+        const float* byAge = twice_.data() + newest_;
+        float lowest = amplitude, highest = amplitude, sum = 0.0f, weight = 0.0f;
+        for (int age = 0; age < held_; ++age) {
+            const float a = byAge[age];
+            lowest = std::min(lowest, a);
+            highest = std::max(highest, a);
+            sum += weights_[static_cast<std::size_t>(age)] * a;
             weight += weights_[static_cast<std::size_t>(age)];
         }
-        // The mean lies between the extremes, so each side keeps a member at every refinement.
+        if (!(highest > firstSplit * lowest)) return unsure;
+        // Split first at the mean, which lies between the extremes, so that each side keeps a
+        // member at every refinement.
         float threshold = sum / weight;
-        float high = *highest, low = *lowest;
+        float high = highest, low = lowest;
         for (int r = 0; r < refinements; ++r) {
-            float highSum = 0.0f, lowSum = 0.0f, highWeight = 0.0f, lowWeight = 0.0f;
-            for (int age = 0; age < held; ++age) {
-                const float a = recent_[static_cast<std::size_t>((count_ - 1 - age) % window)];
-                const float w = weights_[static_cast<std::size_t>(age)];
-                const bool above = a > threshold;
-                highSum += above ? w * a : 0.0f;
-                highWeight += above ? w : 0.0f;
-                lowSum += above ? 0.0f : w * a;
-                lowWeight += above ? 0.0f : w;
+            float highSum = 0.0f, highWeight = 0.0f;
+            for (int age = 0; age < held_; ++age) {
+                const float a = byAge[age];
+                const float w = a > threshold ? weights_[static_cast<std::size_t>(age)] : 0.0f;
+                highSum += w * a;
+                highWeight += w;
             }
             high = highSum / highWeight;
-            low = lowSum / lowWeight;
+            low = (sum - highSum) / (weight - highWeight);
             threshold = (high + low) / 2.0f;
         }
         high_ = high;
@@ -78,9 +80,10 @@ public:
     float low() const { return low_; }
 
 private:
-    std::array<float, window> recent_{};
+    std::array<float, 2 * window> twice_{};
+    int newest_ = 0;
     std::array<float, window> weights_{};  // by age in peaks
-    int count_ = 0;
+    int held_ = 0;
     float high_ = 0.0f, low_ = 0.0f;
 };
 

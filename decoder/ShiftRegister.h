@@ -71,7 +71,7 @@ inline const ShiftRegisterFormat* shiftRegisterFormat(std::int32_t type) {
 // Register state -> cycle on the side. States are bucketed by their high 16 bits; an entry
 // holds the state's remaining low bits above the cycle (22 bits, enough for 4 M cycles), and
 // a bucket's entries are scanned: about a dozen for a 20-bit side, 32 for the longest side.
-// Memory: 4 bytes a cycle on the side plus 256 KB (3.1 MB for serato-a, 8.7 MB for traktor-b).
+// Memory: 4 bytes a cycle on the side plus 256 KiB (3.0 MiB for serato-a, 8.3 MiB for traktor-b).
 class PositionTable {
 public:
     static constexpr int cycleBits = 22;

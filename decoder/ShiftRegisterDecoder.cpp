@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 namespace platora {
 
@@ -27,6 +26,11 @@ constexpr int searchRunCap = 1 << 20;
 // Bits a lock must read right before its reads count as timecodes: past the couple of
 // dozen a lock taken on wrong bits lasts.
 constexpr int sureHits = 64;
+// Breaks of the register's rule held against a new place, at most; one is forgiven for
+// every so many bits that follow it.
+constexpr int failuresHeld = 6;
+constexpr int followsToForgive = 32;
+constexpr int settlingPeaks = 2 * LevelLearner::window;
 constexpr double quarterCycle = 0.25;
 constexpr double halfCycle = 0.5;
 
@@ -59,7 +63,8 @@ void ShiftRegisterDecoder::reset(std::int32_t sampleRate) {
     lastCrossingMs_ = -1.0;
     speed_ = 0.0f;
     search_ = 0;
-    searchRun_ = searchDirection_ = 0;
+    searchRun_ = searchDirection_ = failures_ = peaksSinceStart_ = 0;
+    followed_ = 0;
     flywheel_ = locked_ = false;
     region_ = cycle_ = 0;
     window_ = 0;
@@ -112,6 +117,7 @@ void ShiftRegisterDecoder::process(const std::int16_t* samples, std::int32_t fra
     if (lastCrossingMs_ < 0.0 || timeMs_ - lastCrossingMs_ > stoppedAfterMs) {
         speed_ = 0.0f;
         crossingsInDirection_ = 0;
+        failures_ = peaksSinceStart_ = 0;  // what comes after a stop or a lift owes nothing to what came before
     }
     if (flywheel_ && !locked_ && timeMs_ - lockLostMs_ > flywheelMs) flywheel_ = false;
     if (timeMs_ - readWindowStartMs_ >= readWindowMs) {
@@ -134,6 +140,7 @@ void ShiftRegisterDecoder::crossing(int direction, float bitValue, double timeMs
     followSpeed(turning, timeMs);
     if (positive != format_->positivePeaks) return;
     ++bitPeaks_;
+    if (peaksSinceStart_ < settlingPeaks) ++peaksSinceStart_;
     const int bit = learner_(std::fabs(bitValue));
     if (bit != LevelLearner::unsure) ++clearBits_;
     bitPeak(turning, bit, timeMs);
@@ -215,8 +222,14 @@ void ShiftRegisterDecoder::acquire(int direction, int bit, double timeMs) {
     // of its own, and a stream of wrong bits gets a try only every N + 1 peaks or so.
     if (searchRun_ < n) {
         ++searchRun_;
+    } else if (follows) {
+        searchRun_ = std::min(searchRun_ + 1, searchRunCap);
+        if (++followed_ % followsToForgive == 0 && failures_ > 0) --failures_;
     } else {
-        searchRun_ = follows ? std::min(searchRun_ + 1, searchRunCap) : 0;
+        searchRun_ = 0;
+        // The peaks while the front end and the learner settle after a start, and the first
+        // window read from them, break the rule through no fault of the record.
+        if (peaksSinceStart_ >= settlingPeaks) failures_ = std::min(failures_ + 1, failuresHeld);
     }
     if (locked_ || searchRun_ < n + confirmBits) return;
     const std::optional<std::uint32_t> found = table_->cycleOf(search_);
@@ -228,10 +241,14 @@ void ShiftRegisterDecoder::acquire(int direction, int bit, double timeMs) {
     } else {
         for (int i = 0; i < n; ++i) window = format_->backward(window);
     }
-    if (flywheel_) {
-        const double apart = std::fabs(static_cast<double>(cycle - cycle_)) / carrierHz_;
-        const bool agrees = apart <= PositionGuard::margin(timeMs - lastReadMs_);
-        if (!agrees && searchRun_ < 2 * n + confirmBits) return;
+    const bool agrees = flywheel_ && std::fabs(static_cast<double>(cycle - cycle_)) / carrierHz_ <=
+                                         PositionGuard::margin(timeMs - lastReadMs_);
+    if (!agrees) {
+        // Doubt lengthens the run a place elsewhere needs: a lock just lost, and bits that
+        // lately kept breaking the rule (a record too worn or noisy to read, another type's),
+        // where runs of eight that follow it by chance come often.
+        const int doubt = std::min((flywheel_ ? n : 0) + confirmBits * failures_, 2 * n);
+        if (searchRun_ < n + confirmBits + doubt) return;
     }
     flywheel_ = locked_ = true;
     missScore_ = 0;

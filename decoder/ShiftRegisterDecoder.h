@@ -21,7 +21,9 @@ namespace platora {
 // register predicts (the flywheel): a corrupted bit cannot move the position, and only a
 // run of misses drops the lock. A place read elsewhere than where the flywheel stands
 // within a second of losing the lock must hold for a window longer before it is taken, so
-// that one bad bit whose errors happen to follow the rule for a while makes no jump.
+// that one bad bit whose errors happen to follow the rule for a while makes no jump; bits
+// that lately kept breaking the rule lengthen the run too, since among wrong bits runs
+// that follow the rule for eight bits by chance come every few hundred peaks.
 //
 // The position is the place of the bit peak just read: cycle k starts at k / carrier seconds
 // (at the leading channel's positive peak), and its bit peak lies 0, 1/4, 1/2 or 3/4 of a
@@ -91,6 +93,9 @@ private:
     // them follow the rule in a row, and the direction.
     std::uint32_t search_ = 0;
     int searchRun_ = 0, searchDirection_ = 0;
+    int failures_ = 0;  // breaks of the rule lately, held against a new place
+    int peaksSinceStart_ = 0;  // bit peaks since the record last started turning, while it settles
+    std::uint32_t followed_ = 0;
 
     // The flywheel: the record lies between the bit peaks of cycles region_ and region_ + 1;
     // window_ holds the bits of cycles region_ - N + 1 .. region_.
