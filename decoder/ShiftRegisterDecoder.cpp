@@ -32,7 +32,7 @@ constexpr int failuresHeld = 6;
 constexpr int followsToForgive = 32;
 constexpr int settlingPeaks = 2 * LevelLearner::window;
 constexpr double quarterCycle = 0.25;
-constexpr double halfCycle = 0.5;
+constexpr double halfCycle = 0.5;  // also what one crossing of the reference takes
 
 }  // namespace
 
@@ -155,7 +155,7 @@ void ShiftRegisterDecoder::followSpeed(int direction, double timeMs) {
         crossingDirection_ = direction;
         crossingsInDirection_ = 0;
         if (recent && sinceLast > 0.0)
-            speed_ = static_cast<float>(direction * 0.5 * msPerSecond / sinceLast / carrierHz_);
+            speed_ = static_cast<float>(direction * halfCycle * msPerSecond / sinceLast / carrierHz_);
     }
     crossingTimes_[static_cast<std::size_t>(crossingsInDirection_ % speedCrossings)] = timeMs;
     ++crossingsInDirection_;
@@ -164,7 +164,7 @@ void ShiftRegisterDecoder::followSpeed(int direction, double timeMs) {
     const double oldest = crossingTimes_[static_cast<std::size_t>((crossingsInDirection_ - held) % speedCrossings)];
     if (crossingsInDirection_ > 2 * speedCrossings) crossingsInDirection_ -= speedCrossings;  // keeps the ring's order
     const double span = timeMs - oldest;
-    if (span > 0.0) speed_ = static_cast<float>(direction * 0.5 * (held - 1) * msPerSecond / span / carrierHz_);
+    if (span > 0.0) speed_ = static_cast<float>(direction * halfCycle * (held - 1) * msPerSecond / span / carrierHz_);
 }
 
 void ShiftRegisterDecoder::bitPeak(int direction, int bit, double timeMs) {

@@ -89,7 +89,8 @@ protected:
 };
 
 // Speeds from 0.5x to 2x with ramps, a reversal and backwards play: nearly every block's
-// position within one cycle of where the record was at the peak that set it, none far off.
+// position within one cycle of where the record was at the peak that set it, none far off,
+// and the speed, signed, from the carrier.
 TEST_P(ShiftRegisterRoundTrip, PositionFollowsTheRecordForwardsAndBackwards) {
     const Case& c = GetParam();
     const std::vector<Reading> readings =
@@ -105,6 +106,8 @@ TEST_P(ShiftRegisterRoundTrip, PositionFollowsTheRecordForwardsAndBackwards) {
         // Honest age: a few cycles at most while the record turns at a speed that reads.
         if (std::fabs(r.truthSpeed) >= 0.4) {
             ASSERT_LT(r.ageMs, 10 * cycle / 0.4 * 1000.0) << "at " << r.time << " s";
+            // Read over the last four cycles: on the steepest ramp (3x a second) slow ones lag by 0.03.
+            ASSERT_NEAR(r.speed, r.truthSpeed, 0.02 * std::fabs(r.truthSpeed) + 0.03) << "at " << r.time << " s";
         }
     }
     EXPECT_GE(within, 0.995 * counted);
