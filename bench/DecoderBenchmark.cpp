@@ -87,6 +87,26 @@ void BM_ProcessBlock_FinalScratch_Robust(benchmark::State& state) {
     decodeBlocks(state, FinalScratch, vinylFormat(FinalScratch).defaultCalibration, DecodingMode::robust);
 }
 
+// state.range(1) = a shift-register type; these decode in robust mode whatever the mode set.
+void BM_ProcessBlock_ShiftRegister(benchmark::State& state) {
+    const auto type = static_cast<VinylType>(state.range(1));
+    state.SetLabel(vinylFormat(type).optionName);
+    decodeBlocks(state, type, 0.0f, DecodingMode::robust);
+}
+
+// A format's position table from nothing: what the first deck of that type waits for.
+void BM_PositionTableBuild(benchmark::State& state) {
+    const ShiftRegisterFormat& format = *shiftRegisterFormat(static_cast<std::int32_t>(state.range(0)));
+    state.SetLabel(vinylFormat(format.type).optionName);
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        const PositionTable table(format);
+        bytes = table.bytes();
+        benchmark::DoNotOptimize(table.cycleOf(format.seed));
+    }
+    state.counters["MB"] = static_cast<double>(bytes) / (1 << 20);
+}
+
 // Lookups of codes that are in the table and of codes that are not, in random order.
 void BM_TableLookup_FinalScratch(benchmark::State& state) {
     const FinalScratchCodeTable& table = fullSizeTable();
@@ -115,4 +135,6 @@ BENCHMARK(BM_ProcessBlock_FinalScratch)->Arg(1024)->Arg(64);
 BENCHMARK(BM_ProcessBlock_Mixvibes_Robust)->Arg(1024)->Arg(64);
 BENCHMARK(BM_ProcessBlock_FinalScratch_Robust)->Arg(1024)->Arg(64);
 BENCHMARK(BM_TableLookup_FinalScratch);
+BENCHMARK(BM_ProcessBlock_ShiftRegister)->ArgsProduct({{1024, 64}, {SeratoA, TraktorB, MixvibesV2, PioneerB}});
+BENCHMARK(BM_PositionTableBuild)->Arg(SeratoB)->Arg(TraktorB)->Unit(benchmark::kMillisecond);
 BENCHMARK_MAIN();

@@ -34,6 +34,7 @@ inline CLI::Validator vinylType() {
 inline std::string defaultCalibrations() {
     std::string text;
     for (const VinylFormat& format : vinylFormats) {
+        if (format.type > Mixvibes) break;  // the shift-register types learn their levels instead
         char value[32];
         std::snprintf(value, sizeof value, "%g", static_cast<double>(format.defaultCalibration));
         text += (text.empty() ? "" : ", ") + std::string(value) + " " + format.name;

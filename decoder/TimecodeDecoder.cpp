@@ -86,6 +86,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     steppedBack = false;
     storeRelaxed(positionAgeMs, -1.0f);
     storeRelaxed(depth, 0.0f);
+    shiftRegister.reset(rate);
     for (int ch = 0; ch < 2; ++ch) {
         for (Peak* record : {&trough[ch], &crest[ch]}) {
             record->value = 0;
@@ -99,6 +100,7 @@ void TimecodeDecoder::setVinylType(std::int32_t type) {
     vinylType = type;
     if (type == FinalScratch) frameLength = finalScratchFrameLength;
     if (type == Mixvibes) frameLength = mixvibesFrameLength;
+    shiftRegister.setFormat(type);
     conditioner.reset(carrierHz(), sampleRate, leadingChannel());
     guard.reset(frameSeconds());
 }
@@ -127,6 +129,7 @@ void TimecodeDecoder::setCalibration(float value) {
 bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t count) {
     positionUpdated = false;
     if (count < 0) count = 0;
+    if (shiftRegister.active()) return processShiftRegister(samples, count);
     if (mode == DecodingMode::robust) {
         conditionAndTrack(samples, count);
     } else {

@@ -6,6 +6,7 @@
 #include "PeakHistory.h"
 #include "PositionGuard.h"
 #include "PublishedSpeed.h"
+#include "ShiftRegisterDecoder.h"
 #include "SignalConditioner.h"
 #include "SmearCanceller.h"
 #include "SpeedWindow.h"
@@ -91,6 +92,8 @@ public:
     // over low, as the front end leaves them (noise reads it a little shallower); 0 before
     // the first frame since reset, and always in faithful mode.
     float getDepth() const { return depth.load(std::memory_order_relaxed); }
+    // Shift-register types only: past the side's last cycle; the position stays at it.
+    bool atEndOfRecord() const { return endOfRecord.load(std::memory_order_relaxed); }
 
     std::int32_t getVinylType() const { return vinylType; }
     float getCalibration() const { return calibrationValue.load(std::memory_order_relaxed); }
@@ -142,6 +145,7 @@ private:
     void setPosition(double value);
     void applyStopRule();
     void publishDepth();
+    bool processShiftRegister(const std::int16_t* samples, std::int32_t count);
 
     std::int32_t vinylType = FinalScratch;
     std::atomic<float> calibrationValue{0.0f};
@@ -199,6 +203,9 @@ private:
     bool steppedBack = false;  // since the last frame: the reckoning's start is no frame's
     std::atomic<float> positionAgeMs{-1.0f};
     std::atomic<float> depth{0.0f};
+    // The shift-register types decode here, in robust mode whatever the mode set.
+    ShiftRegisterDecoder shiftRegister;
+    std::atomic<bool> endOfRecord{false};
 
     static_assert(std::atomic<float>::is_always_lock_free);
     static_assert(std::atomic<std::int32_t>::is_always_lock_free);

@@ -3,15 +3,26 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace platora {
 
-// The two timecode formats. The decoder stores any value it is given and
-// decodes nothing for values other than these.
+// The timecode formats. The decoder stores any value it is given and decodes nothing for
+// values other than these. From SeratoA on, each cycle carries a shift register's bit
+// (ShiftRegister.h); the numbers are those of the vinyl menu and the settings.
 enum VinylType : std::int32_t {
     FinalScratch = 0,
     Mixvibes = 1,
+    SeratoA = 2,
+    SeratoB = 3,
+    SeratoCd = 4,
+    TraktorA = 5,
+    TraktorB = 6,
+    MixvibesV2 = 7,
+    Mixvibes7Inch = 8,
+    PioneerA = 9,
+    PioneerB = 10,
 };
 
 // What the programs call each format: its name on screen, the word that names it in options
@@ -29,15 +40,28 @@ struct VinylFormat {
 inline constexpr VinylFormat vinylFormats[] = {
     {FinalScratch, "FinalScratch", "finalscratch", 1.2f, 1200.0},
     {Mixvibes, "Mixvibes", "mixvibes", 1.07f, 3000.0},
+    // Calibration plays no part in these: their bit threshold learns the record's two levels.
+    {SeratoA, "Serato A", "serato-a", 1.2f, 1000.0},
+    {SeratoB, "Serato B", "serato-b", 1.2f, 1000.0},
+    {SeratoCd, "Serato CD", "serato-cd", 1.2f, 1000.0},
+    {TraktorA, "Traktor A", "traktor-a", 1.2f, 2000.0},
+    {TraktorB, "Traktor B", "traktor-b", 1.2f, 2000.0},
+    {MixvibesV2, "Mixvibes V2", "mixvibes-v2", 1.2f, 1300.0},
+    {Mixvibes7Inch, "Mixvibes 7\"", "mixvibes-7inch", 1.2f, 1300.0},
+    {PioneerA, "Pioneer A", "pioneer-a", 1.2f, 1000.0},
+    {PioneerB, "Pioneer B", "pioneer-b", 1.2f, 1000.0},
 };
+inline constexpr std::int32_t vinylTypeCount = sizeof vinylFormats / sizeof vinylFormats[0];
 
 // Any other value is taken as Mixvibes, as the decoder takes it for everything but FinalScratch.
-constexpr const VinylFormat& vinylFormat(VinylType type) { return vinylFormats[type == FinalScratch ? 0 : 1]; }
+constexpr const VinylFormat& vinylFormat(VinylType type) {
+    return vinylFormats[type >= 0 && type < vinylTypeCount ? type : Mixvibes];
+}
 
-// "finalscratch" or "0", "mixvibes" or "1"; nothing for any other text.
+// A format's option name or its number ("finalscratch" or "0", "serato-a" or "2"); nothing for any other text.
 inline std::optional<VinylType> readVinylType(std::string_view text) {
     for (const VinylFormat& format : vinylFormats) {
-        if (text == format.optionName || (text.size() == 1 && text[0] == '0' + format.type)) return format.type;
+        if (text == format.optionName || text == std::to_string(format.type)) return format.type;
     }
     return std::nullopt;
 }

@@ -45,7 +45,7 @@ Problem readDeckTable(const toml::table& table, StreamSettings& settings) {
     }
     if (!parts.pair || !parts.vinyl) {
         return std::string(
-            "deck: needs pair = NUMBER and vinyl = \"mixvibes\", \"finalscratch\" or \"auto\"; port = "
+            "deck: needs pair = NUMBER and vinyl = a vinyl type (\"mixvibes\", \"serato-a\"...) or \"auto\"; port = "
             "NUMBER and prefix = \"/NAME\" are optional");
     }
     if (const Problem problem = applyDeck(parts, settings)) return "deck: " + *problem;

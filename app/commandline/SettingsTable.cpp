@@ -1,6 +1,7 @@
 #include "SettingsTable.h"
 
 #include "StrictNumbers.h"
+#include "VinylOption.h"
 
 #include <algorithm>
 #include <cmath>
@@ -180,8 +181,9 @@ std::vector<Setting> makeTable() {
     return {
         {"device", "DEVICE", "Device number from --list-devices, or its name", textKind | wholeKind, readDevice},
         {"deck", "PAIR:VINYL[:PORT[:PREFIX]]",
-         "A deck: channel pair (0 = channels 1/2), mixvibes|finalscratch (or 1|0) or auto (found from the signal), OSC "
-         "port (default " +
+         "A deck: channel pair (0 = channels 1/2), a vinyl type (" + vinylTypeValues() +
+             ") or auto (found from the signal), OSC "
+             "port (default " +
              std::to_string(defaultOscPort) +
              ", then one more per deck), address prefix such as /deck2 (decks that share a port need one each); "
              "repeat for more decks",
@@ -261,7 +263,7 @@ Problem applyDeck(const DeckParts& parts, StreamSettings& settings) {
     if (const std::string* text = textOf(*parts.vinyl)) type = automatic ? FinalScratch : readVinylType(*text);
     if (const std::int64_t* number = std::get_if<std::int64_t>(&*parts.vinyl))
         type = readVinylType(std::to_string(*number));
-    if (!type) return "VINYL must be mixvibes, finalscratch, auto, 1 or 0";
+    if (!type) return "VINYL must be auto or one of " + vinylTypeValues();
     deck.vinyl = *type;
     deck.findVinyl = automatic;
     deck.port = 0;

@@ -48,8 +48,12 @@ public:
     void setVinylType(std::int32_t type);
     // Taken by the decoder at the next reset (faithful until set).
     void setDecodingMode(DecodingMode mode) { decodingMode = mode; }
-    // Any thread, while a stream runs: the decoder takes the type before its next block.
-    void requestVinylType(std::int32_t type) { requestedType.store(type, std::memory_order_relaxed); }
+    // Any thread, while a stream runs: the decoder takes the type before its next block. A
+    // shift-register type's position table is built here first, not on the audio thread.
+    void requestVinylType(std::int32_t type) {
+        PositionTable::of(type);
+        requestedType.store(type, std::memory_order_relaxed);
+    }
     std::int32_t vinylType() const { return requestedType.load(std::memory_order_relaxed); }
     // The table must outlive the deck's streams.
     void setCodeTable(const FinalScratchCodeTable* table) { decoder_.setCodeTable(table); }

@@ -106,10 +106,13 @@ void Dialogue::chooseChannels() {
 
 void Dialogue::chooseVinyl() {
     redraw();
-    std::printf("Supported vinyls\n\t0. Final Scratch\n\t1. Mixvibes\n\nPlease select the vinyl type:");
+    std::printf("Supported vinyls\n\t0. Final Scratch\n\t1. Mixvibes\n");
+    for (const VinylFormat& format : vinylFormats)
+        if (format.type > Mixvibes) std::printf("\t%d. %s\n", static_cast<int>(format.type), format.name);
+    std::printf("\nPlease select the vinyl type:");
     for (;;) {
         const int answer = parseMenuAnswer(readAnswer(menuAnswerLimit));
-        if (answer == FinalScratch || answer == Mixvibes) {
+        if (answer >= 0 && answer < vinylTypeCount) {
             deck().vinyl = static_cast<VinylType>(answer);
             vinylChosen = true;
             break;

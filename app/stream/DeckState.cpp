@@ -26,9 +26,10 @@ constexpr double noisyPeakExcess = 1.25;
 constexpr double noisyPeaksPerSecond = 200.0;  // a record turning, not a few clicks
 
 double carrierOf(std::int32_t type) { return vinylFormat(static_cast<VinylType>(type)).carrierHz; }
-bool closeToCarrier(double hz, double carrier) { return std::fabs(hz - carrier) <= carrierTolerance * carrier; }
 
 }  // namespace
+
+bool closeToCarrier(double hz, double carrier) { return std::fabs(hz - carrier) <= carrierTolerance * carrier; }
 
 std::size_t louder(const DeckMeasures& m) { return m.level[1] > m.level[0] ? 1 : 0; }
 VinylType otherType(std::int32_t type) { return type == Mixvibes ? FinalScratch : Mixvibes; }
@@ -42,6 +43,7 @@ DeckState judge(const DeckMeasures& m) {
     const bool turning = m.carrierHz[loud] >= turningCarrierHz;
     if (level < noSignalLevel) return DeckState::noSignal;
     if (m.fullScaleShare > clippingShare) return DeckState::clipping;
+    if (m.endOfRecord) return DeckState::endOfRecord;
     // The other format's carrier explains whatever speed is read from it; which speed that is
     // depends on where in the signal decoding began.
     if (m.speedOutOfRange && !(turning && looksLikeOtherType(m.carrierHz[loud], m.vinylType)))
@@ -91,6 +93,8 @@ const char* stateName(DeckState state) {
             return "speed out of range";
         case DeckState::inputLost:
             return "input lost";
+        case DeckState::endOfRecord:
+            return "end of record";
         case DeckState::none:
             break;
     }

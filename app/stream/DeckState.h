@@ -25,6 +25,7 @@ enum class DeckState {
     backwards,
     speedOutOfRange,
     inputLost,
+    endOfRecord,  // past the last cycle of a shift-register side
 };
 
 // A deck's signal over about the last second, formed from its counters.
@@ -41,6 +42,7 @@ struct DeckMeasures {
     bool frameLately = false;  // since the look before
     float speed = 0.0f;
     bool speedOutOfRange = false;
+    bool endOfRecord = false;
 };
 
 // The state these measures point to, before any holding; never none or inputLost.
@@ -52,6 +54,7 @@ std::string stateHint(DeckState state, const DeckMeasures& measures);
 // Which channel is the louder; the other type's carrier near this one's frequency (and this
 // type's not): what finding and judging the type go by.
 std::size_t louder(const DeckMeasures& measures);
+bool closeToCarrier(double hz, double carrierHz);
 VinylType otherType(std::int32_t type);
 bool looksLikeOtherType(double carrierHz, std::int32_t type);
 

@@ -17,12 +17,15 @@ constexpr int faultUpdatesToSettle = 10;
 constexpr int backwardsUpdatesToSettle = 30;  // a scratch backwards is no fault
 constexpr int unknownQuality = -1;
 // The share of peaks that carry a bit on a perfect signal played forward: every FinalScratch
-// peak, three in four Mixvibes peaks (one of the four kinds of peak keeps its level).
-double bitCarryingShare(std::int32_t vinylType) { return vinylType == FinalScratch ? 1.0 : 0.75; }
+// peak, three in four Mixvibes peaks (one of the four kinds of peak keeps its level). The
+// shift-register types count only the peaks that carry their bits.
+double bitCarryingShare(std::int32_t vinylType) {
+    return vinylType == FinalScratch || shiftRegisterFormat(vinylType) != nullptr ? 1.0 : 0.75;
+}
 
 bool isFault(DeckState state) {
     return state != DeckState::decoding && state != DeckState::stopped && state != DeckState::noSignal &&
-           state != DeckState::inputLost;
+           state != DeckState::inputLost && state != DeckState::endOfRecord;
 }
 
 int updatesToShow(DeckState state) {
@@ -69,6 +72,7 @@ void DeckWatch::measure() {
     now.timecodesPerSecond = deck->getTimecodesPerSecond();
     now.speed = deck->getSpeed();
     now.speedOutOfRange = deck->speedRefused();
+    now.endOfRecord = decoder.atEndOfRecord();
 }
 
 bool DeckWatch::update(bool inputLost) {

@@ -1,10 +1,47 @@
 #include "TypeFinder.h"
 
+#include <cmath>
+
 namespace platora {
 
 namespace {
 
 constexpr int otherCarrierUpdatesToSwitch = 5;
+
+// Mixvibes' 7" carries the 12"'s code: no signal tells them apart, and the longer side reads both.
+bool findable(std::int32_t type) { return type != Mixvibes7Inch; }
+
+// The type an automatic deck tries next on a carrier of hz that `type` reads nothing of: of
+// those not tried yet whose carrier hz is close to, the nearest (other sides and makes on the
+// same carrier among them); -1 when there is none.
+std::int32_t nextType(std::int32_t type, double hz, std::uint32_t tried) {
+    std::int32_t best = -1;
+    double bestDistance = 0.0;
+    for (const VinylFormat& format : vinylFormats) {
+        if (format.type == type || !findable(format.type) || ((tried >> format.type) & 1u) != 0) continue;
+        if (!closeToCarrier(hz, format.carrierHz)) continue;
+        const double distance = std::fabs(hz - format.carrierHz) / format.carrierHz;
+        if (best < 0 || distance < bestDistance) {
+            best = format.type;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+// The format whose carrier lies nearest hz, relatively.
+std::int32_t nearestType(double hz) {
+    std::int32_t best = FinalScratch;
+    double bestDistance = -1.0;
+    for (const VinylFormat& format : vinylFormats) {
+        const double distance = std::fabs(hz - format.carrierHz) / format.carrierHz;
+        if (bestDistance < 0.0 || distance < bestDistance) {
+            best = format.type;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
 
 }  // namespace
 
@@ -12,22 +49,38 @@ void TypeFinder::find(Deck& deck, const DeckMeasures& now) {
     if (!automatic) return;
     const std::int32_t type = deck.vinylType();
     // A FinalScratch frame missing from the table is a frame of the type all the same.
-    if (now.timecodesPerSecond > 0 || now.framesNotInTable > 0) {
+    // A frame read lately confirms the type before the second its count takes, so that a
+    // carrier other types share is not tried on them meanwhile; the shift-register types count
+    // their timecodes only once a lock has held, at once, and a lock alone may be a chance one.
+    const bool readLately = now.frameLately && shiftRegisterFormat(type) == nullptr;
+    // Robust mode's level split lets another format's carrier match a FinalScratch sync by
+    // chance, frame after frame: a frame the table lacks speaks for FinalScratch only on a
+    // carrier nearer its own than any other format's.
+    const double hz = now.carrierHz[louder(now)];
+    const bool notInTable = type == FinalScratch && now.framesNotInTable > 0 && nearestType(hz) == type;
+    if (now.timecodesPerSecond > 0 || notInTable || readLately) {
         if (!typeConfirmed) found = lastFoundType = type;
         typeConfirmed = true;
         otherCarrierUpdates = 0;
+        triedTypes = 0;
         return;
     }
-    if (!looksLikeOtherType(now.carrierHz[louder(now)], type)) {
+    triedTypes |= 1u << type;
+    std::int32_t next = nextType(type, hz, triedTypes);
+    if (next < 0 && triedTypes != 1u << type) {
+        triedTypes = 1u << type;  // every candidate tried: round again
+        next = nextType(type, hz, triedTypes);
+    }
+    if (next < 0) {
         otherCarrierUpdates = 0;
         return;
     }
     if (++otherCarrierUpdates < otherCarrierUpdatesToSwitch) return;
-    deck.requestVinylType(otherType(type));
+    deck.requestVinylType(next);
     const auto current = static_cast<VinylType>(type);
     // A calibration left at the type's default follows the type.
     if (deck.decoder().getCalibration() == vinylFormat(current).defaultCalibration)
-        deck.setCalibration(vinylFormat(otherType(current)).defaultCalibration);
+        deck.setCalibration(vinylFormat(static_cast<VinylType>(next)).defaultCalibration);
     typeConfirmed = false;
     lastFoundType = -1;
     otherCarrierUpdates = 0;

@@ -29,6 +29,7 @@ private:
     bool automatic;
     bool typeConfirmed = false;
     int otherCarrierUpdates = 0;
+    std::uint32_t triedTypes = 0;  // bit per type tried since a type was last confirmed
     std::int32_t found = -1;
     std::int32_t lastFoundType = -1;
 };

@@ -69,9 +69,11 @@ class EveryPromptRefusesWhatItCannotUse(E2ETest):
             self.assertNotIn("Channel 3/4", program.screen_before(), "a pair with a channel the device lacks was listed")
             refused(("1", "-1", "7"), console.CHANNELS_INVALID)
             program.answer("0")
-        with step("vinyl type: 0 or 1"):
+        with step("vinyl type: the two first formats keep 0 and 1, the shift-register ones follow"):
             program.expect(console.VINYL_PROMPT)
-            refused(("2", "-1"), console.VINYL_INVALID)
+            self.assertIn("\t0. Final Scratch\r\n\t1. Mixvibes\r\n\t2. Serato A\r\n", program.screen_before())
+            self.assertIn("\t10. Pioneer B\r\n", program.screen_before())
+            refused(("11", "-1"), console.VINYL_INVALID)
             program.answer(str(console.FINAL_SCRATCH))
         with step("FinalScratch without a code table: one status line says so"):
             program.expect(console.RIAA_MENU)

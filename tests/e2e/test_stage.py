@@ -123,7 +123,8 @@ class Diagnosis(E2ETest):
             self.fail(f"no line {line!r} in: {log.read()[-1500:]}")
 
     def play(self, server, deck, **generator):
-        turntable = self.start(chain.Generator(BINARIES["platora-gen"], server, self.workdir, client=PLAYER, vinyl=1,
+        generator.setdefault("vinyl", 1)
+        turntable = self.start(chain.Generator(BINARIES["platora-gen"], server, self.workdir, client=PLAYER,
                                                **generator))
         return turntable, self.start(chain.Platora(BINARIES["platora"], server, self.workdir, PLAYER, ["--deck", deck]))
 
@@ -144,6 +145,13 @@ class Diagnosis(E2ETest):
         with open(program.log_path) as log:
             self.assertNotIn("deck 0: decoding", log.read())
 
+
+    def test_an_automatic_deck_finds_a_serato_record_s_side_among_the_records_on_its_carrier(self):
+        server = self.start_server()
+        _, program = self.play(server, "0:auto", vinyl="serato-b")
+        self.wait_for_line(program, "deck 0: found serato-b")
+        with open(program.log_path) as log:
+            self.assertNotIn("deck 0: found serato-a", log.read())
 
 class AtAGig(E2ETest):
     """Stage mode through what a gig brings: a service started before the record plays, and the

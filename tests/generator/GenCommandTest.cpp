@@ -28,7 +28,9 @@ TEST_F(GenTool, BadInputOrAnUnwritablePlaceFailsWithOneLineAndLeavesNoFile) {
         const char* named = "";
     } cases[] = {
         {"out"},
-        {"--type 2 out"},
+        {"--type 11 out"},
+        {"--type serato out"},
+        {"-t serato-a --depth 1 out"},
         {"-t 0"},
         {"-t 1 -p 1:0 out"},
         {"-t 1 --level 0 out"},

@@ -23,6 +23,42 @@ SpeedProfile parsed(const char* text) {
     return SpeedProfile::parse(text, error).value();
 }
 
+// Cycle k's bit rides on the bit channel's peak of the format's polarity: the leading
+// channel (cos) peaks at k (positive) and k + 1/2, the lagging one (sin) at k + 1/4 and k + 3/4.
+// Every other peak, and the other channel, stays at the high level.
+TEST(GeneratorSignal, ShiftRegisterTypesCarryTheRegistersBitsOnTheirChannelAndPolarity) {
+    for (const ShiftRegisterFormat& format : shiftRegisterFormats) {
+        SCOPED_TRACE(vinylFormat(format.type).optionName);
+        for (const double depth : {1.25, 3.0}) {
+            GeneratorSettings settings;
+            settings.vinylType = format.type;
+            settings.depth = settings.endDepth = depth;
+            settings.level = 0.6;
+            // 40 samples a cycle puts a sample on every peak of every carrier.
+            const double carrier = vinylFormat(format.type).carrierHz;
+            settings.sampleRate = static_cast<std::int32_t>(40 * carrier);
+            const std::vector<std::int16_t> samples = renderAll(settings, 200 / carrier);
+            const double high = settings.level * TimecodeGenerator::fullScale;
+            const bool bitLeads = format.bitChannel == format.leadingChannel;
+            const int quarter = 10;  // samples
+            const int bitOffset = (bitLeads ? 0 : quarter) + (format.positivePeaks ? 0 : 2 * quarter);
+            const int otherOffset = (bitOffset + 2 * quarter) % (4 * quarter);
+            const int referenceOffset = (bitLeads ? quarter : 0);
+            const double sign = format.positivePeaks ? 1.0 : -1.0;
+            std::uint32_t state = format.seed;
+            for (int k = 0; k < 190; ++k, state = format.forward(state)) {
+                const auto at = [&](int offset, int channel) {
+                    return static_cast<double>(samples[static_cast<std::size_t>(2 * (40 * k + offset) + channel)]);
+                };
+                const double expected = (state & 1u) != 0 ? high : high / depth;
+                ASSERT_NEAR(sign * at(bitOffset, format.bitChannel), expected, 1.0) << k;
+                ASSERT_NEAR(-sign * at(otherOffset, format.bitChannel), high, 1.0) << k;
+                ASSERT_NEAR(std::fabs(at(referenceOffset, 1 - format.bitChannel)), high, 1.0) << k;
+            }
+        }
+    }
+}
+
 // Mixvibes at the usual depth, FinalScratch at one that drifts from 3 towards 1.2.
 TEST(GeneratorSignal, EveryPeakLiesAtItsPlaceOnItsChannelAtTheLevelOfTheBitItCarries) {
     for (std::int32_t type : {Mixvibes, FinalScratch}) {
@@ -170,7 +206,9 @@ TEST(GeneratorSettingsCheck, RefusesValuesOutsideTheirRangesWithAReason) {
         {[](GeneratorSettings&) {}, false},
         {[](GeneratorSettings& s) { s.level = 1.0; }, false},
         {[](GeneratorSettings& s) { s.sampleRate = 8000; }, false},
-        {[](GeneratorSettings& s) { s.vinylType = 2; }, true},
+        {[](GeneratorSettings& s) { s.vinylType = PioneerB; }, false},
+        {[](GeneratorSettings& s) { s.vinylType = vinylTypeCount; }, true},
+        {[](GeneratorSettings& s) { s.depth = 1.0; }, true},
         {[](GeneratorSettings& s) { s.sampleRate = 7999; }, true},
         {[](GeneratorSettings& s) { s.level = 1.0001; }, true},
         {[](GeneratorSettings& s) { s.level = std::nan(""); }, true},

@@ -151,6 +151,30 @@ TEST(Diagnosis, AnAutomaticDeckFindsTheTypeAndFollowsARecordChange) {
     EXPECT_LE(misread, lookBlocks);
 }
 
+// Sides and makes that share a carrier differ only in their registers: the deck tries them
+// in turn and keeps the one that reads, whatever the record's depth and level.
+TEST(Diagnosis, AnAutomaticDeckTellsTheShiftRegisterFormatsAndSidesApart) {
+    const std::tuple<VinylType, double, double> records[] = {
+        {SeratoB, 2.0, 0.5}, {PioneerB, 1.5, 0.2}, {TraktorB, 2.5, 0.8}, {MixvibesV2, 1.6, 0.4}};
+    for (const auto& [type, depth, level] : records) {
+        GeneratorSettings s = record(type, "1", level);
+        s.depth = s.endDepth = depth;
+        s.startPosition = 100.0;
+        const Watched run = watch(s, -1, 5.0, {}, nullptr, 0, DecodingMode::robust);
+        EXPECT_EQ(run.found, (std::vector<std::int32_t>{type})) << vinylFormat(type).optionName;
+        ASSERT_FALSE(run.sent.empty());
+        EXPECT_NEAR(run.sent.back().reading.position, 105.0, 0.05) << vinylFormat(type).optionName;
+    }
+}
+
+TEST(Diagnosis, APlayedOutShiftRegisterSideShowsTheEndOfTheRecord) {
+    GeneratorSettings s = record(SeratoA);
+    s.startPosition = 711.0;  // its last cycle begins at 711.999 s
+    const Watched run = watch(s, SeratoA, 3.0, {}, nullptr, 0, DecodingMode::robust);
+    EXPECT_EQ(run.shown, (std::vector<DeckState>{DeckState::decoding, DeckState::endOfRecord}));
+    for (const Sent& sent : run.sent) ASSERT_LT(sent.reading.position, 712.0f);
+}
+
 // The program starts before the record: the decoder has published speed 0 on the silence.
 Spoil startingLate() {
     return [silent = 0](Block& b) mutable {

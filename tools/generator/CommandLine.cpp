@@ -31,7 +31,8 @@ const char* const footer = R"(Profile: comma-separated segments SPEED:SECONDS (c
 backwards), FROM->TO:SECONDS (linear ramp), or a bare SPEED as the last segment, held to
 the end; after the last timed segment its end speed holds. Example (quoted for the
 shell): '1:5,1->-1:2,0:1,-0.5:2'.
-Channels: for Mixvibes channel 1 leads (cos), for FinalScratch channel 2 leads.
+Channels: for Mixvibes channel 1 leads (cos), for FinalScratch channel 2 leads; for the
+shift-register types as on their records (channel 1 for mixvibes-v2 and -7inch, else 2).
 Manifest: CSV with the header frame,time_s,position_s,speed; one row every rate/1000
 frames (44 at 44100 Hz) from frame 0, and one for the state after the last frame.
 time_s counts from the first sample (with --jack, on the server's clock from the moment
@@ -46,7 +47,7 @@ void addGenOptions(CLI::App& app, GenCommand& command) {
     app.description(description());
     app.footer(footer);
     app.add_option("OUTPUT", command.output, "file base or BASE.wav");
-    app.add_option("-t,--type", s.vinylType, "0 or finalscratch (1200 Hz), 1 or mixvibes (3000 Hz)")
+    app.add_option("-t,--type", s.vinylType, "timecode type: " + vinylTypeValues())
         ->required()
         ->transform(vinylType())
         ->type_name("TYPE");
@@ -122,7 +123,7 @@ void addGenOptions(CLI::App& app, GenCommand& command) {
                s.endDepth = *to;
                command.depthDrifts = arrow != std::string::npos;
            },
-           "the high level over the low one (default 2), or FROM->TO: a depth that moves evenly from FROM to TO "
+           "the high level over the low one (default 2), for every type, or FROM->TO: a depth that moves evenly from FROM to TO "
            "over the length")
         ->type_name("RATIO|FROM->TO");
     app.add_option("-l,--length", command.length,

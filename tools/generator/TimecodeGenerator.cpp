@@ -26,7 +26,13 @@ TimecodeGenerator::TimecodeGenerator(GeneratorSettings settings)
       highAmplitude_(settings_.level * fullScale),
       leadingChannel_(settings_.vinylType == FinalScratch ? 1 : 0),
       noiseEngine_(settings_.seed),
-      clickEngine_(settings_.seed + 1) {
+      clickEngine_(settings_.seed + 1),
+      shiftRegister_(shiftRegisterFormat(settings_.vinylType)) {
+    if (shiftRegister_ != nullptr) {
+        carrierHz_ = vinylFormat(shiftRegister_->type).carrierHz;
+        leadingChannel_ = shiftRegister_->leadingChannel;
+        registerState_ = shiftRegister_->seed;
+    }
     if (settings_.snrDb) noiseSigma_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, -*settings_.snrDb / 20.0);
     // Two components of amplitude h carry the power of one of amplitude h sqrt 2.
     if (settings_.humDb) humAmplitude_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, *settings_.humDb / 20.0);
@@ -38,8 +44,8 @@ TimecodeGenerator::TimecodeGenerator(GeneratorSettings settings)
 }
 
 std::string TimecodeGenerator::validate(const GeneratorSettings& s) {
-    if (s.vinylType != FinalScratch && s.vinylType != Mixvibes)
-        return "vinyl type must be 0 (FinalScratch) or 1 (Mixvibes)";
+    if (s.vinylType != FinalScratch && s.vinylType != Mixvibes && shiftRegisterFormat(s.vinylType) == nullptr)
+        return "vinyl type must be one of 0 to " + std::to_string(vinylTypeCount - 1);
     if (s.sampleRate < minSampleRateHz || s.sampleRate > maxSampleRateHz)
         return "sample rate must be between 8000 and 384000 Hz";
     if (s.channels != 2 && s.channels != 4) return "channel count must be 2 or 4";
@@ -97,7 +103,11 @@ double TimecodeGenerator::nextClick() {
 double TimecodeGenerator::amplitudeOf(Channel& channel, std::int64_t peak) {
     if (peak != channel.peak) {
         channel.peak = peak;
-        channel.amplitude = bitOfPeak(peak) ? highAmplitude_ : highAmplitude_ / depthNow();
+        if (shiftRegister_ != nullptr) {
+            channel.amplitude = highAmplitude_ * shiftRegisterLevel(&channel == &lead_, peak);
+        } else {
+            channel.amplitude = bitOfPeak(peak) ? highAmplitude_ : highAmplitude_ / depthNow();
+        }
     }
     return channel.amplitude;
 }
@@ -106,6 +116,29 @@ double TimecodeGenerator::depthNow() const {
     const double t = static_cast<double>(framesRendered_) / settings_.sampleRate;
     const double done = settings_.driftSeconds > 0.0 ? std::min(t / settings_.driftSeconds, 1.0) : 1.0;
     return settings_.depth + (settings_.endDepth - settings_.depth) * done;
+}
+
+// Peaks are numbered as render numbers them: the leading channel's even, at every half
+// cycle from phase 0 (cos), the lagging one's odd, a quarter cycle later (sin). Half cycle
+// j of either channel is positive for even j and lies in cycle floor(j / 2).
+double TimecodeGenerator::shiftRegisterLevel(bool onLead, std::int64_t peak) {
+    const bool bitLeads = shiftRegister_->bitChannel == shiftRegister_->leadingChannel;
+    const std::int64_t halfCycle = onLead ? peak / 2 : (peak - 1) / 2;  // peak is even, resp. odd: exact
+    const bool positive = (halfCycle & 1) == 0;
+    if (onLead != bitLeads || positive != shiftRegister_->positivePeaks) return 1.0;
+    return shiftRegisterBit(halfCycle >> 1) ? 1.0 : 1.0 / depthNow();  // >> floors negative cycles
+}
+
+int TimecodeGenerator::shiftRegisterBit(std::int64_t cycle) {
+    while (registerCycle_ < cycle) {
+        registerState_ = shiftRegister_->forward(registerState_);
+        ++registerCycle_;
+    }
+    while (registerCycle_ > cycle) {
+        registerState_ = shiftRegister_->backward(registerState_);
+        --registerCycle_;
+    }
+    return static_cast<int>(registerState_ & 1u);
 }
 
 std::int16_t TimecodeGenerator::quantize(double value) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FrameLayout.h"
+#include "ShiftRegister.h"
 #include "SpeedProfile.h"
 #include "StylusFilter.h"
 #include "VinylType.h"
@@ -55,7 +56,9 @@ struct ManifestRow {
 // plus the exact integral of the speed profile, evaluated per frame, so blocks of any
 // size give the same samples. The carrier phase is position x carrier in cycles; the
 // leading channel is cos, the lagging one sin, and each half cycle's amplitude is the
-// level of the bit its peak carries.
+// level of the bit its peak carries. For the shift-register types only the bit channel's
+// half cycles of the format's polarity carry a bit, cycle k's from its register state;
+// every other half cycle stays at the high level.
 // render allocates nothing, takes no lock and may run on a real-time thread.
 class TimecodeGenerator {
 public:
@@ -100,6 +103,8 @@ private:
     double nextClick();
     double amplitudeOf(Channel& channel, std::int64_t peak);
     double depthNow() const;
+    double shiftRegisterLevel(bool onLead, std::int64_t peak);  // of the high level
+    int shiftRegisterBit(std::int64_t cycle);
     std::int16_t quantize(double value);
 
     GeneratorSettings settings_;
@@ -124,6 +129,10 @@ private:
     double humAmplitude_ = 0.0;
     StylusFilter stylus_[2];
     std::size_t delayedHint_ = 0;
+    // Shift-register types: the register's state at a cycle, stepped to the cycle asked for.
+    const ShiftRegisterFormat* shiftRegister_ = nullptr;
+    std::int64_t registerCycle_ = 0;
+    std::uint32_t registerState_ = 0;
 };
 
 }  // namespace platora
