@@ -1,5 +1,6 @@
 // The generator's signals through the real decoder, compared with the generator's own truth.
 #include "FrameLayout.h"
+#include "PlayedRecord.h"
 #include "TimecodeDecoder.h"
 #include "TimecodeGenerator.h"
 
@@ -84,15 +85,6 @@ double carrierHz(std::int32_t type) {
     return type == FinalScratch ? TimecodeGenerator::finalScratchCarrierHz : TimecodeGenerator::mixvibesCarrierHz;
 }
 
-GeneratorSettings settingsFor(std::int32_t type, const std::string& profile, double start = 5.0) {
-    GeneratorSettings settings;
-    settings.vinylType = type;
-    settings.startPosition = start;
-    std::string error;
-    settings.profile = SpeedProfile::parse(profile, error).value();
-    return settings;
-}
-
 // Playing forward, the decoder reports the last frame read: at most one frame (plus
 // the quarter cycle it takes to see a peak) behind the truth, never ahead of it.
 void expectWithinOneFrame(const Reading& r, std::int32_t type) {
@@ -105,7 +97,7 @@ class SteadyPlay : public ::testing::TestWithParam<std::tuple<std::int32_t, doub
 
 TEST_P(SteadyPlay, PositionStaysWithinOneFrameAndSpeedWithinOnePercent) {
     const auto [type, speed] = GetParam();
-    const std::vector<Reading> readings = decode(settingsFor(type, std::to_string(speed)), 2.0);
+    const std::vector<Reading> readings = decode(test::playedRecord(type, std::to_string(speed)), 2.0);
     double speedSum = 0.0;
     int counted = 0;
     for (const Reading& r : readings) {
@@ -137,7 +129,7 @@ protected:
 TEST_P(Movement, ReversePlayStepsThePositionBackAlongTheTruth) {
     const std::int32_t type = Movement::type();
     constexpr double reverseAt = 1.3;  // after a whole window of frames
-    const std::vector<Reading> readings = decode(settingsFor(type, "1:1.3,-1"), reverseAt + 1.2);
+    const std::vector<Reading> readings = decode(test::playedRecord(type, "1:1.3,-1"), reverseAt + 1.2);
     for (const Reading& r : readings) {
         if (r.time < reverseAt + 0.1) continue;
         EXPECT_NEAR(r.speed, -1.0, 0.03) << "at " << r.time << " s";
@@ -158,8 +150,8 @@ TEST_P(Movement, AStopOrACutToSilenceReadsAsStoppedAndPlayResumesDecoding) {
     constexpr double stopAt = 1.2;  // after a whole window of frames
     constexpr double resumeAt = 2.4;
     for (const bool cut : {false, true}) {
-        const std::vector<Reading> readings = cut ? decode(settingsFor(type, "1"), 3.1, stopAt, resumeAt)
-                                                  : decode(settingsFor(type, "1:1.2,0:1.2,1"), 3.1);
+        const std::vector<Reading> readings = cut ? decode(test::playedRecord(type, "1"), 3.1, stopAt, resumeAt)
+                                                  : decode(test::playedRecord(type, "1:1.2,0:1.2,1"), 3.1);
         for (const Reading& r : readings) {
             if (r.time > stopAt + 0.05 + blockSeconds && r.time < resumeAt) {
                 EXPECT_EQ(r.speed, 0.0) << "cut " << cut << " at " << r.time << " s";
@@ -178,7 +170,7 @@ TEST_P(Movement, AStopOrACutToSilenceReadsAsStoppedAndPlayResumesDecoding) {
 
 TEST_P(Movement, RampsAndAStopEndWhereTheTruthIs) {
     const std::int32_t type = Movement::type();
-    const std::vector<Reading> readings = decode(settingsFor(type, "1:0.3,1->0:0.4,0:0.3,0->1.5:0.4,1.5"), 2.0);
+    const std::vector<Reading> readings = decode(test::playedRecord(type, "1:0.3,1->0:0.4,0:0.3,0->1.5:0.4,1.5"), 2.0);
     double stoppedAt = 0.0;
     for (const Reading& r : readings) {
         if (r.time > 0.75 && r.time < 1.0) {
@@ -196,7 +188,7 @@ TEST_P(Movement, RampsAndAStopEndWhereTheTruthIs) {
 
 TEST_P(Movement, NoisyWowedSignalStillDecodesWithinOneFrame) {
     const std::int32_t type = Movement::type();
-    GeneratorSettings settings = settingsFor(type, "1");
+    GeneratorSettings settings = test::playedRecord(type, "1");
     settings.profile.setWow(0.02, 0.7);
     settings.snrDb = 35.0;  // the hysteresis and 1.07 hold here; at 30 dB some frames are lost
     for (const Reading& r : decode(settings, 3.0))
@@ -205,11 +197,11 @@ TEST_P(Movement, NoisyWowedSignalStillDecodesWithinOneFrame) {
 
 TEST_P(Movement, DecodingRunsFromTheFirstFrameOfTheRecordToItsLast) {
     const std::int32_t type = Movement::type();
-    for (const Reading& r : decode(settingsFor(type, "1", 0.0), 0.2))
+    for (const Reading& r : decode(test::playedRecord(type, "1", 0.0), 0.2))
         if (r.time > 0.05) expectWithinOneFrame(r, type);
 
     // Mixvibes: the last frame a 17-bit number can carry; FinalScratch: the table's last row.
-    GeneratorSettings settings = settingsFor(type, "1");
+    GeneratorSettings settings = test::playedRecord(type, "1");
     settings.finalScratchRows = 2000;
     const double last =
         type == Mixvibes ? MixvibesFrames::maxFrame * frameSeconds(type) : FinalScratchFrames::value(1999) / 44100.0;
@@ -241,7 +233,7 @@ TEST_P(Robust, DegradedSignalsStayWithinOneFrameAndNeverFarOff) {
     };
     constexpr double floor = 0.9;
     for (const Case& c : cases) {
-        GeneratorSettings settings = settingsFor(type, "1:1,1->1.5:1,1.5");
+        GeneratorSettings settings = test::playedRecord(type, "1:1,1->1.5:1,1.5");
         c.degrade(settings);
         int counted = 0, within = 0;
         for (const Reading& r : decode(settings, 3.0, 0.0, 0.0, DecodingMode::robust)) {
@@ -261,7 +253,7 @@ TEST_P(Robust, DegradedSignalsStayWithinOneFrameAndNeverFarOff) {
 // without the smear undone no frame reads there; with it about a third of the blocks do.
 TEST_P(Robust, AWornStylusAtSpeedReadsOnceItsSmearIsLearnt) {
     const std::int32_t type = GetParam();
-    GeneratorSettings settings = settingsFor(type, "1:1,1->1.4:3,1.4");
+    GeneratorSettings settings = test::playedRecord(type, "1:1,1->1.4:3,1.4");
     settings.lowPassHz = 2000.0;
     int counted = 0, within = 0;
     for (const Reading& r : decode(settings, 6.0, 0.0, 0.0, DecodingMode::robust)) {
@@ -275,7 +267,7 @@ TEST_P(Robust, AWornStylusAtSpeedReadsOnceItsSmearIsLearnt) {
 TEST_P(Robust, AgeGrowsWhileFramesAreLostAndResetsOnceTheyReturn) {
     const std::int32_t type = GetParam();
     constexpr double cutFrom = 1.0, cutUntil = 1.5;
-    const std::vector<Reading> readings = decode(settingsFor(type, "1"), 2.0, cutFrom, cutUntil, DecodingMode::robust);
+    const std::vector<Reading> readings = decode(test::playedRecord(type, "1"), 2.0, cutFrom, cutUntil, DecodingMode::robust);
     EXPECT_EQ(readings.front().ageMs, -1.0f) << "no frame yet";
     for (std::size_t i = 1; i < readings.size(); ++i) {
         const Reading& r = readings[i];
@@ -294,8 +286,8 @@ TEST_P(Robust, ANeedleDropIsFollowedWithinTwoFrames) {
     constexpr std::size_t smallBlock = 32;  // frames: the time of each reading counts here
     constexpr double dropAt = 0.5;
     for (const double target : {60.0, 2.0}) {
-        TimecodeGenerator before(settingsFor(type, "1", 20.0));
-        TimecodeGenerator after(settingsFor(type, "1", target));
+        TimecodeGenerator before(test::playedRecord(type, "1", 20.0));
+        TimecodeGenerator after(test::playedRecord(type, "1", target));
         TimecodeDecoder decoder;
         decoder.setDecodingMode(DecodingMode::robust);
         decoder.setVinylType(type);
@@ -373,7 +365,7 @@ TEST_P(Robust, RecordsOfAnyDepthReadWithinOneFrame) {
         {"3, a channel 2 samples late", 3.0, 0.7, 50.0, "1", 2.0, nullptr},
     };
     for (const Case& c : cases) {
-        GeneratorSettings settings = settingsFor(type, c.profile, c.start);
+        GeneratorSettings settings = test::playedRecord(type, c.profile, c.start);
         settings.depth = settings.endDepth = c.depth;
         settings.level = c.level;
         settings.delaySamples = c.delaySamples;
@@ -388,7 +380,7 @@ TEST_P(Robust, RecordsOfAnyDepthReadWithinOneFrame) {
 TEST_P(Robust, ADepthThatDriftsIsFollowedAndMeasured) {
     const std::int32_t type = GetParam();
     for (const auto& [from, to] : {std::pair{1.5, 1.15}, std::pair{1.12, 3.0}}) {
-        GeneratorSettings settings = settingsFor(type, "1:2,1->1.4:2,1.4->0.8:2,0.8", 40.0);
+        GeneratorSettings settings = test::playedRecord(type, "1:2,1->1.4:2,1.4->0.8:2,0.8", 40.0);
         settings.depth = from;
         settings.endDepth = to;
         settings.driftSeconds = 5.0;
@@ -410,7 +402,7 @@ TEST_P(Robust, ADepthThatDriftsIsFollowedAndMeasured) {
 // reading depends on it.
 TEST_P(Robust, NoCalibrationChangesWhatRobustModeReads) {
     const std::int32_t type = GetParam();
-    GeneratorSettings settings = settingsFor(type, "1:1,1->1.3:1,1.3", 60.0);
+    GeneratorSettings settings = test::playedRecord(type, "1:1,1->1.3:1,1.3", 60.0);
     settings.depth = settings.endDepth = 1.25;
     settings.snrDb = 30.0;
     std::vector<double> positions[2];  // robust at the lowest and highest calibration

@@ -1,5 +1,6 @@
 // The shift-register formats through the generator and the real decoder, against the
 // generator's truth: forwards, backwards, needle drops and the end of a side.
+#include "PlayedRecord.h"
 #include "TimecodeDecoder.h"
 #include "TimecodeGenerator.h"
 
@@ -45,15 +46,6 @@ std::vector<Reading> decode(const GeneratorSettings& settings, double seconds, d
     return readings;
 }
 
-GeneratorSettings settingsFor(std::int32_t type, const std::string& profile, double start) {
-    GeneratorSettings settings;
-    settings.vinylType = type;
-    settings.startPosition = start;
-    std::string error;
-    settings.profile = SpeedProfile::parse(profile, error).value();
-    return settings;
-}
-
 double cycleSeconds(std::int32_t type) { return 1.0 / vinylFormat(static_cast<VinylType>(type)).carrierHz; }
 
 // One row a format, each with its own depth, level, phase and waveform, so that no one
@@ -79,7 +71,7 @@ class ShiftRegisterRoundTrip : public ::testing::TestWithParam<Case> {
 protected:
     GeneratorSettings settings(const std::string& profile, double start) const {
         const Case& c = GetParam();
-        GeneratorSettings s = settingsFor(c.type, profile, start);
+        GeneratorSettings s = test::playedRecord(c.type, profile, start);
         s.depth = s.endDepth = c.depth;
         s.level = c.level;
         s.lowPassHz = c.lowPassHz;
@@ -150,7 +142,7 @@ TEST(ShiftRegisterEndOfRecord, NoPositionBeyondTheSideAndTheSideReadsAgainOnTheW
         const ShiftRegisterFormat& format = *shiftRegisterFormat(type);
         const double cycle = cycleSeconds(type);
         const double last = (format.cycles - 1) * cycle;
-        const std::vector<Reading> readings = decode(settingsFor(type, "1:0.6,-1", last - 0.3), 1.2);
+        const std::vector<Reading> readings = decode(test::playedRecord(type, "1:0.6,-1", last - 0.3), 1.2);
         bool ended = false;
         for (const Reading& r : readings) {
             ASSERT_LE(r.position, format.cycles * cycle) << r.time;  // the side's length, whatever the rounding
