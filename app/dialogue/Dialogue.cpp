@@ -166,15 +166,15 @@ bool Dialogue::chooseCalibration() {
     return true;
 }
 
-bool Dialogue::openDevice() { return !openDecks(*controller, settings, codeTable); }
-
-bool Dialogue::openStream() {
-    if (openDevice()) return true;
+bool Dialogue::openDevice(const char* failure) {
+    if (!openDecks(*controller, settings, codeTable)) return true;
     std::printf("%s\n", controller->openError().c_str());
-    std::printf("Couldn't open the audio device. Press any key to quit.");
+    std::printf("%s", failure);
     pauseForKey();
     return false;
 }
+
+bool Dialogue::openStream() { return openDevice("Couldn't open the audio device. Press any key to quit."); }
 
 void Dialogue::setUpOsc() {
     redraw();
@@ -198,11 +198,7 @@ void Dialogue::setUpOsc() {
 
 bool Dialogue::startStreamAfterSetup() {
     if (!calibrationRan && preampEnabled) return true;
-    if (openDevice()) return true;
-    std::printf("%s\n", controller->openError().c_str());
-    std::printf("Initialization failed!\n Press any key to quit.");
-    pauseForKey();
-    return false;
+    return openDevice("Initialization failed!\n Press any key to quit.");
 }
 
 void Dialogue::stream() {

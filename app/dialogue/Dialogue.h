@@ -33,7 +33,8 @@ private:
     bool startStreamAfterSetup();
     void stream();
 
-    bool openDevice();
+    // Prepares the decks and opens the device; on failure tells why, then `failure`, and waits for a key.
+    bool openDevice(const char* failure);
     bool openStream();  // at the preamp or calibration step; a failure ends the program
     void redraw();
     void printStatus();
