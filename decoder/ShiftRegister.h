@@ -19,10 +19,10 @@ struct ShiftRegisterFormat {
     std::uint32_t seed;
     std::uint32_t taps;
     std::uint32_t cycles;  // on the side, run-out included
-    int leadingChannel;    // 0 left, 1 right: the channel whose cycle comes first played forward
     int bitChannel;        // the channel whose peaks carry the bits
     bool positivePeaks;    // the bits ride on that channel's positive peaks (else negative)
 
+    int leadingChannel() const { return vinylFormat(type).leadingChannel; }
     std::uint32_t mask() const { return (1u << bits) - 1u; }
     std::uint32_t feedback() const { return taps | 1u; }
 
@@ -46,19 +46,16 @@ struct ShiftRegisterFormat {
     }
 };
 
-inline constexpr int leftChannel = 0;
-inline constexpr int rightChannel = 1;
-
 inline constexpr ShiftRegisterFormat shiftRegisterFormats[] = {
-    {SeratoA, 20, 0x59017, 0x361e4, 712000, rightChannel, rightChannel, true},
-    {SeratoB, 20, 0x8f3c6, 0x4f0d8, 922000, rightChannel, rightChannel, true},
-    {SeratoCd, 20, 0xd8b40, 0x34d54, 950000, rightChannel, rightChannel, true},
-    {TraktorA, 23, 0x134503, 0x041040, 1500000, rightChannel, leftChannel, false},
-    {TraktorB, 23, 0x32066c, 0x041040, 2110000, rightChannel, leftChannel, false},
-    {MixvibesV2, 20, 0x22c90, 0x00008, 950000, leftChannel, rightChannel, true},
-    {Mixvibes7Inch, 20, 0x22c90, 0x00008, 312000, leftChannel, rightChannel, true},
-    {PioneerA, 20, 0x78370, 0x7933a, 635000, rightChannel, rightChannel, false},
-    {PioneerB, 20, 0xf7012, 0x2ef1c, 918500, rightChannel, rightChannel, false},
+    {SeratoA, 20, 0x59017, 0x361e4, 712000, rightChannel, true},
+    {SeratoB, 20, 0x8f3c6, 0x4f0d8, 922000, rightChannel, true},
+    {SeratoCd, 20, 0xd8b40, 0x34d54, 950000, rightChannel, true},
+    {TraktorA, 23, 0x134503, 0x041040, 1500000, leftChannel, false},
+    {TraktorB, 23, 0x32066c, 0x041040, 2110000, leftChannel, false},
+    {MixvibesV2, 20, 0x22c90, 0x00008, 950000, rightChannel, true},
+    {Mixvibes7Inch, 20, 0x22c90, 0x00008, 312000, rightChannel, true},
+    {PioneerA, 20, 0x78370, 0x7933a, 635000, rightChannel, false},
+    {PioneerB, 20, 0xf7012, 0x2ef1c, 918500, rightChannel, false},
 };
 
 // Nothing for FinalScratch, Mixvibes and any other value.

@@ -43,7 +43,7 @@ bool ShiftRegisterDecoder::setFormat(std::int32_t type) {
     if (format_ != nullptr) {
         // A cycle starts at the leading channel's positive peak; the lagging channel peaks a
         // quarter cycle after it, and each channel's negative peak half a cycle after its positive.
-        const bool bitLeads = format_->bitChannel == format_->leadingChannel;
+        const bool bitLeads = format_->bitChannel == format_->leadingChannel();
         peakPhase_ = (bitLeads ? 0.0 : quarterCycle) + (format_->positivePeaks ? 0.0 : halfCycle);
         if (sampleRate_ > 0) reset(sampleRate_);  // a type taken between blocks starts clean
     }
@@ -54,7 +54,7 @@ void ShiftRegisterDecoder::reset(std::int32_t sampleRate) {
     sampleRate_ = sampleRate;
     framePeriodMs_ = sampleRate > 0 ? msPerSecond / sampleRate : 0.0;
     timeMs_ = 0.0;
-    if (format_ != nullptr) conditioner_.reset(carrierHz_, sampleRate, format_->leadingChannel);
+    if (format_ != nullptr) conditioner_.reset(carrierHz_, sampleRate, format_->leadingChannel());
     learner_.reset();
     referenceState_ = 0;
     previousReference_ = previousBit_ = bitAtZero_ = 0.0f;
@@ -135,7 +135,7 @@ void ShiftRegisterDecoder::crossing(int direction, float bitValue, double timeMs
     const bool positive = bitValue > 0.0f;
     // Played forward, the leading channel is at its positive peak where the other rises
     // through zero, and the lagging one at its negative peak.
-    const bool bitLeads = format_->bitChannel == format_->leadingChannel;
+    const bool bitLeads = format_->bitChannel == format_->leadingChannel();
     const int turning = direction * (positive ? 1 : -1) * (bitLeads ? 1 : -1);
     followSpeed(turning, timeMs);
     if (positive != format_->positivePeaks) return;

@@ -20,8 +20,6 @@ constexpr double highPassRatio = 0.015;  // of the carrier at the band's speed
 constexpr double startingHighPassRatio = 0.05;  // of the carrier at speed 1
 // Hum cannot go with the high-pass, but a notch this narrow leaves the carrier and its
 // bits alone; wide enough for the mains' own drift.
-constexpr double mainsHz = 50.0;
-constexpr double humHarmonic = 3.0;
 constexpr double humNotchWidthHz = 4.0;
 // A carrier that sweeps through a notch sets it ringing at the notch's own frequency for
 // tens of ms, which a slowing or starting record's bits do not survive: the notches are

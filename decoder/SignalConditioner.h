@@ -47,6 +47,9 @@ public:
     // that a needle drop opens the cut as fast whatever the blocks' size.
     static constexpr std::int32_t levelStepFrames = 32;
     static constexpr float targetLevel = 20000.0f;  // sample units: the peaks' level once conditioned
+    // The hum a turntable picks up: the mains and its strongest harmonic.
+    static constexpr double mainsHz = 50.0;
+    static constexpr double humHarmonic = 3.0;
 
     // carrierHz: the carrier at speed 1; leadingChannel: the channel whose cycle comes
     // first while the record plays forward.

@@ -10,17 +10,10 @@ namespace platora {
 namespace {
 
 constexpr double msPerSecond = 1000.0;
-constexpr std::uint16_t finalScratchFrameLength = 32;  // peaks per window
-constexpr std::uint16_t mixvibesFrameLength = 91;      // peaks per window
 constexpr std::size_t decisionEntries = 4;             // stored peaks a bit decision needs
 constexpr std::size_t stepBackMinEntries = 6;
 constexpr int speedTerms = SpeedWindow::length;
 constexpr std::size_t speedSkippedEntries = 4;
-constexpr float finalScratchSpeedFactor = 2.4f;  // 1 / (two peak intervals in ms) at speed 1
-constexpr float mixvibesSpeedFactor = 6.0f;
-constexpr float mixvibesFrameSeconds = 0.007333333f;       // 22 carrier cycles at 3000 Hz
-constexpr float finalScratchStepSeconds = 0.00020833334f;  // one peak at 4800 peaks/s
-constexpr float mixvibesStepSeconds = 0.00008333333f;      // one peak at 12000 peaks/s
 constexpr double tpsWindowMs = 1000.0;
 constexpr double stoppedAfterMs = 50.0;     // without a peak: the record no longer turns
 constexpr double noFramesAfterMs = 1000.0;  // without a frame: nothing is being decoded
@@ -28,11 +21,6 @@ constexpr std::uint32_t mixvibesFrameNumberMask = 0x1FFFF;
 constexpr int mixvibesCheckShift = 17;
 constexpr std::uint32_t mixvibesCheckMask = 0x1F;
 constexpr int mixvibesWordBits = 22;
-constexpr double finalScratchCarrierHz = 1200.0;
-constexpr double mixvibesCarrierHz = 3000.0;
-constexpr double slopeSpanMs = 20.0;          // frames this far apart give the frame speed
-constexpr double slopeStaleMs = 200.0;        // older than this, it no longer describes the record
-constexpr double plausibleSpeedRatio = 0.25;  // the frames' speed is trusted this close to the peaks'
 // Frame intervals without a frame before reckoning starts: late enough that a frame on
 // time is never overtaken (on a clean record they come within 1.5 % of their interval),
 // early enough that a lost one costs no more than its own frame, which for the shorter
@@ -60,6 +48,15 @@ TimecodeDecoder::TimecodeDecoder() {
         trough[ch].channel = static_cast<std::int16_t>(ch);
         crest[ch].channel = static_cast<std::int16_t>(ch);
     }
+    setVinylType(FinalScratch);
+}
+
+void TimecodeDecoder::reset(std::int32_t rate, const Settings& settings) {
+    mode = settings.mode;
+    codeTable = settings.table;
+    setCalibration(settings.calibration.value_or(vinylFormat(settings.format).defaultCalibration));
+    setVinylType(settings.format);
+    reset(rate);
 }
 
 void TimecodeDecoder::reset(std::int32_t rate) {
@@ -76,14 +73,12 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     setPosition(0.0);
     positionTime = -1.0;
     publish(1.0f);
-    conditioner.reset(carrierHz(), rate, leadingChannel());
-    guard.reset(frameSeconds());
+    robust.conditioner.reset(format->carrierHz, rate, format->leadingChannel);
+    robust.guard.reset(format->frameSeconds());
     swingHysteresis = mode == DecodingMode::robust ? robustHysteresis : hysteresis;
-    slopeFromTime = frameSpeedTime = -1.0;
-    netSteps = netStepsAtFrame = 0;
-    for (SmearCanceller& s : smear) s.reset(SignalConditioner::targetLevel);
+    robust.reckoning.reset(format->stepSeconds());
+    for (SmearCanceller& s : robust.smear) s.reset(SignalConditioner::targetLevel);
     termsSinceStop = speedTerms;
-    steppedBack = false;
     storeRelaxed(positionAgeMs, -1.0f);
     storeRelaxed(depth, 0.0f);
     shiftRegister.reset(rate);
@@ -96,27 +91,17 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     }
 }
 
-void TimecodeDecoder::setVinylType(std::int32_t type) {
+// A value that names no format is stored and decodes nothing; the frame rules' timing is then Mixvibes'.
+void TimecodeDecoder::setVinylType(VinylType type) {
     vinylType = type;
-    if (type == FinalScratch) frameLength = finalScratchFrameLength;
-    if (type == Mixvibes) frameLength = mixvibesFrameLength;
+    format = &vinylFormat(type);
+    frameFormat = format->type == type && format->windowPeaks > 0;
+    if (frameFormat) frameLength = format->windowPeaks;
+    speedFactor = static_cast<float>(peaksPerCycle * format->carrierHz / (2.0 * msPerSecond));
     shiftRegister.setFormat(type);
-    conditioner.reset(carrierHz(), sampleRate, leadingChannel());
-    guard.reset(frameSeconds());
-}
-
-double TimecodeDecoder::frameSeconds() const {
-    return vinylType == FinalScratch ? finalScratchFrameLength * finalScratchStepSeconds : mixvibesFrameSeconds;
-}
-
-double TimecodeDecoder::stepSeconds() const {
-    return vinylType == FinalScratch ? finalScratchStepSeconds : mixvibesStepSeconds;
-}
-
-int TimecodeDecoder::leadingChannel() const { return vinylType == FinalScratch ? 1 : 0; }
-
-double TimecodeDecoder::carrierHz() const {
-    return vinylType == FinalScratch ? finalScratchCarrierHz : mixvibesCarrierHz;
+    robust.conditioner.reset(format->carrierHz, sampleRate, format->leadingChannel);
+    robust.guard.reset(format->frameSeconds());
+    robust.reckoning.reset(format->stepSeconds());
 }
 
 void TimecodeDecoder::setCalibration(float value) {
@@ -170,9 +155,9 @@ void TimecodeDecoder::conditionAndTrack(const std::int16_t* samples, std::int32_
         // Until a frame shows how the record turns it is taken to play at its nominal speed:
         // a late channel can order its first peaks as if it turned back, and the lateness
         // learnt the wrong way round would keep them so.
-        conditioner.followSpeed(frameReadSinceReset ? currentSpeed() : 1.0f);
-        conditioner.process(samples + 2 * done, n, conditioned.data());
-        trackSamples(conditioned.data(), 2 * n);
+        robust.conditioner.followSpeed(frameReadSinceReset ? currentSpeed() : 1.0f);
+        robust.conditioner.process(samples + 2 * done, n, robust.conditioned.data());
+        trackSamples(robust.conditioned.data(), 2 * n);
         done += n;
     }
 }
@@ -237,7 +222,7 @@ void TimecodeDecoder::handOff(Peak& record, std::int32_t kind, std::int32_t valu
                               double framePeriodMs) {
     record.kind = kind;
     if (mode == DecodingMode::robust) {
-        SmearCanceller& levels = smear[record.channel];
+        SmearCanceller& levels = robust.smear[record.channel];
         value = levels(value);
         record.bit = levels.high() ? 1 : 0;
         record.doubtful = !levels.sure();
@@ -305,7 +290,7 @@ void TimecodeDecoder::storePeak(const Peak& peak) {
     const double term = speedTerm();
     speedWindow.push(term);
     if (termsSinceStop < speedTerms) ++termsSinceStop;
-    netSteps += term > 0.0 ? 1 : term < 0.0 ? -1 : 0;
+    robust.reckoning.peakStored(term);
 }
 
 void TimecodeDecoder::countValidBit() {
@@ -347,7 +332,7 @@ bool TimecodeDecoder::readFrame(double& newPosition) {
             if (windowBit(5 + 4 * k)) word |= 1u << k;
         }
         if ((((word >> mixvibesCheckShift) ^ word) & mixvibesCheckMask) != 0) return false;
-        newPosition = (word & mixvibesFrameNumberMask) * static_cast<double>(mixvibesFrameSeconds);
+        newPosition = (word & mixvibesFrameNumberMask) * format->frameSeconds();
         return true;
     }
     if (vinylType == FinalScratch) {
@@ -376,51 +361,29 @@ bool TimecodeDecoder::admitFrame(double newPosition) {
     const double expected = reckonedPosition(t, v);
     const bool sure = peaksSinceDoubt >= frameLength;
     const PositionGuard::Verdict verdict =
-        guard.admit(newPosition, t, frameReadSinceReset, expected, t - lastFrameTime, v, sure);
+        robust.guard.admit(newPosition, t, frameReadSinceReset, expected, t - lastFrameTime, v, sure);
     if (verdict == PositionGuard::Verdict::held) return false;
-    if (verdict == PositionGuard::Verdict::jumps) slopeFromTime = frameSpeedTime = -1.0;  // no slope across a jump
-    followFrameSpeed(newPosition, t);
+    robust.reckoning.frameTaken(newPosition, t, verdict == PositionGuard::Verdict::jumps);
     return true;
 }
 
-void TimecodeDecoder::followFrameSpeed(double newPosition, double timeMs) {
-    const double span = timeMs - slopeFromTime;
-    if (slopeFromTime >= 0.0 && span < slopeSpanMs) return;
-    if (slopeFromTime >= 0.0 && span <= slopeStaleMs) {
-        frameSpeed = (newPosition - slopeFrom) * msPerSecond / span;
-        frameSpeedTime = timeMs;
-    }
-    slopeFrom = newPosition;
-    slopeFromTime = timeMs;
-}
+double TimecodeDecoder::reckoningSpeed() { return robust.reckoning.speed(currentSpeed(), timeBase); }
 
-// The frames' speed while it is fresh and the peaks agree on the direction, else the peaks'.
-double TimecodeDecoder::reckoningSpeed() {
-    const double peakSpeed = currentSpeed();
-    const bool fresh = frameSpeedTime >= 0.0 && timeBase - frameSpeedTime <= slopeStaleMs;
-    const bool plausible = std::fabs(frameSpeed - peakSpeed) <= plausibleSpeedRatio * std::fabs(peakSpeed);
-    return fresh && plausible ? frameSpeed : peakSpeed;
-}
-
-// Where the record should be at timeMs, moved on by the speed from where it was last put,
-// but no farther than the peaks since the last frame let it go.
 double TimecodeDecoder::reckonedPosition(double timeMs, double v) const {
-    const double bySpeed = exactPosition + v * (timeMs - positionTime) / msPerSecond;
-    const double byPeaks = framePosition + static_cast<double>(netSteps - netStepsAtFrame) * stepSeconds();
-    return v >= 0.0 ? std::min(bySpeed, byPeaks) : std::max(bySpeed, byPeaks);
+    return robust.reckoning.position(exactPosition, positionTime, timeMs, v);
 }
 
 // Moves the position on by the speed once a frame is overdue on a record that plays
 // forward; backwards the step-backs move it, and a stopped record stays where it is.
 void TimecodeDecoder::reckon() {
-    if (!frameReadSinceReset || steppedBack || !(currentSpeed() > 0.0f)) return;
+    if (!frameReadSinceReset || !robust.reckoning.fromFrame() || !(currentSpeed() > 0.0f)) return;
     const double v = reckoningSpeed();
     if (!(v > 0.0)) return;
-    const double frameMs = frameSeconds() * msPerSecond / v;
+    const double frameMs = format->frameSeconds() * msPerSecond / v;
     if (timeBase - lastFrameTime <= overdueFrames * frameMs) return;
     // A frame elsewhere waits for the next to confirm it: the record may have jumped, and
     // carrying on where it was would send a place it never reached.
-    if (guard.holding() && timeBase - guard.heldTimeMs() <= confirmingFrames * frameMs) return;
+    if (robust.guard.holding() && timeBase - robust.guard.heldTimeMs() <= confirmingFrames * frameMs) return;
     setPosition(reckonedPosition(timeBase, v));
     positionTime = timeBase;
     positionUpdated = true;
@@ -433,9 +396,7 @@ void TimecodeDecoder::frameRead(double newPosition) {
     positionUpdated = true;
     const double t = history[0].time;
     frameReadSinceReset = true;
-    framePosition = newPosition;
-    netStepsAtFrame = netSteps;
-    steppedBack = false;
+    robust.reckoning.frameRead(newPosition);
     lastFrameTime = t;
     positionTime = t;
     if (std::fabs(t - static_cast<double>(tpsWindowStart.load(std::memory_order_relaxed))) > tpsWindowMs) {
@@ -451,12 +412,10 @@ void TimecodeDecoder::stepBack() {
     const Peak& a = history[1];
     const Peak& b = history[2];
     const bool sameKind = a.kind == b.kind;
-    const bool backwards = vinylType == FinalScratch ? (a.channel == 0) != sameKind
-                           : vinylType == Mixvibes   ? (a.channel == 0) == sameKind
-                                                     : false;
+    const bool backwards = frameFormat && (a.channel == format->leadingChannel) == sameKind;
     if (!backwards) return;
-    setPosition(exactPosition - stepSeconds());
-    steppedBack = true;
+    setPosition(exactPosition - format->stepSeconds());
+    robust.reckoning.stepBack();
     positionTime = history[0].time;
     positionUpdated = true;
 }
@@ -464,7 +423,7 @@ void TimecodeDecoder::stepBack() {
 // Once a frame has been read the levels are the record's, not the guess they started from.
 void TimecodeDecoder::publishDepth() {
     float value = 0.0f;
-    if (frameReadSinceReset) value = (smear[0].split().depth() + smear[1].split().depth()) / 2.0f;
+    if (frameReadSinceReset) value = (robust.smear[0].split().depth() + robust.smear[1].split().depth()) / 2.0f;
     storeRelaxed(depth, value);
 }
 
@@ -493,15 +452,9 @@ double TimecodeDecoder::speedTerm() const {
     const Peak& x = history[0];
     const Peak& y = history[1];
     const Peak& z = history[2];
-    const double factor = vinylType == FinalScratch ? finalScratchSpeedFactor : mixvibesSpeedFactor;
-    const double magnitude = (x.time - z.time) * factor;
+    const double magnitude = (x.time - z.time) * speedFactor;
     // Looks at the pair whose older peak is on the type's forward-leading channel.
-    bool forward;
-    if (vinylType == FinalScratch) {
-        forward = z.channel == 1 ? y.kind == z.kind : x.kind == y.kind;
-    } else {
-        forward = z.channel == 1 ? x.kind == y.kind : y.kind == z.kind;
-    }
+    const bool forward = z.channel == format->leadingChannel ? y.kind == z.kind : x.kind == y.kind;
     return forward ? magnitude : -magnitude;
 }
 

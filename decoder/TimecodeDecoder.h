@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DeadReckoning.h"
 #include "DecodingMode.h"
 #include "FinalScratchCodeTable.h"
 #include "Peak.h"
@@ -15,6 +16,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 
 namespace platora {
 
@@ -43,23 +45,38 @@ public:
 // Threads: processBlock runs on the audio thread, one block at a time. The getters and
 // setCalibration may be called from another thread at any time; those values are
 // relaxed atomics, so a reader may see values from different blocks (the speed is
-// published whole, and getSpeed forms its last sum itself). reset,
-// setVinylType and setCodeTable only while no block is being processed.
+// published whole, and getSpeed forms its last sum itself). reset and setVinylType only
+// while no block is being processed.
 // Nothing here allocates, locks, blocks, reports or throws.
 class TimecodeDecoder {
 public:
     static constexpr std::int32_t hysteresis = 2000;  // sample units
 
+    // What a decoder decodes, and how. Until the first reset with settings a decoder reads
+    // FinalScratch faithfully at calibration 0, without a table.
+    struct Settings {
+        // Written in the order of importance, so that a set-up names only what it needs.
+        Settings(VinylType format = FinalScratch, DecodingMode mode = DecodingMode::faithful,
+                 std::optional<float> calibration = std::nullopt, const FinalScratchCodeTable* table = nullptr)
+            : format(format), mode(mode), calibration(calibration), table(table) {}
+
+        VinylType format;
+        DecodingMode mode;
+        std::optional<float> calibration;  // unset: the format's default
+        // nullptr: FinalScratch finds no position. The table must outlive the decoder's use of it.
+        const FinalScratchCodeTable* table;
+    };
+
     TimecodeDecoder();
 
+    // Starts over with these settings: the one way to set a decoder up.
+    void reset(std::int32_t sampleRate, const Settings& settings);
+    // Starts over with the settings it has.
     void reset(std::int32_t sampleRate);
-    void setVinylType(std::int32_t type);
-    // Only while no block is being processed; takes effect cleanly from the next reset.
-    void setDecodingMode(DecodingMode value) { mode = value; }
+    // Between blocks: the record changed type; mode, table and calibration stay.
+    void setVinylType(VinylType type);
     DecodingMode getDecodingMode() const { return mode; }
     void setCalibration(float value);
-    // nullptr (the default): FinalScratch finds no position. The table must outlive the decoder.
-    void setCodeTable(const FinalScratchCodeTable* table) { codeTable = table; }
     // nullptr (the default) for none; the observer must outlive the decoder's use of it.
     void setFrameSyncObserver(FrameSyncObserver* observer) { frameSyncObserver = observer; }
 
@@ -95,7 +112,7 @@ public:
     // Shift-register types only: past the side's last cycle; the position stays at it.
     bool atEndOfRecord() const { return endOfRecord.load(std::memory_order_relaxed); }
 
-    std::int32_t getVinylType() const { return vinylType; }
+    VinylType getVinylType() const { return vinylType; }
     float getCalibration() const { return calibrationValue.load(std::memory_order_relaxed); }
 
 private:
@@ -118,14 +135,9 @@ private:
     void trackSamples(const std::int16_t* samples, std::int32_t count);
     void conditionAndTrack(const std::int16_t* samples, std::int32_t count);
     bool admitFrame(double newPosition);
-    void followFrameSpeed(double newPosition, double timeMs);
     double reckoningSpeed();
     void reckon();
     double reckonedPosition(double timeMs, double speed) const;
-    double carrierHz() const;
-    int leadingChannel() const;   // the channel whose cycle comes first on a record played forward
-    double frameSeconds() const;  // one frame on the record
-    double stepSeconds() const;   // one peak on the record
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);
     static bool swingIsSteady(std::int32_t previousSwing, std::int32_t currentSwing, double limit);
@@ -147,7 +159,10 @@ private:
     void publishDepth();
     bool processShiftRegister(const std::int16_t* samples, std::int32_t count);
 
-    std::int32_t vinylType = FinalScratch;
+    VinylType vinylType = FinalScratch;
+    const VinylFormat* format = &vinylFormat(FinalScratch);
+    bool frameFormat = true;   // one the frame rules read
+    float speedFactor = 0.0f;  // 1 / (two peak intervals in ms) at speed 1
     std::atomic<float> calibrationValue{0.0f};
     std::int32_t sampleRate = 0;
     std::int32_t minSwing = 655;
@@ -187,20 +202,14 @@ private:
     std::atomic<std::uint32_t> framesNotInTable{0};
 
     DecodingMode mode = DecodingMode::faithful;  // the engine alone keeps its first rules; programs set the mode
-    SignalConditioner conditioner;
-    std::array<std::int16_t, 2 * SignalConditioner::chunkFrames> conditioned{};
-    PositionGuard guard;
-    SmearCanceller smear[2];  // a channel each: undoes the smear, tells high peaks from low
-    // The record's speed from frames taken some ms apart: steadier than the peaks' while
-    // reckoning across lost frames.
-    double slopeFrom = 0.0, slopeFromTime = -1.0;    // s, ms (negative: none)
-    double frameSpeed = 0.0, frameSpeedTime = -1.0;  // record s per s, ms (negative: none)
-    // Where the last frame put the record, and the steps the peaks made since (forward ones
-    // less backward ones): a record cannot have moved by more than a step a peak, however
-    // stale the speed the reckoning goes by.
-    double framePosition = 0.0;
-    std::int64_t netSteps = 0, netStepsAtFrame = 0;
-    bool steppedBack = false;  // since the last frame: the reckoning's start is no frame's
+    // What robust mode adds around the frame rules, stage by stage; each is tested alone.
+    struct RobustStages {
+        SignalConditioner conditioner;
+        std::array<std::int16_t, 2 * SignalConditioner::chunkFrames> conditioned{};
+        SmearCanceller smear[2];  // a channel each: undoes the smear, tells high peaks from low
+        PositionGuard guard;
+        DeadReckoning reckoning;
+    } robust;
     std::atomic<float> positionAgeMs{-1.0f};
     std::atomic<float> depth{0.0f};
     // The shift-register types decode here, in robust mode whatever the mode set.

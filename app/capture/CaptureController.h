@@ -23,7 +23,7 @@ namespace platora {
 // while opening become openError's one line.
 class CaptureController {
 public:
-    static constexpr std::int32_t sampleRateHz = 44100;
+    static constexpr std::int32_t sampleRateHz = nominalSampleRateHz;
     static constexpr unsigned int defaultBufferFrames = 1024;
     static constexpr unsigned int numberOfBuffers = 8;
     // The name a JACK stream's client shows in patchbays.

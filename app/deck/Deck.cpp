@@ -41,21 +41,26 @@ void Deck::reset(std::int32_t sampleRate) {
     if (!heldAtLoss) holdShownPosition(Clock::now());
     heldAtLoss = false;
     showsHeld.store(true, std::memory_order_relaxed);
-    decoder_.setDecodingMode(decodingMode);  // the decoder takes a mode cleanly only at a reset
-    decoder_.reset(sampleRate);
+    // The type and calibration may have changed while the last stream ran.
+    TimecodeDecoder::Settings settings = decoding;
+    settings.format = vinylType();
+    settings.calibration = decoder_.getCalibration();
+    decoder_.reset(sampleRate, settings);
     blockDecoded.store(false, std::memory_order_release);
 }
 
-void Deck::setVinylType(std::int32_t type) {
-    decoder_.setVinylType(type);
-    requestedType.store(type, std::memory_order_relaxed);
+void Deck::setDecoding(const TimecodeDecoder::Settings& settings) {
+    decoding = settings;
+    requestedType.store(settings.format, std::memory_order_relaxed);
+    decoder_.setVinylType(settings.format);
+    decoder_.setCalibration(settings.calibration.value_or(vinylFormat(settings.format).defaultCalibration));
 }
 
 void Deck::setPreampGain(float gain) { preampGain_.store(lowSixteenBits(gain), std::memory_order_relaxed); }
 
 void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo,
                    Clock::time_point capturedAt) {
-    if (const std::int32_t type = vinylType(); type != decoder_.getVinylType()) decoder_.setVinylType(type);
+    if (const VinylType type = vinylType(); type != decoder_.getVinylType()) decoder_.setVinylType(type);
     conditionPair(captured, frames, channelCount, pair_, preampGain(), riaa(), stereo);
     diagnosis_.measure(stereo, frames);
     scope_.capture(stereo, frames);

@@ -24,8 +24,8 @@ struct DeckReading {
 // One turntable: a channel pair of the stream, the conditioning of that pair and its
 // decoder. The dialogue streams one deck, stage mode several.
 //
-// Threads: process runs on the audio thread. Pair, vinyl type, code table, decoding mode and
-// interpolation are set on the main thread while no stream runs; gain, RIAA and calibration at any time.
+// Threads: process runs on the audio thread. Pair, decoding and interpolation are set on the
+// main thread while no stream runs; gain, RIAA and calibration at any time.
 // The getters are relaxed atomics: any thread, values may mix blocks.
 class Deck {
 public:
@@ -45,18 +45,17 @@ public:
     void reset(std::int32_t sampleRate);
     TimecodeDecoder& decoder() { return decoder_; }
     const TimecodeDecoder& decoder() const { return decoder_; }
-    void setVinylType(std::int32_t type);
-    // Taken by the decoder at the next reset (faithful until set).
-    void setDecodingMode(DecodingMode mode) { decodingMode = mode; }
+    // Main thread, while no stream runs: the type and calibration from now, the rest at the
+    // next reset (faithful FinalScratch without a table until set). The table must outlive
+    // the deck's streams.
+    void setDecoding(const TimecodeDecoder::Settings& settings);
     // Any thread, while a stream runs: the decoder takes the type before its next block. A
     // shift-register type's position table is built here first, not on the audio thread.
-    void requestVinylType(std::int32_t type) {
+    void requestVinylType(VinylType type) {
         PositionTable::of(type);
         requestedType.store(type, std::memory_order_relaxed);
     }
-    std::int32_t vinylType() const { return requestedType.load(std::memory_order_relaxed); }
-    // The table must outlive the deck's streams.
-    void setCodeTable(const FinalScratchCodeTable* table) { decoder_.setCodeTable(table); }
+    VinylType vinylType() const { return requestedType.load(std::memory_order_relaxed); }
     void setCalibration(float value) { decoder_.setCalibration(value); }
     // Truncated toward zero; the low 16 bits are kept.
     void setPreampGain(float gain);
@@ -107,7 +106,7 @@ private:
     TimecodeDecoder decoder_;
     std::int32_t pair_;
     bool interpolate = false;
-    DecodingMode decodingMode = DecodingMode::faithful;  // as the decoder's own, until the settings say
+    TimecodeDecoder::Settings decoding;
     std::atomic<std::int16_t> preampGain_{1};
     std::atomic<bool> riaaEnabled{false};
     std::atomic<float> position{0.0f};
@@ -121,7 +120,7 @@ private:
     std::atomic<bool> showsHeld{true};     // the published position is the held one, not the decoder's
     std::atomic<bool> withholding{false};  // set by withhold
     bool heldAtLoss = false;               // main thread: holdPosition came after the last reset
-    std::atomic<std::int32_t> requestedType{FinalScratch};
+    std::atomic<VinylType> requestedType{FinalScratch};
     SignalDiagnosis diagnosis_;
     ScopeTap scope_;
     std::atomic<bool> blockDecoded{false};  // since the last reset

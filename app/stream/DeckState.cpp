@@ -21,19 +21,18 @@ constexpr double turningCarrierHz = 150.0;
 constexpr double carrierTolerance = 0.2;  // either way of a format's carrier at nominal speed
 // A clean carrier gives four peaks a cycle (a crest and a trough on each channel); noise adds
 // peaks that carry no bit. Bits per peak tell less: a clean Mixvibes record gives 3 in 4, noise 2 in 3.
-constexpr double peaksPerCycle = 4.0;
 constexpr double noisyPeakExcess = 1.25;
 constexpr double noisyPeaksPerSecond = 200.0;  // a record turning, not a few clicks
 
-double carrierOf(std::int32_t type) { return vinylFormat(static_cast<VinylType>(type)).carrierHz; }
+double carrierOf(VinylType type) { return vinylFormat(type).carrierHz; }
 
 }  // namespace
 
 bool closeToCarrier(double hz, double carrier) { return std::fabs(hz - carrier) <= carrierTolerance * carrier; }
 
 std::size_t louder(const DeckMeasures& m) { return m.level[1] > m.level[0] ? 1 : 0; }
-VinylType otherType(std::int32_t type) { return type == Mixvibes ? FinalScratch : Mixvibes; }
-bool looksLikeOtherType(double hz, std::int32_t type) {
+VinylType otherType(VinylType type) { return type == Mixvibes ? FinalScratch : Mixvibes; }
+bool looksLikeOtherType(double hz, VinylType type) {
     return closeToCarrier(hz, carrierOf(otherType(type))) && !closeToCarrier(hz, carrierOf(type));
 }
 

@@ -30,7 +30,7 @@ enum class DeckState {
 
 // A deck's signal over about the last second, formed from its counters.
 struct DeckMeasures {
-    std::int32_t vinylType = FinalScratch;
+    VinylType vinylType = FinalScratch;
     std::array<std::int32_t, 2> level{};      // each channel's, in the last block
     std::array<double, 2> carrierHz{};        // half the zero crossings per second, each channel
     std::array<double, 2> recentCarrierHz{};  // the same since the look before
@@ -55,7 +55,7 @@ std::string stateHint(DeckState state, const DeckMeasures& measures);
 // type's not): what finding and judging the type go by.
 std::size_t louder(const DeckMeasures& measures);
 bool closeToCarrier(double hz, double carrierHz);
-VinylType otherType(std::int32_t type);
-bool looksLikeOtherType(double carrierHz, std::int32_t type);
+VinylType otherType(VinylType type);
+bool looksLikeOtherType(double carrierHz, VinylType type);
 
 }  // namespace platora

@@ -19,7 +19,7 @@ constexpr int unknownQuality = -1;
 // The share of peaks that carry a bit on a perfect signal played forward: every FinalScratch
 // peak, three in four Mixvibes peaks (one of the four kinds of peak keeps its level). The
 // shift-register types count only the peaks that carry their bits.
-double bitCarryingShare(std::int32_t vinylType) {
+double bitCarryingShare(VinylType vinylType) {
     return vinylType == FinalScratch || shiftRegisterFormat(vinylType) != nullptr ? 1.0 : 0.75;
 }
 
@@ -100,8 +100,8 @@ bool DeckWatch::takeChange() {
 }
 
 std::string DeckWatch::lineHint() const {
-    if (shownState == DeckState::decoding && finder.lastFound() >= 0)
-        return std::string("found ") + vinylFormat(static_cast<VinylType>(finder.lastFound())).optionName;
+    if (shownState == DeckState::decoding && finder.lastFound())
+        return std::string("found ") + vinylFormat(*finder.lastFound()).optionName;
     return stateHint(shownState, now);
 }
 

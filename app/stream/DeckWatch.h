@@ -34,7 +34,7 @@ public:
     // Whether the shown state changed since the last call.
     bool takeChange();
     // The type found since the last call, once per finding (-1: none).
-    std::int32_t takeFoundType() { return finder.takeFound(); }
+    std::optional<VinylType> takeFoundType() { return finder.takeFound(); }
     // What the live line shows after the state: its hint, or the type found while decoding.
     std::string lineHint() const;
 

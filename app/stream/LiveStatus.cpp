@@ -38,14 +38,14 @@ void LiveStatus::show(std::vector<DeckWatch>& watches, bool inputLost) {
     for (std::size_t i = 0; i < watches.size(); ++i) {
         DeckWatch& watch = watches[i];
         const bool changed = watch.takeChange();
-        const std::int32_t found = watch.takeFoundType();
+        const std::optional<VinylType> found = watch.takeFoundType();
         if (output == Output::terminal) {
             screen += terminalLines(i, watch, watches.size(), inputLost, lines);
             continue;
         }
         if (output != Output::log) continue;
         const std::string name = "deck " + std::to_string(i) + ": ";
-        if (found >= 0) console.line(name + "found " + vinylFormat(static_cast<VinylType>(found)).optionName);
+        if (found) console.line(name + "found " + vinylFormat(*found).optionName);
         if (changed) {
             const std::string hint = stateHint(watch.shown(), watch.measures());
             console.line(name + stateName(watch.shown()) + (hint.empty() ? "" : ": ") + hint);

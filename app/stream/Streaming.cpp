@@ -225,10 +225,9 @@ void prepareDecks(CaptureController& controller, const StreamSettings& settings,
     controller.setDeckPairs(pairs);
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         Deck& deck = controller.deck(i);
-        deck.setVinylType(settings.decks[i].vinyl);
-        deck.setCodeTable(&table);
+        const VinylType type = settings.decks[i].vinyl;
+        deck.setDecoding({type, settings.decoding, calibrationFor(settings, type), &table});
         deck.setInterpolation(settings.interpolate);
-        deck.setDecodingMode(settings.decoding);
     }
     setLevels(controller, settings);
 }

@@ -9,19 +9,19 @@ namespace {
 constexpr int otherCarrierUpdatesToSwitch = 5;
 
 // Mixvibes' 7" carries the 12"'s code: no signal tells them apart, and the longer side reads both.
-bool findable(std::int32_t type) { return type != Mixvibes7Inch; }
+bool findable(VinylType type) { return type != Mixvibes7Inch; }
 
 // The type an automatic deck tries next on a carrier of hz that `type` reads nothing of: of
 // those not tried yet whose carrier hz is close to, the nearest (other sides and makes on the
-// same carrier among them); -1 when there is none.
-std::int32_t nextType(std::int32_t type, double hz, std::uint32_t tried) {
-    std::int32_t best = -1;
+// same carrier among them); nothing when there is none.
+std::optional<VinylType> nextType(VinylType type, double hz, std::uint32_t tried) {
+    std::optional<VinylType> best;
     double bestDistance = 0.0;
     for (const VinylFormat& format : vinylFormats) {
         if (format.type == type || !findable(format.type) || ((tried >> format.type) & 1u) != 0) continue;
         if (!closeToCarrier(hz, format.carrierHz)) continue;
         const double distance = std::fabs(hz - format.carrierHz) / format.carrierHz;
-        if (best < 0 || distance < bestDistance) {
+        if (!best || distance < bestDistance) {
             best = format.type;
             bestDistance = distance;
         }
@@ -30,8 +30,8 @@ std::int32_t nextType(std::int32_t type, double hz, std::uint32_t tried) {
 }
 
 // The format whose carrier lies nearest hz, relatively.
-std::int32_t nearestType(double hz) {
-    std::int32_t best = FinalScratch;
+VinylType nearestType(double hz) {
+    VinylType best = FinalScratch;
     double bestDistance = -1.0;
     for (const VinylFormat& format : vinylFormats) {
         const double distance = std::fabs(hz - format.carrierHz) / format.carrierHz;
@@ -47,7 +47,7 @@ std::int32_t nearestType(double hz) {
 
 void TypeFinder::find(Deck& deck, const DeckMeasures& now) {
     if (!automatic) return;
-    const std::int32_t type = deck.vinylType();
+    const VinylType type = deck.vinylType();
     // A FinalScratch frame missing from the table is a frame of the type all the same.
     // A frame read lately confirms the type before the second its count takes, so that a
     // carrier other types share is not tried on them meanwhile; the shift-register types count
@@ -66,23 +66,22 @@ void TypeFinder::find(Deck& deck, const DeckMeasures& now) {
         return;
     }
     triedTypes |= 1u << type;
-    std::int32_t next = nextType(type, hz, triedTypes);
-    if (next < 0 && triedTypes != 1u << type) {
+    std::optional<VinylType> next = nextType(type, hz, triedTypes);
+    if (!next && triedTypes != 1u << type) {
         triedTypes = 1u << type;  // every candidate tried: round again
         next = nextType(type, hz, triedTypes);
     }
-    if (next < 0) {
+    if (!next) {
         otherCarrierUpdates = 0;
         return;
     }
     if (++otherCarrierUpdates < otherCarrierUpdatesToSwitch) return;
-    deck.requestVinylType(next);
-    const auto current = static_cast<VinylType>(type);
+    deck.requestVinylType(*next);
     // A calibration left at the type's default follows the type.
-    if (deck.decoder().getCalibration() == vinylFormat(current).defaultCalibration)
-        deck.setCalibration(vinylFormat(static_cast<VinylType>(next)).defaultCalibration);
+    if (deck.decoder().getCalibration() == vinylFormat(type).defaultCalibration)
+        deck.setCalibration(vinylFormat(*next).defaultCalibration);
     typeConfirmed = false;
-    lastFoundType = -1;
+    lastFoundType.reset();
     otherCarrierUpdates = 0;
 }
 
@@ -94,9 +93,9 @@ bool TypeFinder::inDoubt(const DeckMeasures& now) const {
     return !now.frameLately && looksLikeOtherType(now.recentCarrierHz[louder(now)], now.vinylType);
 }
 
-std::int32_t TypeFinder::takeFound() {
-    const std::int32_t type = found;
-    found = -1;
+std::optional<VinylType> TypeFinder::takeFound() {
+    const std::optional<VinylType> type = found;
+    found.reset();
     return type;
 }
 

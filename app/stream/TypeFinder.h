@@ -4,6 +4,7 @@
 #include "DeckState.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace platora {
 
@@ -20,18 +21,18 @@ public:
     bool confirmed() const { return typeConfirmed; }
     // Not confirmed yet, or a record of the other type seemingly put on.
     bool inDoubt(const DeckMeasures& now) const;
-    // The type found since the last call, once per finding (-1: none).
-    std::int32_t takeFound();
-    // The type confirmed last, until the deck tries another (-1: none).
-    std::int32_t lastFound() const { return lastFoundType; }
+    // The type found since the last call, once per finding.
+    std::optional<VinylType> takeFound();
+    // The type confirmed last, until the deck tries another.
+    std::optional<VinylType> lastFound() const { return lastFoundType; }
 
 private:
     bool automatic;
     bool typeConfirmed = false;
     int otherCarrierUpdates = 0;
     std::uint32_t triedTypes = 0;  // bit per type tried since a type was last confirmed
-    std::int32_t found = -1;
-    std::int32_t lastFoundType = -1;
+    std::optional<VinylType> found;
+    std::optional<VinylType> lastFoundType;
 };
 
 }  // namespace platora

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VinylType.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/types.h>
@@ -16,7 +18,7 @@ namespace platora::test {
 // JackServerTest::SetUp() first and return if IsSkipped() or HasFatalFailure().
 class JackServerTest : public ::testing::Test {
 public:
-    static constexpr unsigned int sampleRateHz = 44100;
+    static constexpr unsigned int sampleRateHz = nominalSampleRateHz;
     static constexpr unsigned int periodFrames = 1024;
 
 protected:

@@ -31,7 +31,7 @@ using namespace platora;
 
 constexpr std::int64_t segmentFrames = 6615, cycleFrames = 3 * segmentFrames, unknown = -1;
 constexpr int warmUpCycles = 2, quietLimit = 100;  // receive time-outs of 50 ms: platora is gone
-constexpr double peaksPerSecond = 4 * TimecodeGenerator::mixvibesCarrierHz, rateHz = 44100.0;
+constexpr double peaksPerSecond = peaksPerCycle * vinylFormat(Mixvibes).carrierHz, rateHz = nominalSampleRateHz;
 constexpr double segmentUs = 1e6 * segmentFrames / rateHz, heardVolume = 0.1, positionSlack = 0.01;
 constexpr double msPerUs = 1e-3, finalWaitUs = 500000.0;
 constexpr ssize_t datagramBytes = 24;  // an address of 12 characters and one float

@@ -395,7 +395,7 @@ TEST_F(CaptureWithJack, ASourceClientAndAServerThatGoAndComeBackAreRejoinedByReo
 // platora-gen plays a timecode, the controller captures and decodes it, and the results are
 // held against the generator's ground truth (its manifest).
 struct LiveCase {
-    std::int32_t vinylType;
+    VinylType vinylType;
     int channels;         // the timecode is on the last two
     float calibration;    // the console's defaults
     double frameSeconds;  // record time one frame spans at speed 1
@@ -471,9 +471,7 @@ TEST_P(LiveDecoding, PositionsFollowTheGeneratorsGroundTruth) {
     ASSERT_EQ(controller->getInputChannels(index), c.channels);
     controller->setDeckPairs({c.channels / 2 - 1});
     Deck& deck = controller->deck(0);
-    deck.setVinylType(c.vinylType);
-    deck.setCodeTable(&table);
-    deck.setCalibration(c.calibration);
+    deck.setDecoding({c.vinylType, DecodingMode::faithful, c.calibration, &table});
     ASSERT_TRUE(controller->open(index));
 
     struct Reading {

@@ -26,9 +26,8 @@ std::pair<float, bool> play(Deck& deck, double speed) {
     settings.profile = SpeedProfile::parse(std::to_string(speed), error).value();
     TimecodeGenerator generator(settings);
     std::vector<std::int16_t> block(2 * blockFrames), stereo(2 * blockFrames);
-    deck.setVinylType(FinalScratch);
+    deck.setDecoding({FinalScratch, DecodingMode::faithful, 1.2f});
     deck.reset(rate);
-    deck.setCalibration(1.2f);
     std::pair<float, bool> sent{0.0f, false};
     for (int i = 0; i < rate / blockFrames; ++i) {
         generator.render(block.data(), blockFrames);
@@ -64,9 +63,7 @@ TEST(DeckReading, AHeldPositionAgesByTheClockUntilAFrameOfTheNewStreamSetsIt) {
         }
     };
     Deck deck, neverPlayed;
-    deck.setVinylType(Mixvibes);
-    deck.setCalibration(1.2f);
-    deck.setDecodingMode(DecodingMode::robust);  // reckons on through a short silence
+    deck.setDecoding({Mixvibes, DecodingMode::robust, 1.2f});  // robust reckons on through a short silence
     deck.reset(rate);
     feed(deck, rate / blockFrames, false);
     const float fresh = deck.reading(false).ageMs;

@@ -76,7 +76,7 @@ TEST(Deck, DecodesItsOwnPairWithItsOwnSettingsAndLeavesTheCapturedBufferAsItWas)
     const Samples captured = quad;
     Samples stereo(2 * 1024);
     Deck first(0), second(1);
-    second.setDecodingMode(DecodingMode::robust);
+    second.setDecoding({FinalScratch, DecodingMode::robust});
     for (Deck* deck : {&first, &second}) deck->reset(44100);
     EXPECT_EQ(first.decoder().getDecodingMode(), DecodingMode::faithful);
     EXPECT_EQ(second.decoder().getDecodingMode(), DecodingMode::robust);

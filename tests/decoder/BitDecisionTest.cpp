@@ -14,8 +14,7 @@ Peak trough(std::int16_t value, std::int32_t bit = Peak::noBit) { return makePea
 class BitDecision : public ::testing::Test {
 protected:
     void SetUp() override {
-        decoder.setVinylType(FinalScratch);
-        decoder.reset(44100);
+        decoder.reset(44100, {FinalScratch});
     }
     TimecodeDecoder decoder;
     TimecodeDecoderProbe probe{decoder};
@@ -67,8 +66,7 @@ TEST_F(BitDecision, historyHoldsOneLessThanTwoFrames) {
     for (int i = 0; i < 65; ++i) probe.insertPeak(makePeak(i % 2, 1000, 0));
     EXPECT_EQ(probe.historySize(), 63u);
 
-    decoder.setVinylType(Mixvibes);
-    decoder.reset(44100);
+    decoder.reset(44100, {Mixvibes});
     for (int i = 0; i < 200; ++i) probe.insertPeak(crest(static_cast<std::int16_t>(i)));
     EXPECT_EQ(probe.historySize(), 181u);
     EXPECT_EQ(probe.entry(0).value, 199);

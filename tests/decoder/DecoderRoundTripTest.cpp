@@ -49,12 +49,7 @@ std::vector<Reading> decode(const GeneratorSettings& settings, double seconds, c
     }();
     TimecodeGenerator generator(settings);
     TimecodeDecoder decoder;
-    decoder.setDecodingMode(options.mode);
-    decoder.setVinylType(settings.vinylType);
-    decoder.setCodeTable(&table);
-    decoder.reset(settings.sampleRate);
-    decoder.setCalibration(
-        options.calibration.value_or(vinylFormat(static_cast<VinylType>(settings.vinylType)).defaultCalibration));
+    decoder.reset(settings.sampleRate, {settings.vinylType, options.mode, options.calibration, &table});
     std::vector<std::int16_t> block(blockFrames * 2);
     std::vector<Reading> readings;
     for (auto b = static_cast<std::size_t>(seconds * settings.sampleRate / blockFrames); b > 0; --b) {
@@ -80,20 +75,18 @@ std::vector<Reading> decode(const GeneratorSettings& settings, double seconds, d
     return decode(settings, seconds, options);
 }
 
-double frameSeconds(std::int32_t type) { return type == FinalScratch ? 8.0 / 1200.0 : 22.0 / 3000.0; }
-double carrierHz(std::int32_t type) {
-    return type == FinalScratch ? TimecodeGenerator::finalScratchCarrierHz : TimecodeGenerator::mixvibesCarrierHz;
-}
+double frameSeconds(VinylType type) { return vinylFormat(type).frameSeconds(); }
+double carrierHz(VinylType type) { return vinylFormat(type).carrierHz; }
 
 // Playing forward, the decoder reports the last frame read: at most one frame (plus
 // the quarter cycle it takes to see a peak) behind the truth, never ahead of it.
-void expectWithinOneFrame(const Reading& r, std::int32_t type) {
+void expectWithinOneFrame(const Reading& r, VinylType type) {
     const double slack = 1.0 / carrierHz(type);
     EXPECT_LE(r.position, r.truth + slack) << "at " << r.time << " s";
     EXPECT_GE(r.position, r.truth - frameSeconds(type) - slack) << "at " << r.time << " s";
 }
 
-class SteadyPlay : public ::testing::TestWithParam<std::tuple<std::int32_t, double>> {};
+class SteadyPlay : public ::testing::TestWithParam<std::tuple<VinylType, double>> {};
 
 TEST_P(SteadyPlay, PositionStaysWithinOneFrameAndSpeedWithinOnePercent) {
     const auto [type, speed] = GetParam();
@@ -117,17 +110,17 @@ INSTANTIATE_TEST_SUITE_P(DecoderRoundTrip, SteadyPlay,
                                             ::testing::Values(0.5, 1.0, 1.33, 2.0)));
 
 // Both modes: robust must follow what the record does as faithful does.
-class Movement : public ::testing::TestWithParam<std::tuple<std::int32_t, DecodingMode>> {
+class Movement : public ::testing::TestWithParam<std::tuple<VinylType, DecodingMode>> {
 protected:
     std::vector<Reading> decode(const GeneratorSettings& settings, double seconds, double silentFrom = 0.0,
                                 double silentUntil = 0.0) const {
         return platora::decode(settings, seconds, silentFrom, silentUntil, std::get<1>(GetParam()));
     }
-    static std::int32_t type() { return std::get<0>(GetParam()); }
+    static VinylType type() { return std::get<0>(GetParam()); }
 };
 
 TEST_P(Movement, ReversePlayStepsThePositionBackAlongTheTruth) {
-    const std::int32_t type = Movement::type();
+    const VinylType type = Movement::type();
     constexpr double reverseAt = 1.3;  // after a whole window of frames
     const std::vector<Reading> readings = decode(test::playedRecord(type, "1:1.3,-1"), reverseAt + 1.2);
     for (const Reading& r : readings) {
@@ -146,7 +139,7 @@ TEST_P(Movement, ReversePlayStepsThePositionBackAlongTheTruth) {
 }
 
 TEST_P(Movement, AStopOrACutToSilenceReadsAsStoppedAndPlayResumesDecoding) {
-    const std::int32_t type = Movement::type();
+    const VinylType type = Movement::type();
     constexpr double stopAt = 1.2;  // after a whole window of frames
     constexpr double resumeAt = 2.4;
     for (const bool cut : {false, true}) {
@@ -169,7 +162,7 @@ TEST_P(Movement, AStopOrACutToSilenceReadsAsStoppedAndPlayResumesDecoding) {
 }
 
 TEST_P(Movement, RampsAndAStopEndWhereTheTruthIs) {
-    const std::int32_t type = Movement::type();
+    const VinylType type = Movement::type();
     const std::vector<Reading> readings = decode(test::playedRecord(type, "1:0.3,1->0:0.4,0:0.3,0->1.5:0.4,1.5"), 2.0);
     double stoppedAt = 0.0;
     for (const Reading& r : readings) {
@@ -187,7 +180,7 @@ TEST_P(Movement, RampsAndAStopEndWhereTheTruthIs) {
 }
 
 TEST_P(Movement, NoisyWowedSignalStillDecodesWithinOneFrame) {
-    const std::int32_t type = Movement::type();
+    const VinylType type = Movement::type();
     GeneratorSettings settings = test::playedRecord(type, "1");
     settings.profile.setWow(0.02, 0.7);
     settings.snrDb = 35.0;  // the hysteresis and 1.07 hold here; at 30 dB some frames are lost
@@ -196,7 +189,7 @@ TEST_P(Movement, NoisyWowedSignalStillDecodesWithinOneFrame) {
 }
 
 TEST_P(Movement, DecodingRunsFromTheFirstFrameOfTheRecordToItsLast) {
-    const std::int32_t type = Movement::type();
+    const VinylType type = Movement::type();
     for (const Reading& r : decode(test::playedRecord(type, "1", 0.0), 0.2))
         if (r.time > 0.05) expectWithinOneFrame(r, type);
 
@@ -216,11 +209,11 @@ INSTANTIATE_TEST_SUITE_P(DecoderRoundTrip, Movement,
                          ::testing::Combine(::testing::Values(Mixvibes, FinalScratch),
                                             ::testing::Values(DecodingMode::faithful, DecodingMode::robust)));
 
-class Robust : public ::testing::TestWithParam<std::int32_t> {};
+class Robust : public ::testing::TestWithParam<VinylType> {};
 
 // Faithful loses most of these; the floors sit well under what robust reaches.
 TEST_P(Robust, DegradedSignalsStayWithinOneFrameAndNeverFarOff) {
-    const std::int32_t type = GetParam();
+    const VinylType type = GetParam();
     struct Case {
         const char* name;
         void (*degrade)(GeneratorSettings&);
@@ -252,7 +245,7 @@ TEST_P(Robust, DegradedSignalsStayWithinOneFrameAndNeverFarOff) {
 // Sped up to 1.4 times nominal, a 2 kHz stylus smears each Mixvibes half cycle into the next:
 // without the smear undone no frame reads there; with it about a third of the blocks do.
 TEST_P(Robust, AWornStylusAtSpeedReadsOnceItsSmearIsLearnt) {
-    const std::int32_t type = GetParam();
+    const VinylType type = GetParam();
     GeneratorSettings settings = test::playedRecord(type, "1:1,1->1.4:3,1.4");
     settings.lowPassHz = 2000.0;
     int counted = 0, within = 0;
@@ -265,7 +258,7 @@ TEST_P(Robust, AWornStylusAtSpeedReadsOnceItsSmearIsLearnt) {
 }
 
 TEST_P(Robust, AgeGrowsWhileFramesAreLostAndResetsOnceTheyReturn) {
-    const std::int32_t type = GetParam();
+    const VinylType type = GetParam();
     constexpr double cutFrom = 1.0, cutUntil = 1.5;
     const std::vector<Reading> readings = decode(test::playedRecord(type, "1"), 2.0, cutFrom, cutUntil, DecodingMode::robust);
     EXPECT_EQ(readings.front().ageMs, -1.0f) << "no frame yet";
@@ -282,20 +275,16 @@ TEST_P(Robust, AgeGrowsWhileFramesAreLostAndResetsOnceTheyReturn) {
 
 // Needle drops: from one place on the record to another, forward and back.
 TEST_P(Robust, ANeedleDropIsFollowedWithinTwoFrames) {
-    const std::int32_t type = GetParam();
+    const VinylType type = GetParam();
     constexpr std::size_t smallBlock = 32;  // frames: the time of each reading counts here
     constexpr double dropAt = 0.5;
     for (const double target : {60.0, 2.0}) {
         TimecodeGenerator before(test::playedRecord(type, "1", 20.0));
         TimecodeGenerator after(test::playedRecord(type, "1", target));
         TimecodeDecoder decoder;
-        decoder.setDecodingMode(DecodingMode::robust);
-        decoder.setVinylType(type);
         FinalScratchCodeTable table;
         table.assign(syntheticFinalScratchTable());
-        decoder.setCodeTable(&table);
-        decoder.reset(44100);
-        decoder.setCalibration(vinylFormat(static_cast<VinylType>(type)).defaultCalibration);
+        decoder.reset(44100, {type, DecodingMode::robust, std::nullopt, &table});
         std::vector<std::int16_t> block(2 * smallBlock);
         double followedAt = -1.0;
         for (double t = 0.0; t < dropAt + 0.1; t += smallBlock / 44100.0) {
@@ -315,7 +304,7 @@ TEST_P(Robust, ANeedleDropIsFollowedWithinTwoFrames) {
 
 // Share of the readings from `from` (s) on within one frame of the truth; fails every reading
 // far off with an age that calls it fresh.
-double shareWithinOneFrame(const std::vector<Reading>& readings, std::int32_t type, double from,
+double shareWithinOneFrame(const std::vector<Reading>& readings, VinylType type, double from,
                            const std::string& name) {
     int counted = 0, within = 0;
     for (const Reading& r : readings) {
@@ -343,7 +332,7 @@ void softClip(std::vector<std::int16_t>& block, const ManifestRow&) {
 // Records of any depth, read with no calibration given: the levels are found, whatever the
 // level, the place (and with it the phase), the channels' timing and the shape of the wave.
 TEST_P(Robust, RecordsOfAnyDepthReadWithinOneFrame) {
-    const std::int32_t type = GetParam();
+    const VinylType type = GetParam();
     struct Case {
         const char* name;
         double depth;
@@ -378,7 +367,7 @@ TEST_P(Robust, RecordsOfAnyDepthReadWithinOneFrame) {
 
 // Wear, or another cartridge: the step between the levels changes along the record.
 TEST_P(Robust, ADepthThatDriftsIsFollowedAndMeasured) {
-    const std::int32_t type = GetParam();
+    const VinylType type = GetParam();
     for (const auto& [from, to] : {std::pair{1.5, 1.15}, std::pair{1.12, 3.0}}) {
         GeneratorSettings settings = test::playedRecord(type, "1:2,1->1.4:2,1.4->0.8:2,0.8", 40.0);
         settings.depth = from;
@@ -401,7 +390,7 @@ TEST_P(Robust, ADepthThatDriftsIsFollowedAndMeasured) {
 // mode finds the levels itself, so no value changes what it reads, while faithful's
 // reading depends on it.
 TEST_P(Robust, NoCalibrationChangesWhatRobustModeReads) {
-    const std::int32_t type = GetParam();
+    const VinylType type = GetParam();
     GeneratorSettings settings = test::playedRecord(type, "1:1,1->1.3:1,1.3", 60.0);
     settings.depth = settings.endDepth = 1.25;
     settings.snrDb = 30.0;

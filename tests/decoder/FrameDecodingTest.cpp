@@ -29,10 +29,7 @@ std::vector<int> finalScratchWindow(std::uint32_t code) {
 class FrameDecoding : public ::testing::Test {
 protected:
     void start(VinylType type) {
-        decoder.setVinylType(type);
-        decoder.setCalibration(1.1f);
-        decoder.reset(44100);
-        decoder.setCodeTable(&table);
+        decoder.reset(44100, {type, DecodingMode::faithful, 1.1f, &table});
     }
     // Stores the window as a forward run whose newest peak is on channel 0 at endMs.
     void store(const std::vector<int>& window, double endMs = 0.0) {
@@ -137,7 +134,7 @@ TEST_F(FrameDecoding, forwardPlayAndAnUnknownVinylTypeNeverStepBack) {
     EXPECT_EQ(decoder.getPosition(), 0.0f);
 
     start(Mixvibes);
-    decoder.setVinylType(7);
+    decoder.setVinylType(static_cast<VinylType>(vinylTypeCount));
     storeRun(probe, 1, 20, mixvibesPeakMs);
     probe.decodeFrame();
     EXPECT_EQ(decoder.getPosition(), 0.0f);

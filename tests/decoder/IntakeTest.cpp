@@ -13,9 +13,7 @@ constexpr double msPerFrame = 1000.0 / 44100;
 class Intake : public ::testing::Test {
 protected:
     void SetUp() override {
-        decoder.setVinylType(Mixvibes);
-        decoder.setCalibration(1.07f);
-        decoder.reset(44100);
+        decoder.reset(44100, {Mixvibes, DecodingMode::faithful, 1.07f});
     }
     bool feed(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right = {}) {
         std::vector<std::int16_t> block;

@@ -8,7 +8,7 @@
 namespace platora::test {
 
 // A record of this type played along a speed profile ("1:1.3,-1") from `start` seconds in.
-inline GeneratorSettings playedRecord(std::int32_t type, const std::string& profile, double start = 5.0) {
+inline GeneratorSettings playedRecord(VinylType type, const std::string& profile, double start = 5.0) {
     GeneratorSettings settings;
     settings.vinylType = type;
     settings.startPosition = start;

@@ -28,9 +28,7 @@ struct Reading {
 std::vector<Reading> decode(const GeneratorSettings& settings, double seconds, double silentUntil = 0.0) {
     TimecodeGenerator generator(settings);
     TimecodeDecoder decoder;
-    decoder.setDecodingMode(DecodingMode::robust);
-    decoder.setVinylType(settings.vinylType);
-    decoder.reset(settings.sampleRate);
+    decoder.reset(settings.sampleRate, {settings.vinylType, DecodingMode::robust});
     std::vector<std::int16_t> block(blockFrames * 2);
     std::vector<Reading> readings;
     for (auto b = static_cast<std::size_t>(seconds * settings.sampleRate / blockFrames); b > 0; --b) {

@@ -16,8 +16,7 @@ constexpr double finalScratchPeakMs = 1000.0 / 4800;
 class SpeedEstimate : public ::testing::Test {
 protected:
     void start(VinylType type) {
-        decoder.setVinylType(type);
-        decoder.reset(44100);
+        decoder.reset(44100, {type});
     }
     TimecodeDecoder decoder;
     TimecodeDecoderProbe probe{decoder};

@@ -27,7 +27,7 @@ using namespace platora;
 
 constexpr std::size_t headerBytes = 12;
 constexpr std::int32_t sampleRates[] = {44100, 48000, 8000, 192000};
-constexpr std::int32_t vinylTypes[] = {FinalScratch, Mixvibes, 2, -1};
+constexpr VinylType vinylTypes[] = {FinalScratch, Mixvibes, SeratoA, static_cast<VinylType>(-1)};
 constexpr float calibrations[] = {1.07f,
                                   1.2f,
                                   0.0f,
@@ -82,11 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t framesPerBlock = (data[11] + 1u) * framesPerBlockStep;
 
     Deck deck(pair);
-    TimecodeDecoder& decoder = deck.decoder();
-    decoder.setCodeTable(&syntheticTable());
+    deck.setDecoding({pick(vinylTypes, data[1]), DecodingMode::faithful, calibration, &syntheticTable()});
     deck.reset(pick(sampleRates, data[0]));
-    deck.setVinylType(pick(vinylTypes, data[1]));
-    deck.setCalibration(calibration);
+    const TimecodeDecoder& decoder = deck.decoder();
     deck.setPreampGain(static_cast<std::int16_t>(data[8] | data[9] << 8));
     deck.setRiaaEnabled((data[10] & 1) != 0);
     deck.setInterpolation((data[10] & 2) != 0);

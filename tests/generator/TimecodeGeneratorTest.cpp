@@ -39,7 +39,7 @@ TEST(GeneratorSignal, ShiftRegisterTypesCarryTheRegistersBitsOnTheirChannelAndPo
             settings.sampleRate = static_cast<std::int32_t>(40 * carrier);
             const std::vector<std::int16_t> samples = renderAll(settings, 200 / carrier);
             const double high = settings.level * TimecodeGenerator::fullScale;
-            const bool bitLeads = format.bitChannel == format.leadingChannel;
+            const bool bitLeads = format.bitChannel == format.leadingChannel();
             const int quarter = 10;  // samples
             const int bitOffset = (bitLeads ? 0 : quarter) + (format.positivePeaks ? 0 : 2 * quarter);
             const int otherOffset = (bitOffset + 2 * quarter) % (4 * quarter);
@@ -61,7 +61,7 @@ TEST(GeneratorSignal, ShiftRegisterTypesCarryTheRegistersBitsOnTheirChannelAndPo
 
 // Mixvibes at the usual depth, FinalScratch at one that drifts from 3 towards 1.2.
 TEST(GeneratorSignal, EveryPeakLiesAtItsPlaceOnItsChannelAtTheLevelOfTheBitItCarries) {
-    for (std::int32_t type : {Mixvibes, FinalScratch}) {
+    for (VinylType type : {Mixvibes, FinalScratch}) {
         SCOPED_TRACE(type);
         GeneratorSettings settings;
         settings.vinylType = type;
@@ -99,7 +99,7 @@ TEST(GeneratorSignal, EveryPeakLiesAtItsPlaceOnItsChannelAtTheLevelOfTheBitItCar
 }
 
 TEST(GeneratorSignal, AmplitudeChangesOnlyAtZeroCrossingsSoTheWaveHasNoSteps) {
-    for (std::int32_t type : {Mixvibes, FinalScratch}) {
+    for (VinylType type : {Mixvibes, FinalScratch}) {
         GeneratorSettings settings;
         settings.vinylType = type;
         settings.level = 1.0;
@@ -207,7 +207,7 @@ TEST(GeneratorSettingsCheck, RefusesValuesOutsideTheirRangesWithAReason) {
         {[](GeneratorSettings& s) { s.level = 1.0; }, false},
         {[](GeneratorSettings& s) { s.sampleRate = 8000; }, false},
         {[](GeneratorSettings& s) { s.vinylType = PioneerB; }, false},
-        {[](GeneratorSettings& s) { s.vinylType = vinylTypeCount; }, true},
+        {[](GeneratorSettings& s) { s.vinylType = static_cast<VinylType>(vinylTypeCount); }, true},
         {[](GeneratorSettings& s) { s.depth = 1.0; }, true},
         {[](GeneratorSettings& s) { s.sampleRate = 7999; }, true},
         {[](GeneratorSettings& s) { s.level = 1.0001; }, true},

@@ -34,13 +34,14 @@ struct Sent {
 
 struct Watched {
     std::vector<DeckState> shown;     // every state shown, in order
-    std::vector<std::int32_t> found;  // types found, in order
+    std::vector<VinylType> found;  // types found, in order
     std::vector<Sent> sent;           // one per block
 };
 
-// `record` played for `seconds` into a deck set to `deckType` (-1: found by itself), whose
+// `record` played for `seconds` into a deck set to `deckType` (none: found by itself), whose
 // table has the record's rows unless `tableRows` says otherwise.
-Watched watch(const GeneratorSettings& record, std::int32_t deckType, double seconds, const Spoil& spoil = {},
+constexpr std::optional<VinylType> foundByItself;
+Watched watch(const GeneratorSettings& record, std::optional<VinylType> deckType, double seconds, const Spoil& spoil = {},
               const GeneratorSettings* after = nullptr, std::uint32_t tableRows = 0,
               DecodingMode mode = DecodingMode::faithful) {
     FinalScratchCodeTable table;
@@ -49,12 +50,9 @@ Watched watch(const GeneratorSettings& record, std::int32_t deckType, double sec
     std::optional<TimecodeGenerator> second;
     if (after != nullptr) second.emplace(*after);
     Deck deck;
-    deck.setVinylType(deckType < 0 ? FinalScratch : deckType);
-    deck.setCalibration(1.2f);
-    deck.setCodeTable(&table);
-    deck.setDecodingMode(mode);
+    deck.setDecoding({deckType.value_or(FinalScratch), mode, 1.2f, &table});
     deck.reset(rate);
-    DeckWatch watch(deck, deckType < 0);
+    DeckWatch watch(deck, !deckType);
     Watched run;
     Block block(2 * blockFrames), stereo(2 * blockFrames);
     const auto blocks = static_cast<int>(seconds * rate / blockFrames);
@@ -66,12 +64,12 @@ Watched watch(const GeneratorSettings& record, std::int32_t deckType, double sec
         run.sent.push_back({deck.reading(false), watch.shown()});
         if (b % lookBlocks != lookBlocks - 1) continue;
         if (watch.update(false)) run.shown.push_back(watch.shown());
-        if (const std::int32_t type = watch.takeFoundType(); type >= 0) run.found.push_back(type);
+        if (const std::optional<VinylType> type = watch.takeFoundType()) run.found.push_back(*type);
     }
     return run;
 }
 
-GeneratorSettings record(std::int32_t type, const std::string& profile = "1", double level = 0.8) {
+GeneratorSettings record(VinylType type, const std::string& profile = "1", double level = 0.8) {
     GeneratorSettings s;
     s.vinylType = type;
     s.level = level;
@@ -85,7 +83,7 @@ GeneratorSettings record(std::int32_t type, const std::string& profile = "1", do
 struct SpoiltCase {
     const char* name;
     GeneratorSettings record;
-    std::int32_t deckType;
+    VinylType deckType;
     Spoil spoil;
     DeckState expected;
 };
@@ -140,8 +138,8 @@ TEST(Diagnosis, ACleanRecordThatPlaysStopsAndPlaysAgainRaisesNoFault) {
 TEST(Diagnosis, AnAutomaticDeckFindsTheTypeAndFollowsARecordChange) {
     const GeneratorSettings mixvibes = record(Mixvibes);
     const GeneratorSettings finalScratch = record(FinalScratch);
-    const Watched run = watch(mixvibes, -1, 10.0, {}, &finalScratch);
-    EXPECT_EQ(run.found, (std::vector<std::int32_t>{Mixvibes, FinalScratch}));
+    const Watched run = watch(mixvibes, foundByItself, 10.0, {}, &finalScratch);
+    EXPECT_EQ(run.found, (std::vector<VinylType>{Mixvibes, FinalScratch}));
     for (const DeckState state : run.shown) EXPECT_EQ(state, DeckState::decoding) << stateName(state);
     // Between the records, the old type's reading of the new one reaches the host only until
     // the next look, not for the second its frames are still counted.
@@ -160,8 +158,8 @@ TEST(Diagnosis, AnAutomaticDeckTellsTheShiftRegisterFormatsAndSidesApart) {
         GeneratorSettings s = record(type, "1", level);
         s.depth = s.endDepth = depth;
         s.startPosition = 100.0;
-        const Watched run = watch(s, -1, 5.0, {}, nullptr, 0, DecodingMode::robust);
-        EXPECT_EQ(run.found, (std::vector<std::int32_t>{type})) << vinylFormat(type).optionName;
+        const Watched run = watch(s, foundByItself, 5.0, {}, nullptr, 0, DecodingMode::robust);
+        EXPECT_EQ(run.found, (std::vector<VinylType>{type})) << vinylFormat(type).optionName;
         ASSERT_FALSE(run.sent.empty());
         EXPECT_NEAR(run.sent.back().reading.position, 105.0, 0.05) << vinylFormat(type).optionName;
     }
@@ -204,7 +202,7 @@ TEST(Diagnosis, AnAutomaticDeckSendsNoReadingOfItsGuessUntilAFrameConfirmsTheTyp
         for (const double level : {0.3, 0.8}) {
             GeneratorSettings mixvibes = record(Mixvibes, profile, level);
             mixvibes.startPosition = 10.0 + level;
-            const Watched run = watch(mixvibes, -1, 4.5, {}, nullptr, 0, DecodingMode::robust);
+            const Watched run = watch(mixvibes, foundByItself, 4.5, {}, nullptr, 0, DecodingMode::robust);
             const std::string name = std::string(profile) + "x at level " + std::to_string(level);
             // Until the type is confirmed the position stays where the deck began.
             const auto firstRead =
@@ -214,7 +212,7 @@ TEST(Diagnosis, AnAutomaticDeckSendsNoReadingOfItsGuessUntilAFrameConfirmsTheTyp
             for (auto s = firstRead; s != run.sent.end(); ++s)
                 ASSERT_NEAR(s->reading.speed, speed, 0.05f) << name << " block " << s - run.sent.begin();
             EXPECT_EQ(firstRead == run.sent.end(), speed == 0.0f) << name;
-            EXPECT_EQ(run.found, speed == 0.0f ? std::vector<std::int32_t>{} : std::vector<std::int32_t>{Mixvibes})
+            EXPECT_EQ(run.found, speed == 0.0f ? std::vector<VinylType>{} : std::vector<VinylType>{Mixvibes})
                 << name;
             EXPECT_EQ(std::count(run.shown.begin(), run.shown.end(), DeckState::backwards), 0) << name;
         }

@@ -22,7 +22,7 @@ struct Play {
     std::int32_t channels = 2;
     double wow = 0.0;
     std::optional<double> snrDb{};
-    std::int32_t type = FinalScratch;
+    VinylType type = FinalScratch;
     AuxSignal aux = AuxSignal::tone;
 };
 using Recording = std::vector<Play>;

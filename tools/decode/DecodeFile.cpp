@@ -17,7 +17,6 @@ namespace platora {
 
 namespace {
 
-constexpr int sampleRate = 44100;
 
 // A missing default table only costs FinalScratch its positions; a named table that fails
 // is an error.
@@ -108,8 +107,9 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
 
     RecordingReader recording;
     if (std::string error; !recording.open(command.file, error)) return fail(error);
-    if (recording.sampleRate() != sampleRate)
-        return fail("sample rate " + std::to_string(recording.sampleRate()) + " Hz, need 44100 Hz");
+    if (recording.sampleRate() != nominalSampleRateHz)
+        return fail("sample rate " + std::to_string(recording.sampleRate()) + " Hz, need " +
+                    std::to_string(nominalSampleRateHz) + " Hz");
     if (recording.channels() < 2) return fail("one channel, need at least two");
     // Wide, so that no pair number can wrap around into a channel that exists.
     if (2 * static_cast<std::int64_t>(command.pair) + 2 > recording.channels() || command.pair < 0)
@@ -117,12 +117,7 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
                     " channels");
 
     TimecodeDecoder decoder;
-    decoder.setDecodingMode(command.mode);
-    decoder.setVinylType(command.vinyl);
-    decoder.setCodeTable(&table);
-    decoder.reset(sampleRate);
-    decoder.setCalibration(
-        command.calibration.value_or(vinylFormat(static_cast<VinylType>(command.vinyl)).defaultCalibration));
+    decoder.reset(nominalSampleRateHz, {command.vinyl, command.mode, command.calibration, &table});
 
     const auto framesPerBlock = static_cast<std::size_t>(command.framesPerBlock);
     std::vector<std::int16_t> stereo(2 * framesPerBlock);

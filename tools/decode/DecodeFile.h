@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DecodingMode.h"
+#include "VinylType.h"
 
 #include <CLI/CLI.hpp>
 
@@ -12,7 +13,7 @@ namespace platora {
 
 struct DecodeCommand {
     std::string file;                            // a recording libsndfile reads, at 44100 Hz
-    int vinyl = 0;                               // a VinylType
+    VinylType vinyl = FinalScratch;
     std::string table;                           // empty: the default table, if one is found
     std::optional<float> calibration;          // empty: the vinyl type's usual value; faithful only
     int pair = 0;                              // 0 = channels 1 and 2

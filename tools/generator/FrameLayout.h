@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FinalScratchCodeTable.h"
+#include "VinylType.h"
 
 #include <array>
 #include <cstdint>
@@ -19,7 +20,7 @@ namespace platora {
 // low five bits again. Lagging crests carry 0. Frames outside 0..maxFrame carry no sync
 // (all leading peaks 1) and a zero word.
 struct MixvibesFrames {
-    static constexpr std::int64_t peaksPerFrame = 88;
+    static constexpr std::int64_t peaksPerFrame = vinylFormat(Mixvibes).frameCycles * peaksPerCycle;
     static constexpr std::int64_t maxFrame = 0x1FFFF;
 
     static std::uint32_t word(std::int64_t frame);
@@ -38,8 +39,8 @@ struct MixvibesFrames {
 class FinalScratchFrames {
 public:
     static constexpr std::uint32_t defaultRowCount = 135872;  // as many rows as the real table
-    static constexpr std::int64_t peaksPerFrame = 32;
-    static constexpr double valueRateHz = 44100.0;  // the table's values count samples at this rate
+    static constexpr std::int64_t peaksPerFrame = vinylFormat(FinalScratch).windowPeaks;
+    static constexpr double valueRateHz = nominalSampleRateHz;  // the table's values count samples at this rate
 
     explicit FinalScratchFrames(std::uint32_t rowCount = defaultRowCount) : rowCount_(rowCount) {}
 

@@ -1,5 +1,7 @@
 #include "TimecodeGenerator.h"
 
+#include "SignalConditioner.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -10,8 +12,8 @@ namespace {
 
 constexpr double maxStartSeconds = 100000.0;
 constexpr double twoPi = 2.0 * std::numbers::pi;
-constexpr double humHz = 50.0;
-constexpr int humOvertone = 3;      // 150 Hz beside 50 Hz
+constexpr double humHz = SignalConditioner::mainsHz;
+constexpr double humOvertone = SignalConditioner::humHarmonic;
 constexpr double clickDecay = 0.5;  // per sample: a click lasts a few samples
 constexpr double maxClicksPerSecond = 1000.0;
 constexpr double maxDelaySamples = 1000.0;
@@ -22,15 +24,13 @@ constexpr double maxDepth = 100.0;  // high over low
 TimecodeGenerator::TimecodeGenerator(GeneratorSettings settings)
     : settings_(std::move(settings)),
       finalScratch_(settings_.finalScratchRows),
-      carrierHz_(settings_.vinylType == FinalScratch ? finalScratchCarrierHz : mixvibesCarrierHz),
+      carrierHz_(vinylFormat(settings_.vinylType).carrierHz),
       highAmplitude_(settings_.level * fullScale),
-      leadingChannel_(settings_.vinylType == FinalScratch ? 1 : 0),
+      leadingChannel_(vinylFormat(settings_.vinylType).leadingChannel),
       noiseEngine_(settings_.seed),
       clickEngine_(settings_.seed + 1),
       shiftRegister_(shiftRegisterFormat(settings_.vinylType)) {
     if (shiftRegister_ != nullptr) {
-        carrierHz_ = vinylFormat(shiftRegister_->type).carrierHz;
-        leadingChannel_ = shiftRegister_->leadingChannel;
         registerState_ = shiftRegister_->seed;
     }
     if (settings_.snrDb) noiseSigma_ = highAmplitude_ / std::numbers::sqrt2 * std::pow(10.0, -*settings_.snrDb / 20.0);
@@ -122,7 +122,7 @@ double TimecodeGenerator::depthNow() const {
 // cycle from phase 0 (cos), the lagging one's odd, a quarter cycle later (sin). Half cycle
 // j of either channel is positive for even j and lies in cycle floor(j / 2).
 double TimecodeGenerator::shiftRegisterLevel(bool onLead, std::int64_t peak) {
-    const bool bitLeads = shiftRegister_->bitChannel == shiftRegister_->leadingChannel;
+    const bool bitLeads = shiftRegister_->bitChannel == shiftRegister_->leadingChannel();
     const std::int64_t halfCycle = onLead ? peak / 2 : (peak - 1) / 2;  // peak is even, resp. odd: exact
     const bool positive = (halfCycle & 1) == 0;
     if (onLead != bitLeads || positive != shiftRegister_->positivePeaks) return 1.0;

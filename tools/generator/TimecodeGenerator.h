@@ -18,8 +18,8 @@ namespace platora {
 enum class AuxSignal { tone, silence };
 
 struct GeneratorSettings {
-    std::int32_t vinylType = Mixvibes;
-    std::int32_t sampleRate = 44100;
+    VinylType vinylType = Mixvibes;
+    std::int32_t sampleRate = nominalSampleRateHz;
     std::int32_t channels = 2;        // 2, or 4 with the timecode on the last two
     AuxSignal aux = AuxSignal::tone;  // what the first two of four channels carry
     double level = 0.8;               // high level as a fraction of full scale
@@ -62,8 +62,6 @@ struct ManifestRow {
 // render allocates nothing, takes no lock and may run on a real-time thread.
 class TimecodeGenerator {
 public:
-    static constexpr double finalScratchCarrierHz = vinylFormat(FinalScratch).carrierHz;
-    static constexpr double mixvibesCarrierHz = vinylFormat(Mixvibes).carrierHz;
     static constexpr double fullScale = 32767.0;
     static constexpr double auxToneHz = 440.0;
     static constexpr double auxToneLevel = 0.25;  // of the high level

@@ -41,7 +41,7 @@ std::string describe(const LearnReport& report, const LearnSettings& settings) {
     std::snprintf(buffer, sizeof buffer, "recordings: %zu, %.1f s", report.recordings.size(), recorded);
     line(buffer);
     for (const auto& r : report.recordings) {
-        if (r.sampleRate != nominalRateHz)
+        if (r.sampleRate != nominalSampleRateHz)
             line("  " + r.path + ": decoded at its own rate of " + std::to_string(r.sampleRate) + " Hz");
     }
     line("runs: " + std::to_string(report.runsFound) + " found, " + std::to_string(report.runsPlaced) + " placed (" +

@@ -21,7 +21,7 @@ namespace platora {
 
 namespace {
 
-constexpr std::uint64_t peaksPerFrame = 32;
+constexpr std::uint64_t peaksPerFrame = vinylFormat(FinalScratch).windowPeaks;
 constexpr double frameSeconds = 1.0 / framesPerSecond;
 constexpr std::int64_t maxMissedFrames = 50;   // a third of a second of record; a longer loss ends the run
 // Missed frames are trusted only while the record kept at least this pace: on a stopped
@@ -197,12 +197,9 @@ bool readSyncFrames(const std::string& path, int pair, float calibration, std::v
     SyncCollector collector(frames);
     TimecodeDecoder decoder;
     const FinalScratchCodeTable none;  // every sync reaches the collector; none decodes
-    decoder.setVinylType(FinalScratch);
-    decoder.setCodeTable(&none);
     decoder.setFrameSyncObserver(&collector);
     // The decoder works at the file's own rate: peaks and frames count the record, not the clock.
-    decoder.reset(rate);
-    decoder.setCalibration(calibration);
+    decoder.reset(rate, {FinalScratch, DecodingMode::faithful, calibration, &none});
 
     std::vector<std::int16_t> stereo(2 * blockFrames);
     std::int64_t done = 0;

@@ -11,8 +11,7 @@
 
 namespace platora {
 
-inline constexpr double framesPerSecond = 150.0;  // FinalScratch, at nominal speed
-inline constexpr std::int32_t nominalRateHz = 44100;  // a recording at another rate is decoded at its own
+inline constexpr double framesPerSecond = vinylFormat(FinalScratch).framesPerSecond();
 
 // A learned table's values count this many units per frame: 32 peaks at 4800 peaks/s are 294
 // samples at 44100 Hz, so positions count seconds of the record at 150 frames a second.
