@@ -17,7 +17,7 @@ constexpr std::size_t bytesPerWord = 4;
 constexpr std::size_t bytesPerRow = 2 * bytesPerWord;
 constexpr std::size_t readChunkBytes = 1 << 16;
 
-std::uint32_t getWord(const unsigned char* in) {
+std::uint32_t wordAt(const unsigned char* in) {
     std::uint32_t word = 0;
     for (std::size_t i = 0; i < bytesPerWord; ++i) word |= static_cast<std::uint32_t>(in[i]) << (8 * i);
     return word;
@@ -119,8 +119,8 @@ bool FinalScratchCodeTable::readRows(const std::string& path, std::vector<Row>& 
     }
     rows.resize(bytes.size() / bytesPerRow);
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        rows[i].code = getWord(&bytes[i * bytesPerRow]);
-        rows[i].value = getWord(&bytes[i * bytesPerRow + bytesPerWord]);
+        rows[i].code = wordAt(&bytes[i * bytesPerRow]);
+        rows[i].value = wordAt(&bytes[i * bytesPerRow + bytesPerWord]);
     }
     return true;
 }

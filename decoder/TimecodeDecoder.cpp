@@ -79,8 +79,8 @@ void TimecodeDecoder::reset(std::int32_t rate) {
     robust.reckoning.reset(format->stepSeconds());
     for (SmearCanceller& s : robust.smear) s.reset(SignalConditioner::targetLevel);
     termsSinceStop = speedTerms;
-    storeRelaxed(positionAgeMs, -1.0f);
-    storeRelaxed(depth, 0.0f);
+    storeRelaxed(positionAgeMs_, -1.0f);
+    storeRelaxed(depth_, 0.0f);
     shiftRegister.reset(rate);
     for (int ch = 0; ch < 2; ++ch) {
         for (Peak* record : {&trough[ch], &crest[ch]}) {
@@ -93,7 +93,7 @@ void TimecodeDecoder::reset(std::int32_t rate) {
 
 // A value that names no format is stored and decodes nothing; the frame rules' timing is then Mixvibes'.
 void TimecodeDecoder::setVinylType(VinylType type) {
-    vinylType = type;
+    vinylType_ = type;
     format = &vinylFormat(type);
     frameFormat = format->type == type && format->windowPeaks > 0;
     if (frameFormat) frameLength = format->windowPeaks;
@@ -127,7 +127,7 @@ bool TimecodeDecoder::processBlock(const std::int16_t* samples, std::int32_t cou
         reckon();
         publishDepth();
     }
-    storeRelaxed(positionAgeMs, frameReadSinceReset ? static_cast<float>(timeBase - lastFrameTime) : -1.0f);
+    storeRelaxed(positionAgeMs_, frameReadSinceReset ? static_cast<float>(timeBase - lastFrameTime) : -1.0f);
     return positionUpdated;
 }
 
@@ -267,7 +267,7 @@ void TimecodeDecoder::insertPeak(Peak& peak) {
     storePeak(peak);
     ++peakCount;
     // One writer: a plain increment, no read-modify-write.
-    peaksSeen.store(peaksSeen.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    peaksSeen_.store(peaksSeen_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     decodeFrame();
 }
 
@@ -294,7 +294,7 @@ void TimecodeDecoder::storePeak(const Peak& peak) {
 }
 
 void TimecodeDecoder::countValidBit() {
-    peaksWithBits.store(peaksWithBits.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    peaksWithBits_.store(peaksWithBits_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     if (validBitCount < std::numeric_limits<std::int32_t>::max()) ++validBitCount;
 }
 
@@ -325,7 +325,7 @@ bool TimecodeDecoder::windowBit(int position) const { return history[frameLength
 
 bool TimecodeDecoder::readFrame(double& newPosition) {
     if (history.size() < frameLength) return false;
-    if (vinylType == Mixvibes) {
+    if (vinylType_ == Mixvibes) {
         if (windowBit(0) || windowBit(2) || windowBit(4) || windowBit(6)) return false;
         std::uint32_t word = 0;
         for (int k = 0; k < mixvibesWordBits; ++k) {
@@ -335,7 +335,7 @@ bool TimecodeDecoder::readFrame(double& newPosition) {
         newPosition = (word & mixvibesFrameNumberMask) * format->frameSeconds();
         return true;
     }
-    if (vinylType == FinalScratch) {
+    if (vinylType_ == FinalScratch) {
         if (!windowBit(0) || !windowBit(2) || !windowBit(4) || windowBit(6)) return false;
         std::uint32_t code = 0;
         for (int j = 0; j < 16; ++j) {
@@ -346,7 +346,7 @@ bool TimecodeDecoder::readFrame(double& newPosition) {
         if (codeTable == nullptr || sampleRate == 0) return false;
         const std::optional<std::uint32_t> value = codeTable->lookup(code);
         if (!value) {
-            framesNotInTable.store(framesNotInTable.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+            framesNotInTable_.store(framesNotInTable_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
             return false;
         }
         newPosition = static_cast<double>(*value) / sampleRate;
@@ -424,7 +424,7 @@ void TimecodeDecoder::stepBack() {
 void TimecodeDecoder::publishDepth() {
     float value = 0.0f;
     if (frameReadSinceReset) value = (robust.smear[0].split().depth() + robust.smear[1].split().depth()) / 2.0f;
-    storeRelaxed(depth, value);
+    storeRelaxed(depth_, value);
 }
 
 // Without it a stopped hand or a dead input would read as a record still playing.

@@ -75,7 +75,7 @@ public:
     void reset(std::int32_t sampleRate);
     // Between blocks: the record changed type; mode, table and calibration stay.
     void setVinylType(VinylType type);
-    DecodingMode getDecodingMode() const { return mode; }
+    DecodingMode decodingMode() const { return mode; }
     void setCalibration(float value);
     // nullptr (the default) for none; the observer must outlive the decoder's use of it.
     void setFrameSyncObserver(FrameSyncObserver* observer) { frameSyncObserver = observer; }
@@ -92,28 +92,28 @@ public:
     std::int32_t getLevel() const { return level.load(std::memory_order_relaxed); }
     // ms since a frame last set the position, at the end of the last block; -1 before the
     // first frame since reset. Dead reckoning, step-backs and holding all age it.
-    float getPositionAgeMs() const { return positionAgeMs.load(std::memory_order_relaxed); }
+    float positionAgeMs() const { return positionAgeMs_.load(std::memory_order_relaxed); }
 
     // Audio thread only, between blocks: the time (ms) at the end of the last block, and
     // the time of the peak at which the position last changed (negative: not since reset).
-    double getTime() const { return timeBase; }
-    double getPositionTime() const { return positionTime; }
+    double timeMs() const { return timeBase; }
+    double positionTimeMs() const { return positionTime; }
     // Any thread: peaks seen, and those that gave a bit, since construction; both wrap.
-    std::uint32_t getPeaksSeen() const { return peaksSeen.load(std::memory_order_relaxed); }
-    std::uint32_t getPeaksWithBits() const { return peaksWithBits.load(std::memory_order_relaxed); }
+    std::uint32_t peaksSeen() const { return peaksSeen_.load(std::memory_order_relaxed); }
+    std::uint32_t peaksWithBits() const { return peaksWithBits_.load(std::memory_order_relaxed); }
     // Any thread: FinalScratch frames whose sync bits matched but whose code the table
     // lacks, since construction; wraps.
-    std::uint32_t getFramesNotInTable() const { return framesNotInTable.load(std::memory_order_relaxed); }
+    std::uint32_t framesNotInTable() const { return framesNotInTable_.load(std::memory_order_relaxed); }
 
     // Any thread: robust mode's measure of the step between the record's two levels, high
     // over low, as the front end leaves them (noise reads it a little shallower); 0 before
     // the first frame since reset, and always in faithful mode.
-    float getDepth() const { return depth.load(std::memory_order_relaxed); }
+    float depth() const { return depth_.load(std::memory_order_relaxed); }
     // Shift-register types only: past the side's last cycle; the position stays at it.
     bool atEndOfRecord() const { return endOfRecord.load(std::memory_order_relaxed); }
 
-    VinylType getVinylType() const { return vinylType; }
-    float getCalibration() const { return calibrationValue.load(std::memory_order_relaxed); }
+    VinylType vinylType() const { return vinylType_; }
+    float calibration() const { return calibrationValue.load(std::memory_order_relaxed); }
 
 private:
     friend struct TimecodeDecoderProbe;  // tests reach the stages one by one
@@ -159,7 +159,7 @@ private:
     void publishDepth();
     bool processShiftRegister(const std::int16_t* samples, std::int32_t count);
 
-    VinylType vinylType = FinalScratch;
+    VinylType vinylType_ = FinalScratch;
     const VinylFormat* format = &vinylFormat(FinalScratch);
     bool frameFormat = true;   // one the frame rules read
     float speedFactor = 0.0f;  // 1 / (two peak intervals in ms) at speed 1
@@ -197,9 +197,9 @@ private:
     FrameSyncObserver* frameSyncObserver = nullptr;
     std::uint64_t peakCount = 0;  // peaks inserted since reset
     double positionTime = -1.0;
-    std::atomic<std::uint32_t> peaksSeen{0};
-    std::atomic<std::uint32_t> peaksWithBits{0};
-    std::atomic<std::uint32_t> framesNotInTable{0};
+    std::atomic<std::uint32_t> peaksSeen_{0};
+    std::atomic<std::uint32_t> peaksWithBits_{0};
+    std::atomic<std::uint32_t> framesNotInTable_{0};
 
     DecodingMode mode = DecodingMode::faithful;  // the engine alone keeps its first rules; programs set the mode
     // What robust mode adds around the frame rules, stage by stage; each is tested alone.
@@ -210,8 +210,8 @@ private:
         PositionGuard guard;
         DeadReckoning reckoning;
     } robust;
-    std::atomic<float> positionAgeMs{-1.0f};
-    std::atomic<float> depth{0.0f};
+    std::atomic<float> positionAgeMs_{-1.0f};
+    std::atomic<float> depth_{0.0f};
     // The shift-register types decode here, in robust mode whatever the mode set.
     ShiftRegisterDecoder shiftRegister;
     std::atomic<bool> endOfRecord{false};

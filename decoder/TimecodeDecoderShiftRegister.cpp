@@ -23,10 +23,10 @@ bool TimecodeDecoder::processShiftRegister(const std::int16_t* samples, std::int
     lastFrameTime = shiftRegister.lastReadMs();
     timecodesPerSecond.store(shiftRegister.readsPerSecond(), relaxed);
     // One writer: plain stores; unsigned differences stay right across the wrap.
-    peaksSeen.store(peaksSeen.load(relaxed) + (shiftRegister.bitPeaks() - peaksBefore), relaxed);
-    peaksWithBits.store(peaksWithBits.load(relaxed) + (shiftRegister.clearBits() - clearBefore), relaxed);
+    peaksSeen_.store(peaksSeen_.load(relaxed) + (shiftRegister.bitPeaks() - peaksBefore), relaxed);
+    peaksWithBits_.store(peaksWithBits_.load(relaxed) + (shiftRegister.clearBits() - clearBefore), relaxed);
     endOfRecord.store(shiftRegister.endOfRecord(), relaxed);
-    positionAgeMs.store(frameReadSinceReset ? static_cast<float>(timeBase - lastFrameTime) : -1.0f, relaxed);
+    positionAgeMs_.store(frameReadSinceReset ? static_cast<float>(timeBase - lastFrameTime) : -1.0f, relaxed);
     return positionUpdated;
 }
 

@@ -44,7 +44,7 @@ void Deck::reset(std::int32_t sampleRate) {
     // The type and calibration may have changed while the last stream ran.
     TimecodeDecoder::Settings settings = decoding;
     settings.format = vinylType();
-    settings.calibration = decoder_.getCalibration();
+    settings.calibration = decoder_.calibration();
     decoder_.reset(sampleRate, settings);
     blockDecoded.store(false, std::memory_order_release);
 }
@@ -60,14 +60,14 @@ void Deck::setPreampGain(float gain) { preampGain_.store(lowSixteenBits(gain), s
 
 void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32_t channelCount, std::int16_t* stereo,
                    Clock::time_point capturedAt) {
-    if (const VinylType type = vinylType(); type != decoder_.getVinylType()) decoder_.setVinylType(type);
+    if (const VinylType type = vinylType(); type != decoder_.vinylType()) decoder_.setVinylType(type);
     conditionPair(captured, frames, channelCount, pair_, preampGain(), riaa(), stereo);
     diagnosis_.measure(stereo, frames);
     scope_.capture(stereo, frames);
     decoder_.processBlock(stereo, 2 * frames);
     blockDecoded.store(true, std::memory_order_release);
     // Until this stream reads a frame the decoder's position is its reset value, not the record's.
-    if (decoder_.getPositionTime() < 0.0) {
+    if (decoder_.positionTimeMs() < 0.0) {
         showsHeld.store(true, std::memory_order_relaxed);
         position.store(heldPosition.load(std::memory_order_relaxed), std::memory_order_relaxed);
         return;
@@ -76,7 +76,7 @@ void Deck::process(const std::int16_t* captured, std::int32_t frames, std::int32
     const double speed = decoder_.getSpeed();
     // Held while the speed is 0 or unknown.
     if (interpolate && std::isfinite(speed) && speed != 0.0)
-        value += speed * (decoder_.getTime() - decoder_.getPositionTime()) / msPerSecond;
+        value += speed * (decoder_.timeMs() - decoder_.positionTimeMs()) / msPerSecond;
     position.store(static_cast<float>(value), std::memory_order_relaxed);
     positionCaptured.store(
         (std::uint64_t{std::bit_cast<std::uint32_t>(static_cast<float>(value))} << positionBits) |
@@ -103,7 +103,7 @@ void Deck::holdShownPosition(Clock::time_point lastBlock) {
     // Shown held already (no frame since the stream began, or withheld), it keeps its age from then.
     if (showsHeld.load(std::memory_order_relaxed) || withheld()) return;
     heldPosition.store(getPosition(), std::memory_order_relaxed);
-    heldAgeMs.store(decoder_.getPositionAgeMs(), std::memory_order_relaxed);
+    heldAgeMs.store(decoder_.positionAgeMs(), std::memory_order_relaxed);
     heldSince.store(lastBlock.time_since_epoch().count(), std::memory_order_relaxed);
 }
 
@@ -128,7 +128,7 @@ DeckReading Deck::reading(bool inputLost, Clock::time_point now) const {
     const bool possible = std::fabs(speed) <= largestSpeed;
     speedWasRefused.store(!possible, std::memory_order_relaxed);
     const bool held = showsHeld.load(std::memory_order_acquire);
-    const float age = held ? heldAge(now) : decoder_.getPositionAgeMs();
+    const float age = held ? heldAge(now) : decoder_.positionAgeMs();
     if (held) return {getPosition(), possible ? speed : 0.0f, getTimecodesPerSecond(), getLevel(), age, now};
     const std::uint64_t word = positionCaptured.load(std::memory_order_relaxed);
     // Modulo 2^32 on both sides: the difference is right for half an hour either way.

@@ -43,7 +43,7 @@ DeckWatch::DeckWatch(Deck& deck, bool automaticType) : deck(&deck), finder(autom
 void DeckWatch::measure() {
     signal.push_back(deck->diagnosis().read());
     const TimecodeDecoder& decoder = deck->decoder();
-    decoded.push_back({decoder.getPeaksSeen(), decoder.getPeaksWithBits(), decoder.getFramesNotInTable()});
+    decoded.push_back({decoder.peaksSeen(), decoder.peaksWithBits(), decoder.framesNotInTable()});
     if (signal.size() > updatesPerSecond + 1) {
         signal.erase(signal.begin());
         decoded.erase(decoded.begin());
@@ -67,7 +67,7 @@ void DeckWatch::measure() {
     now.peaksPerSecond = frames == 0 ? 0.0 : (decoded.back()[0] - decoded.front()[0]) / seconds;
     now.bitPeaksPerSecond = frames == 0 ? 0.0 : (decoded.back()[1] - decoded.front()[1]) / seconds;
     now.framesNotInTable = decoded.back()[2] - decoded.front()[2];
-    const float ageMs = decoder.getPositionAgeMs();
+    const float ageMs = decoder.positionAgeMs();
     now.frameLately = ageMs >= 0.0f && ageMs <= recentSeconds * msPerSecond;
     now.timecodesPerSecond = deck->getTimecodesPerSecond();
     now.speed = deck->getSpeed();

@@ -65,7 +65,7 @@ std::string LiveStatus::terminalLines(std::size_t index, const DeckWatch& watch,
     const DeckReading sent = deck.reading(inputLost);
     const std::string line =
         describe(index, sent.position, sent.speed, sent.timecodesPerSecond, sent.level, watch.qualityPercent(),
-                 deck.decoder().getDepth(), state);
+                 deck.decoder().depth(), state);
     int columns = 0;
     int rows = 0;
     terminalSize(columns, rows);

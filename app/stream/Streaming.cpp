@@ -85,7 +85,7 @@ void announce(CaptureController& controller, const std::string& deviceName, cons
         const DeckSettings& deck = settings.decks[i];
         std::printf("> deck %zu: channels %d/%d, %s, calibration %.2f, to %s:%d%s\n", i, 2 * deck.pair + 1,
                     2 * deck.pair + 2, deck.findVinyl ? "type found from the signal" : vinylFormat(deck.vinyl).name,
-                    static_cast<double>(controller.deck(i).decoder().getCalibration()), settings.host.c_str(),
+                    static_cast<double>(controller.deck(i).decoder().calibration()), settings.host.c_str(),
                     deck.port, deck.prefix.empty() ? "" : (" as " + deck.prefix + positionAddress + " ...").c_str());
     }
     std::fflush(stdout);

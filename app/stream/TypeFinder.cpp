@@ -78,7 +78,7 @@ void TypeFinder::find(Deck& deck, const DeckMeasures& now) {
     if (++otherCarrierUpdates < otherCarrierUpdatesToSwitch) return;
     deck.requestVinylType(*next);
     // A calibration left at the type's default follows the type.
-    if (deck.decoder().getCalibration() == vinylFormat(type).defaultCalibration)
+    if (deck.decoder().calibration() == vinylFormat(type).defaultCalibration)
         deck.setCalibration(vinylFormat(*next).defaultCalibration);
     typeConfirmed = false;
     lastFoundType.reset();

@@ -78,8 +78,8 @@ TEST(Deck, DecodesItsOwnPairWithItsOwnSettingsAndLeavesTheCapturedBufferAsItWas)
     Deck first(0), second(1);
     second.setDecoding({FinalScratch, DecodingMode::robust});
     for (Deck* deck : {&first, &second}) deck->reset(44100);
-    EXPECT_EQ(first.decoder().getDecodingMode(), DecodingMode::faithful);
-    EXPECT_EQ(second.decoder().getDecodingMode(), DecodingMode::robust);
+    EXPECT_EQ(first.decoder().decodingMode(), DecodingMode::faithful);
+    EXPECT_EQ(second.decoder().decodingMode(), DecodingMode::robust);
     first.setPreampGain(2.7f);
     second.setRiaaEnabled(true);
     second.setPreampGain(3.0f);

@@ -60,9 +60,9 @@ std::vector<Reading> decode(const GeneratorSettings& settings, double seconds, c
         if (options.reshape) options.reshape(block, truth);
         decoder.processBlock(block.data(), static_cast<std::int32_t>(block.size()));
         readings.push_back({truth.time, truth.position, truth.speed, decoder.getPosition(), decoder.getSpeed(),
-                            decoder.getTimecodesPerSecond(), decoder.getPositionAgeMs()});
+                            decoder.getTimecodesPerSecond(), decoder.positionAgeMs()});
     }
-    if (options.depth != nullptr) *options.depth = decoder.getDepth();
+    if (options.depth != nullptr) *options.depth = decoder.depth();
     return readings;
 }
 

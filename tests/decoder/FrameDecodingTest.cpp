@@ -33,7 +33,7 @@ protected:
     }
     // Stores the window as a forward run whose newest peak is on channel 0 at endMs.
     void store(const std::vector<int>& window, double endMs = 0.0) {
-        const int leading = decoder.getVinylType() == Mixvibes ? 0 : 1;
+        const int leading = decoder.vinylType() == Mixvibes ? 0 : 1;
         const double peakMs = leading == 0 ? mixvibesPeakMs : finalScratchPeakMs;
         const std::size_t n = window.size();
         storeRun(probe, leading, n, peakMs, endMs - static_cast<double>(n - 1) * peakMs, (n - 1 + leading) % 2, window);

@@ -36,9 +36,9 @@ std::vector<Reading> decode(const GeneratorSettings& settings, double seconds, d
         const ManifestRow truth = generator.state();
         if (truth.time <= silentUntil) std::fill(block.begin(), block.end(), 0);
         const bool fresh = decoder.processBlock(block.data(), static_cast<std::int32_t>(block.size()));
-        const auto readAt = static_cast<std::int64_t>(std::llround(decoder.getPositionTime() * settings.sampleRate / 1000.0));
+        const auto readAt = static_cast<std::int64_t>(std::llround(decoder.positionTimeMs() * settings.sampleRate / 1000.0));
         readings.push_back({truth.time, truth.position, truth.speed, generator.stateAt(std::max<std::int64_t>(readAt, 0)).position,
-                            decoder.getPosition(), decoder.getSpeed(), decoder.getPositionAgeMs(), fresh,
+                            decoder.getPosition(), decoder.getSpeed(), decoder.positionAgeMs(), fresh,
                             decoder.atEndOfRecord()});
     }
     return readings;

@@ -250,7 +250,7 @@ TEST(StreamSettings, TheProgramsDecksDecodeRobustUnlessFaithfulIsChosen) {
     for (const DecodingMode mode : {DecodingMode::robust, DecodingMode::faithful}) {
         prepareDecks(controller, settings, table);
         controller.deck(0).reset(rate);  // as opening the device does
-        EXPECT_EQ(controller.deck(0).decoder().getDecodingMode(), mode);
+        EXPECT_EQ(controller.deck(0).decoder().decodingMode(), mode);
         settings.decoding = DecodingMode::faithful;
     }
 }

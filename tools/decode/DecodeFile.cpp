@@ -133,11 +133,11 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
             std::snprintf(row, sizeof row, "%ld,%.9g,%.9g,%d,%d", block, static_cast<double>(decoder.getPosition()),
                           static_cast<double>(decoder.getSpeed()), decoder.getTimecodesPerSecond(), decoder.getLevel());
         if (withAge) {
-            const float age = decoder.getPositionAgeMs();  // -1 before the first frame
+            const float age = decoder.positionAgeMs();  // -1 before the first frame
             length += std::snprintf(row + length, sizeof row - length, ",%.0f", age < 0.0f ? -1.0 : std::floor(age));
         }
         out << row << '\n';
-        depths.add(decoder.getDepth(), decoder.getTime());
+        depths.add(decoder.depth(), decoder.timeMs());
     }
     if (const std::string error = recording.readError(); !error.empty()) return fail("read error: " + error);
     out.flush();
