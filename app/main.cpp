@@ -34,8 +34,9 @@ int main(int argc, char** argv) {
             // First: a stop signal at any moment ends the program with status 0.
             platora::installStopHandlerOrWarn();
             platora::CaptureController controller;
-            if (const auto problem = platora::openDecks(controller, command.settings, codeTable))
-                return platora::reportFailure(*problem);
+            std::string error;
+            if (!platora::openDecks(controller, command.settings, codeTable, error))
+                return platora::reportFailure(error);
             return platora::stream(controller, command.settings);
         }
         case platora::ProgramRequest::done:

@@ -61,9 +61,8 @@ private:
     std::unique_ptr<Jack> jack;  // null unless a JACK stream is followed
 };
 
-// What to tell when a JACK server runs at another rate than the program's, with the fix;
-// empty when the rates agree or no server answered (rate 0).
-std::string jackRateProblem(unsigned int serverRateHz, unsigned int wantedRateHz);
+// What to tell when a JACK server runs at another rate than the program's, with the fix.
+std::string jackRateMessage(unsigned int serverRateHz, unsigned int wantedRateHz);
 
 // Captures a JACK client's output ports through a client of its own whose process callback
 // hands each cycle's input on within that cycle (RtAudio's JACK stream hands it on in the

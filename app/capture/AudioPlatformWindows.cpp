@@ -31,7 +31,7 @@ bool SourceWatch::connected() const { return true; }
 namespace platora {
 
 // No JACK on Windows: no device is a JACK one, so nothing opens.
-std::string jackRateProblem(unsigned int, unsigned int) { return {}; }
+std::string jackRateMessage(unsigned int, unsigned int) { return {}; }
 struct JackInput::Client {};
 JackInput::JackInput() = default;
 JackInput::~JackInput() = default;

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <set>
 
 namespace platora {
@@ -17,8 +18,9 @@ namespace {
 constexpr unsigned int minInputChannels = 2;  // a deck decodes a pair
 
 // The device's number now: JACK clients that came or went since the scan renumber the
-// devices after them. Throws RtAudioError when no input device of that name is left.
-unsigned int currentDeviceNumber(RtAudio& audio, const DeviceEntry& entry) {
+// devices after them. Nothing, with the line to tell, when no input device of that name is
+// left. RtAudio's own failures still throw.
+std::optional<unsigned int> currentDeviceNumber(RtAudio& audio, const DeviceEntry& entry, std::string& error) {
     const unsigned int count = audio.getDeviceCount();
     const auto hasName = [&](unsigned int device) {
         const RtAudio::DeviceInfo info = audio.getDeviceInfo(device);
@@ -28,8 +30,16 @@ unsigned int currentDeviceNumber(RtAudio& audio, const DeviceEntry& entry) {
     if (listed < count && hasName(listed)) return listed;
     for (unsigned int device = 0; device < count; ++device)
         if (hasName(device)) return device;
-    throw RtAudioError("CaptureController::open: the device \"" + entry.name + "\" is no longer available.",
-                       RtAudioError::INVALID_DEVICE);
+    error = "CaptureController::open: the device \"" + entry.name + "\" is no longer available.";
+    return std::nullopt;
+}
+
+// False, with the line to tell, when a JACK server answers at another rate than the program's.
+bool jackServerRateFits(std::string& error) {
+    const unsigned int rate = JackInput::serverRate();
+    if (rate == 0 || rate == CaptureController::sampleRateHz) return true;
+    error = jackRateMessage(rate, CaptureController::sampleRateHz);
+    return false;
 }
 
 // RtAudio's words without its function name, on one line.
@@ -104,10 +114,10 @@ std::int32_t CaptureController::findDevice(const std::string& numberOrName) cons
     return -1;
 }
 
-std::string CaptureController::deviceProblem(std::int32_t index) const {
-    if (index < 0 || index >= deviceCount()) return {};
-    if (entries[static_cast<std::size_t>(index)].api != RtAudio::UNIX_JACK) return {};
-    return jackRateProblem(JackInput::serverRate(), sampleRateHz);
+bool CaptureController::canStream(std::int32_t index, std::string& error) const {
+    if (index < 0 || index >= deviceCount()) return true;
+    if (entries[static_cast<std::size_t>(index)].api != RtAudio::UNIX_JACK) return true;
+    return jackServerRateFits(error);
 }
 
 void CaptureController::setDeckPairs(const std::vector<std::int32_t>& pairs) {
@@ -154,7 +164,9 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
         audio = std::make_unique<RtAudio>(api);
         audio->showWarnings(false);
 
-        input.deviceId = currentDeviceNumber(*audio, entry);
+        const std::optional<unsigned int> device = currentDeviceNumber(*audio, entry, lastOpenError);
+        if (!device) return false;  // nothing is open yet
+        input.deviceId = *device;
         input.nChannels = static_cast<unsigned int>(channels);
         input.firstChannel = 0;
         RtAudio::StreamOptions options;
@@ -185,8 +197,7 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
         lastOpenError = oneLine(error.getMessage());
         // Asked only after such a failure: every question to RtAudio's JACK side opens a client.
         if (api == RtAudio::UNIX_JACK && lastOpenError.find("sample rate") != std::string::npos)
-            if (const std::string why = jackRateProblem(JackInput::serverRate(), sampleRateHz); !why.empty())
-                lastOpenError = why;
+            if (std::string why; !jackServerRateFits(why)) lastOpenError = why;
     } catch (const std::exception& error) {
         lastOpenError = oneLine(error.what());
     }

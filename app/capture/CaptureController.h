@@ -53,9 +53,9 @@ public:
     std::string getName(std::int32_t index) const;
     // The index of a device given as its number in the list or as its name; -1 if none.
     std::int32_t findDevice(const std::string& numberOrName) const;
-    // Why the device cannot stream as things stand (a JACK server at another rate), one
-    // line; empty when nothing is known against it. Asks the JACK server for JACK devices.
-    std::string deviceProblem(std::int32_t index) const;
+    // Whether the device can stream as things stand: false, with the line why, when something
+    // is known against it (a JACK server at another rate). Asks the JACK server for JACK devices.
+    bool canStream(std::int32_t index, std::string& error) const;
 
     // One deck per pair, in this order, replacing the decks there were; a running stream stops first.
     void setDeckPairs(const std::vector<std::int32_t>& pairs);

@@ -119,7 +119,7 @@ bool JackInput::open(const std::string& clientName, const std::string& sourceNam
         return false;
     }
     if (const jack_nframes_t rate = jack_get_sample_rate(opened->handle); rate != rateHz) {
-        error = jackRateProblem(rate, rateHz);
+        error = jackRateMessage(rate, rateHz);
         return false;
     }
     // Every output port of the source, in the order the server lists them.
@@ -185,8 +185,7 @@ bool JackInput::sourceConnected() const {
 
 unsigned int JackInput::periodFrames() const { return client ? client->period : 0; }
 
-std::string jackRateProblem(unsigned int serverRateHz, unsigned int wantedRateHz) {
-    if (serverRateHz == 0 || serverRateHz == wantedRateHz) return {};
+std::string jackRateMessage(unsigned int serverRateHz, unsigned int wantedRateHz) {
     const std::string rate = std::to_string(wantedRateHz);
     return "the JACK server runs at " + std::to_string(serverRateHz) + " Hz; start it at " + rate + " Hz (jackd -r " +
            rate + " ..., or under PipeWire pw-metadata -n settings 0 clock.force-rate " + rate + ")";

@@ -22,7 +22,7 @@ std::string optionName(std::string_view setting) {
     return name;
 }
 
-CommandLine usageProblem(const std::string& message) {
+CommandLine usageFailure(const std::string& message) {
     CommandLine command;
     command.request = ProgramRequest::done;
     command.exitStatus = usageError(programName, message);
@@ -31,24 +31,33 @@ CommandLine usageProblem(const std::string& message) {
 
 }  // namespace
 
-Problem finishStreamSettings(StreamSettings& settings) {
-    if (settings.device.empty()) return "no device given (--device, from --list-devices)";
-    if (settings.decks.empty()) return "no deck given (--deck PAIR:VINYL[:PORT[:PREFIX]])";
+bool finishStreamSettings(StreamSettings& settings, std::string& error) {
+    if (settings.device.empty()) {
+        error = "no device given (--device, from --list-devices)";
+        return false;
+    }
+    if (settings.decks.empty()) {
+        error = "no deck given (--deck PAIR:VINYL[:PORT[:PREFIX]])";
+        return false;
+    }
     std::set<std::pair<int, std::string>> destinations;
     std::set<int> pairs;
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         DeckSettings& deck = settings.decks[i];
         if (deck.port == 0) deck.port = defaultOscPort + static_cast<int>(i);
-        if (!pairs.insert(deck.pair).second)
-            return "two decks read pair " + std::to_string(deck.pair) + "; give each deck its own PAIR";
+        if (!pairs.insert(deck.pair).second) {
+            error = "two decks read pair " + std::to_string(deck.pair) + "; give each deck its own PAIR";
+            return false;
+        }
         // Every deck sends to the same host, so a port and a prefix are a whole destination.
         if (!destinations.insert({deck.port, deck.prefix}).second) {
-            return "two decks send to port " + std::to_string(deck.port) +
-                   (deck.prefix.empty() ? std::string() : " with prefix " + deck.prefix) +
-                   "; give each deck its own PORT or PREFIX";
+            error = "two decks send to port " + std::to_string(deck.port) +
+                    (deck.prefix.empty() ? std::string() : " with prefix " + deck.prefix) +
+                    "; give each deck its own PORT or PREFIX";
+            return false;
         }
     }
-    return {};
+    return true;
 }
 
 CommandLine readCommandLine(int argc, const char* const* argv) {
@@ -92,26 +101,25 @@ CommandLine readCommandLine(int argc, const char* const* argv) {
     }
 
     StreamSettings& settings = command.settings;
-    if (config->count() > 0) {
-        if (const Problem problem = loadConfigFile(configPath, settings)) return usageProblem(*problem);
-    }
+    std::string error;
+    if (config->count() > 0 && !loadConfigFile(configPath, settings, error)) return usageFailure(error);
     for (std::size_t i = 0; i < settingsTable().size(); ++i) {
         const Setting& setting = settingsTable()[i];
         if (setting.placeholder.empty()) {
-            if (options[i]->count() > 0) setting.read(std::string("true"), settings);
+            if (options[i]->count() > 0) setting.read(std::string("true"), settings, error);
             continue;
         }
         if (setting.repeats && !given[i].empty()) settings.decks.clear();  // the command line's decks replace the file's
         for (const std::string& text : given[i]) {
-            if (const Problem problem = setting.read(text, settings))
-                return usageProblem("--" + optionName(setting.name) + " " + text + ": " + *problem);
+            if (!setting.read(text, settings, error))
+                return usageFailure("--" + optionName(setting.name) + " " + text + ": " + error);
         }
     }
-    if (const Problem problem = finishStreamSettings(settings)) return usageProblem(*problem);
+    if (!finishStreamSettings(settings, error)) return usageFailure(error);
     if (settings.scope && settings.report != StreamReport::live)
-        return usageProblem("--scope draws beside the live status, which --quiet turns off");
+        return usageFailure("--scope draws beside the live status, which --quiet turns off");
     if (settings.scope && ::isatty(STDOUT_FILENO) != 1)
-        return usageProblem("--scope draws on a terminal, and standard output is none");
+        return usageFailure("--scope draws on a terminal, and standard output is none");
     command.request = ProgramRequest::stream;
     return command;
 }

@@ -2,7 +2,6 @@
 
 #include "StreamSettings.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,10 +22,10 @@ CommandLine readCommandLine(int argc, const char* const* argv);
 
 // Gives every deck without a port defaultOscPort + its index and checks what needs the whole
 // set: a device, at least one deck, no two decks sending to one port.
-std::optional<std::string> finishStreamSettings(StreamSettings& settings);
+bool finishStreamSettings(StreamSettings& settings, std::string& error);
 
 // Reads a TOML file of the same settings into settings; a deck table replaces the decks.
-// Returns "FILE:LINE: what is wrong" (or "FILE: ..." without a line) on failure.
-std::optional<std::string> loadConfigFile(const std::string& path, StreamSettings& settings);
+// False with "FILE:LINE: what is wrong" (or "FILE: ..." without a line) in error.
+bool loadConfigFile(const std::string& path, StreamSettings& settings, std::string& error);
 
 }  // namespace platora

@@ -29,74 +29,109 @@ std::optional<SettingValue> valueOf(const toml::node& node) {
     return std::nullopt;
 }
 
-Problem readDeckTable(const toml::table& table, StreamSettings& settings) {
+bool readDeckTable(const toml::table& table, StreamSettings& settings, std::string& error) {
     DeckParts parts;
     std::optional<SettingValue>* slots[] = {&parts.pair, &parts.vinyl, &parts.port, &parts.prefix};
     for (const auto& [key, node] : table) {
+        const std::string name = "deck: " + std::string(key.str());
         const auto found = std::find(std::begin(deckKeys), std::end(deckKeys), key.str());
-        if (found == std::end(deckKeys)) return "deck: " + std::string(key.str()) + " is not a deck setting";
+        if (found == std::end(deckKeys)) {
+            error = name + " is not a deck setting";
+            return false;
+        }
         const auto index = static_cast<std::size_t>(found - std::begin(deckKeys));
         const std::optional<SettingValue> value = valueOf(node);
         const Setting asSetting{key.str(), {}, {}, deckKeyKinds[index], nullptr};
-        if (!value) return "deck: " + std::string(key.str()) + " must be text, a number, true or false";
-        if (const Problem problem = wrongKind(asSetting, *value))
-            return "deck: " + std::string(key.str()) + " " + *problem;
+        if (!value) {
+            error = name + " must be text, a number, true or false";
+            return false;
+        }
+        if (!kindAllowed(asSetting, *value, error)) {
+            error = name + " " + error;
+            return false;
+        }
         *slots[index] = *value;
     }
     if (!parts.pair || !parts.vinyl) {
-        return std::string(
+        error =
             "deck: needs pair = NUMBER and vinyl = a vinyl type (\"mixvibes\", \"serato-a\"...) or \"auto\"; port = "
-            "NUMBER and prefix = \"/NAME\" are optional");
+            "NUMBER and prefix = \"/NAME\" are optional";
+        return false;
     }
-    if (const Problem problem = applyDeck(parts, settings)) return "deck: " + *problem;
-    return {};
+    if (!applyDeck(parts, settings, error)) {
+        error = "deck: " + error;
+        return false;
+    }
+    return true;
 }
 
-Problem readText(const std::string& path, std::string& text) {
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (error || !std::filesystem::is_regular_file(status)) return path + ": not a readable file";
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error || size > largestConfigBytes) return path + ": larger than a settings file can be (1 MB)";
+bool readText(const std::string& path, std::string& text, std::string& error) {
+    std::error_code failed;
+    const auto status = std::filesystem::status(path, failed);
+    if (failed || !std::filesystem::is_regular_file(status)) {
+        error = path + ": not a readable file";
+        return false;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, failed);
+    if (failed || size > largestConfigBytes) {
+        error = path + ": larger than a settings file can be (1 MB)";
+        return false;
+    }
     std::ifstream file(path, std::ios::binary);
     text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (!file && !file.eof()) return path + ": cannot be read";
-    return {};
+    if (!file && !file.eof()) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
 
-std::optional<std::string> loadConfigFile(const std::string& path, StreamSettings& settings) {
+bool loadConfigFile(const std::string& path, StreamSettings& settings, std::string& error) {
     std::string text;
-    if (const Problem problem = readText(path, text)) return problem;
+    if (!readText(path, text, error)) return false;
     toml::table table;
     try {
         table = toml::parse(text, path);
-    } catch (const toml::parse_error& error) {
-        return at(path, error.source()) + std::string(error.description());
+    } catch (const toml::parse_error& parseError) {
+        error = at(path, parseError.source()) + std::string(parseError.description());
+        return false;
     }
     for (const auto& [key, node] : table) {
         const std::string name(key.str());
         const std::string where = at(path, node.source());
         if (name == "deck") {
             const toml::array* decks = node.as_array();
-            if (decks == nullptr || !decks->is_array_of_tables())
-                return where + "deck: write each deck as a [[deck]] table";
+            if (decks == nullptr || !decks->is_array_of_tables()) {
+                error = where + "deck: write each deck as a [[deck]] table";
+                return false;
+            }
             settings.decks.clear();
             for (const toml::node& deck : *decks) {
-                if (const Problem problem = readDeckTable(*deck.as_table(), settings))
-                    return at(path, deck.source()) + *problem;
+                if (!readDeckTable(*deck.as_table(), settings, error)) {
+                    error = at(path, deck.source()) + error;
+                    return false;
+                }
             }
             continue;
         }
         const Setting* setting = findSetting(name);
-        if (setting == nullptr) return where + name + ": is not a setting";
+        if (setting == nullptr) {
+            error = where + name + ": is not a setting";
+            return false;
+        }
         const std::optional<SettingValue> value = valueOf(node);
-        if (!value) return where + name + ": must be text, a number, true or false";
-        if (const Problem problem = wrongKind(*setting, *value)) return where + name + ": " + *problem;
-        if (const Problem problem = setting->read(*value, settings)) return where + name + ": " + *problem;
+        if (!value) {
+            error = where + name + ": must be text, a number, true or false";
+            return false;
+        }
+        if (!kindAllowed(*setting, *value, error) || !setting->read(*value, settings, error)) {
+            error = where + name + ": " + error;
+            return false;
+        }
     }
-    return {};
+    return true;
 }
 
 }  // namespace platora

@@ -46,26 +46,31 @@ bool is(const SettingValue& value, std::string_view word) {
     return text != nullptr && *text == word;
 }
 
-Problem readDevice(const SettingValue& value, StreamSettings& settings) {
+bool readDevice(const SettingValue& value, StreamSettings& settings, std::string& error) {
     if (const std::int64_t* number = std::get_if<std::int64_t>(&value)) {
         settings.device = std::to_string(*number);
-        return {};
+        return true;
     }
     const std::string* text = textOf(value);
-    if (text == nullptr || text->empty()) return "must name a device or give its number from --list-devices";
+    if (text == nullptr || text->empty()) {
+        error = "must name a device or give its number from --list-devices";
+        return false;
+    }
     settings.device = *text;
-    return {};
+    return true;
 }
 
-Problem readHost(const SettingValue& value, StreamSettings& settings) {
+bool readHost(const SettingValue& value, StreamSettings& settings, std::string& error) {
     const std::string* text = textOf(value);
-    if (text == nullptr || text->empty() || text->size() > longestHost)
-        return "must be a host name or address of 1 to 253 characters";
+    if (text == nullptr || text->empty() || text->size() > longestHost) {
+        error = "must be a host name or address of 1 to 253 characters";
+        return false;
+    }
     settings.host = *text;
-    return {};
+    return true;
 }
 
-Problem readPreamp(const SettingValue& value, StreamSettings& settings) {
+bool readPreamp(const SettingValue& value, StreamSettings& settings, std::string& error) {
     if (is(value, "off")) {
         settings.preamp = PreampMode::off;
     } else if (is(value, "auto")) {
@@ -74,12 +79,13 @@ Problem readPreamp(const SettingValue& value, StreamSettings& settings) {
         settings.preamp = PreampMode::fixed;
         settings.preampGain = static_cast<float>(*gain);
     } else {
-        return "must be auto, off or a whole gain from 1 to 32767";
+        error = "must be auto, off or a whole gain from 1 to 32767";
+        return false;
     }
-    return {};
+    return true;
 }
 
-Problem readCalibration(const SettingValue& value, StreamSettings& settings) {
+bool readCalibration(const SettingValue& value, StreamSettings& settings, std::string& error) {
     if (is(value, "saved")) {
         settings.calibration = CalibrationSource::saved;
     } else if (is(value, "default")) {
@@ -88,27 +94,32 @@ Problem readCalibration(const SettingValue& value, StreamSettings& settings) {
         settings.calibration = CalibrationSource::value;
         settings.calibrationValue = *number;
     } else {
-        return "must be saved, default or a positive number";
+        error = "must be saved, default or a positive number";
+        return false;
     }
-    return {};
+    return true;
 }
 
-Problem readBuffer(const SettingValue& value, StreamSettings& settings) {
+bool readBuffer(const SettingValue& value, StreamSettings& settings, std::string& error) {
     const std::optional<long> frames = wholeOf(value, smallestBufferFrames, largestBufferFrames);
-    if (!frames) return "must be a whole number of frames from 32 to 4096";
+    if (!frames) {
+        error = "must be a whole number of frames from 32 to 4096";
+        return false;
+    }
     settings.bufferFrames = static_cast<unsigned int>(*frames);
-    return {};
+    return true;
 }
 
-Problem readSend(const SettingValue& value, StreamSettings& settings) {
+bool readSend(const SettingValue& value, StreamSettings& settings, std::string& error) {
     if (is(value, "poll")) {
         settings.send = SendMode::poll;
     } else if (is(value, "block")) {
         settings.send = SendMode::block;
     } else {
-        return "must be poll or block";
+        error = "must be poll or block";
+        return false;
     }
-    return {};
+    return true;
 }
 
 std::string decodingModes(std::string_view between) {
@@ -117,12 +128,15 @@ std::string decodingModes(std::string_view between) {
         .append(decodingModeName(DecodingMode::robust));
 }
 
-Problem readDecoding(const SettingValue& value, StreamSettings& settings) {
+bool readDecoding(const SettingValue& value, StreamSettings& settings, std::string& error) {
     const std::string* text = textOf(value);
     const std::optional<DecodingMode> mode = text ? parseDecodingMode(*text) : std::nullopt;
-    if (!mode) return "must be " + decodingModes(" or ");
+    if (!mode) {
+        error = "must be " + decodingModes(" or ");
+        return false;
+    }
     settings.decoding = *mode;
-    return {};
+    return true;
 }
 
 std::optional<bool> switchOf(const SettingValue& value) {
@@ -133,18 +147,24 @@ std::optional<bool> switchOf(const SettingValue& value) {
 }
 
 template <bool StreamSettings::*field>
-Problem readSwitch(const SettingValue& value, StreamSettings& settings) {
+bool readSwitch(const SettingValue& value, StreamSettings& settings, std::string& error) {
     const std::optional<bool> on = switchOf(value);
-    if (!on) return "must be true or false";
+    if (!on) {
+        error = "must be true or false";
+        return false;
+    }
     settings.*field = *on;
-    return {};
+    return true;
 }
 
-Problem readQuiet(const SettingValue& value, StreamSettings& settings) {
+bool readQuiet(const SettingValue& value, StreamSettings& settings, std::string& error) {
     const std::optional<bool> quiet = switchOf(value);
-    if (!quiet) return "must be true or false";
+    if (!quiet) {
+        error = "must be true or false";
+        return false;
+    }
     settings.report = *quiet ? StreamReport::quiet : StreamReport::live;
-    return {};
+    return true;
 }
 
 bool validPrefix(std::string_view prefix) {
@@ -157,12 +177,14 @@ constexpr const char* deckForm =
     "0:auto or 1:mixvibes:44444:/deck2";
 
 // The command line's PAIR:VINYL[:PORT[:PREFIX]]; an empty PORT before a prefix is the default.
-Problem readDeck(const SettingValue& value, StreamSettings& settings) {
+bool readDeck(const SettingValue& value, StreamSettings& settings, std::string& error) {
     const std::string* text = textOf(value);
-    if (text == nullptr) return deckForm;
-    const std::string_view whole = *text;
+    const std::string_view whole = text ? std::string_view(*text) : std::string_view();
     const std::size_t first = whole.find(':');
-    if (first == std::string_view::npos) return deckForm;
+    if (first == std::string_view::npos) {
+        error = deckForm;
+        return false;
+    }
     DeckParts parts;
     parts.pair = std::string(whole.substr(0, first));
     const std::string_view rest = whole.substr(first + 1);
@@ -174,7 +196,7 @@ Problem readDeck(const SettingValue& value, StreamSettings& settings) {
         if (third != 0) parts.port = std::string(after.substr(0, third));
         if (third != std::string_view::npos) parts.prefix = std::string(after.substr(third + 1));
     }
-    return applyDeck(parts, settings);
+    return applyDeck(parts, settings, error);
 }
 
 std::vector<Setting> makeTable() {
@@ -228,59 +250,84 @@ const Setting* findSetting(std::string_view name) {
     return found == table.end() ? nullptr : &*found;
 }
 
-Problem applySetting(std::string_view name, const SettingValue& value, StreamSettings& settings) {
+bool applySetting(std::string_view name, const SettingValue& value, StreamSettings& settings, std::string& error) {
     const Setting* setting = findSetting(name);
-    if (setting == nullptr) return "is not a setting";
-    return setting->read(value, settings);
+    if (setting == nullptr) {
+        error = "is not a setting";
+        return false;
+    }
+    return setting->read(value, settings, error);
 }
 
-Problem wrongKind(const Setting& setting, const SettingValue& value) {
+bool kindAllowed(const Setting& setting, const SettingValue& value, std::string& error) {
     const unsigned allowed = setting.kinds;
     const std::string* text = textOf(value);
     const bool fits = (text && (allowed & textKind)) || (std::holds_alternative<std::int64_t>(value) && (allowed & wholeKind)) ||
                       (std::holds_alternative<double>(value) && (allowed & fractionKind)) ||
                       (std::holds_alternative<bool>(value) && (allowed & switchKind));
     if (!fits) {
-        if (allowed == switchKind) return "must be true or false";
-        if (allowed == textKind) return "must be text in quotes";
-        if (!(allowed & textKind)) return "must be a number without quotes";
-        return "must be a number without quotes or one of its words in quotes";
+        if (allowed == switchKind)
+            error = "must be true or false";
+        else if (allowed == textKind)
+            error = "must be text in quotes";
+        else if (!(allowed & textKind))
+            error = "must be a number without quotes";
+        else
+            error = "must be a number without quotes or one of its words in quotes";
+        return false;
     }
     // Where a number is taken, one in quotes is a mistake like any other type.
-    if (text && (allowed & (wholeKind | fractionKind)) && setting.name != "device" && readNumber<double>(*text))
-        return "must be a number without quotes";
-    return {};
+    if (text && (allowed & (wholeKind | fractionKind)) && setting.name != "device" && readNumber<double>(*text)) {
+        error = "must be a number without quotes";
+        return false;
+    }
+    return true;
 }
 
-Problem applyDeck(const DeckParts& parts, StreamSettings& settings) {
+bool applyDeck(const DeckParts& parts, StreamSettings& settings, std::string& error) {
     DeckSettings deck;
-    if (!parts.pair || !parts.vinyl) return deckForm;
+    if (!parts.pair || !parts.vinyl) {
+        error = deckForm;
+        return false;
+    }
     const std::optional<long> pair = wholeOf(*parts.pair, 0, largestPair);
-    if (!pair) return "PAIR must be a whole number from 0 to 127";
+    if (!pair) {
+        error = "PAIR must be a whole number from 0 to 127";
+        return false;
+    }
     deck.pair = static_cast<int>(*pair);
     const bool automatic = is(*parts.vinyl, automaticVinyl);
     std::optional<VinylType> type;
     if (const std::string* text = textOf(*parts.vinyl)) type = automatic ? FinalScratch : readVinylType(*text);
     if (const std::int64_t* number = std::get_if<std::int64_t>(&*parts.vinyl))
         type = readVinylType(std::to_string(*number));
-    if (!type) return "VINYL must be auto or one of " + vinylTypeValues();
+    if (!type) {
+        error = "VINYL must be auto or one of " + vinylTypeValues();
+        return false;
+    }
     deck.vinyl = *type;
     deck.findVinyl = automatic;
     deck.port = 0;
     if (parts.port) {
         const std::optional<long> port = wholeOf(*parts.port, lowestPort, highestPort);
-        if (!port) return "PORT must be a whole number from 1 to 65535";
+        if (!port) {
+            error = "PORT must be a whole number from 1 to 65535";
+            return false;
+        }
         deck.port = static_cast<int>(*port);
     }
     if (parts.prefix) {
         const std::string* prefix = textOf(*parts.prefix);
-        if (prefix == nullptr || !validPrefix(*prefix))
-            return "PREFIX must be an address part such as /deck2: a / first, no blank, none of #*,?[]{} and "
-                   "at most 64 characters";
+        if (prefix == nullptr || !validPrefix(*prefix)) {
+            error =
+                "PREFIX must be an address part such as /deck2: a / first, no blank, none of #*,?[]{} and "
+                "at most 64 characters";
+            return false;
+        }
         deck.prefix = *prefix;
     }
     settings.decks.push_back(deck);
-    return {};
+    return true;
 }
 
 }  // namespace platora

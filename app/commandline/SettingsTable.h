@@ -11,9 +11,6 @@
 
 namespace platora {
 
-// What is wrong with a setting's value, one line; nothing when it was taken.
-using Problem = std::optional<std::string>;
-
 // A setting's value as given: text on the command line; in the file, whichever TOML type
 // was written (an integer, a floating-point number or a switch keeps its type).
 using SettingValue = std::variant<std::string, std::int64_t, double, bool>;
@@ -29,23 +26,24 @@ struct Setting {
     std::string placeholder;  // the option's value in --help; empty for a switch
     std::string help;
     unsigned kinds;
-    Problem (*read)(const SettingValue& value, StreamSettings& settings);
+    // False with the line why when the value is not one the setting takes.
+    bool (*read)(const SettingValue& value, StreamSettings& settings, std::string& error);
     bool repeats = false;  // given again, adds rather than replaces (decks)
 };
 std::span<const Setting> settingsTable();
 const Setting* findSetting(std::string_view name);
 
 // The setting's value read into settings; a deck is appended, its port 0 until
-// finishStreamSettings gives it the default. Unknown names are a problem too.
-Problem applySetting(std::string_view name, const SettingValue& value, StreamSettings& settings);
-// Whether the file may give this type to the setting: nothing, or the line to print.
-Problem wrongKind(const Setting& setting, const SettingValue& value);
+// finishStreamSettings gives it the default. Unknown names fail too.
+bool applySetting(std::string_view name, const SettingValue& value, StreamSettings& settings, std::string& error);
+// Whether the file may give this type to the setting; false with the line to print.
+bool kindAllowed(const Setting& setting, const SettingValue& value, std::string& error);
 
 // A [[deck]] table's keys, read as the parts of PAIR:VINYL[:PORT[:PREFIX]].
 struct DeckParts {
     std::optional<SettingValue> pair, vinyl, port, prefix;
 };
-Problem applyDeck(const DeckParts& parts, StreamSettings& settings);
+bool applyDeck(const DeckParts& parts, StreamSettings& settings, std::string& error);
 inline constexpr std::string_view deckKeys[] = {"pair", "vinyl", "port", "prefix"};
 inline constexpr unsigned deckKeyKinds[] = {wholeKind, textKind | wholeKind, wholeKind, textKind};
 

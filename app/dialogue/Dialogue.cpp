@@ -73,8 +73,8 @@ bool Dialogue::chooseDevice() {
         const int answer = parseMenuAnswer(readAnswer(menuAnswerLimit));
         if (answer >= 0 && answer < count) {
             // Said now, not after every question: the device would not open.
-            if (const std::string problem = controller->deviceProblem(answer); !problem.empty()) {
-                std::printf("This device cannot stream: %s.\n Please select a device:", problem.c_str());
+            if (std::string error; !controller->canStream(answer, error)) {
+                std::printf("This device cannot stream: %s.\n Please select a device:", error.c_str());
                 continue;
             }
             deviceIndex = answer;
@@ -121,7 +121,9 @@ void Dialogue::chooseVinyl() {
     }
     settings.riaa = false;
     // Before any stream starts; without it FinalScratch still runs but finds no position.
-    if (deck().vinyl == FinalScratch) codeTableProblem = codeTable.load();
+    // The status tells what came of it.
+    std::string error;
+    if (deck().vinyl == FinalScratch) codeTable.load(error);
 }
 
 void Dialogue::chooseRiaa() {
@@ -167,7 +169,9 @@ bool Dialogue::chooseCalibration() {
 }
 
 bool Dialogue::openDevice(const char* failure) {
-    if (!openDecks(*controller, settings, codeTable)) return true;
+    std::string error;
+    if (openDecks(*controller, settings, codeTable, error)) return true;
+    // The library's own line: the device and its channels came from the dialogue's lists.
     std::printf("%s\n", controller->openError().c_str());
     std::printf("%s", failure);
     pauseForKey();
@@ -229,10 +233,10 @@ void Dialogue::printStatus() {
     std::printf("> using input Channels %i/%i\n", 2 * deck().pair + 1, 2 * deck().pair + 2);
     if (!vinylChosen) return;
     std::printf("> using vinyl type: %s\n", vinylFormat(deck().vinyl).name);
-    if (!codeTableProblem.empty())
-        std::printf("> %s\n", codeTableProblem.c_str());
-    else if (deck().vinyl == FinalScratch && codeTable.lookedFor())
-        std::printf("> %s\n", codeTable.inUse().c_str());
+    if (deck().vinyl == FinalScratch && codeTable.lookedFor()) {
+        std::string error;
+        std::printf("> %s\n", codeTable.load(error) ? codeTable.inUse().c_str() : error.c_str());
+    }
     if (settings.riaa) std::printf("> using RIAA correction\n");
     if (preampEnabled) {
         std::printf("> using software preamp\n");

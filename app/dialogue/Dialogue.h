@@ -49,7 +49,6 @@ private:
     bool preampEnabled = false;
     bool preampReachedTarget = true;
     bool calibrationRan = false;
-    std::string codeTableProblem;  // empty unless FinalScratch positions cannot be decoded
 };
 
 }  // namespace platora

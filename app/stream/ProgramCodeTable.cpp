@@ -13,12 +13,14 @@ std::string codeTableHint() {
 
 }  // namespace
 
-const std::string& ProgramCodeTable::load() {
-    if (tried) return problem;
-    tried = true;
-    std::string error;
-    if (!codeTable.loadDefault(usedPath, error)) problem = error + codeTableHint();
-    return problem;
+bool ProgramCodeTable::load(std::string& error) {
+    if (!tried) {
+        tried = true;
+        loaded = codeTable.loadDefault(usedPath, loadError);
+        if (!loaded) loadError += codeTableHint();
+    }
+    if (!loaded) error = loadError;
+    return loaded;
 }
 
 std::string ProgramCodeTable::inUse() const {

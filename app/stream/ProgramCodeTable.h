@@ -10,9 +10,9 @@ namespace platora {
 // deck needs it and handed to every deck. Main thread.
 class ProgramCodeTable {
 public:
-    // Loads the table on the first call only. Returns why FinalScratch positions cannot be
-    // decoded (one line, with how to make a table), or nothing once the table is loaded.
-    const std::string& load();
+    // Loads the table on the first call only. Every call: whether the table is loaded; false
+    // with why FinalScratch positions cannot be decoded (one line, with how to make a table).
+    bool load(std::string& error);
     bool lookedFor() const { return tried; }
     // Once loaded: the table's file and its row count, one line for a status.
     std::string inUse() const;
@@ -21,7 +21,8 @@ public:
 private:
     FinalScratchCodeTable codeTable;
     bool tried = false;
-    std::string problem;
+    bool loaded = false;
+    std::string loadError;
     std::string usedPath;
 };
 

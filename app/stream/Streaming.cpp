@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -232,40 +233,50 @@ void prepareDecks(CaptureController& controller, const StreamSettings& settings,
     setLevels(controller, settings);
 }
 
-std::optional<std::string> openDecks(CaptureController& controller, const StreamSettings& settings,
-                                     ProgramCodeTable& codeTable) {
+bool openDecks(CaptureController& controller, const StreamSettings& settings, ProgramCodeTable& codeTable,
+               std::string& error) {
     const std::int32_t device = controller.findDevice(settings.device);
-    if (device < 0 && controller.deviceCount() == 0) return std::string("no input device at all: ") + noDeviceHint;
-    if (device < 0) return "no input device \"" + settings.device + "\" (see --list-devices)";
+    if (device < 0 && controller.deviceCount() == 0) {
+        error = std::string("no input device at all: ") + noDeviceHint;
+        return false;
+    }
+    if (device < 0) {
+        error = "no input device \"" + settings.device + "\" (see --list-devices)";
+        return false;
+    }
     const std::int32_t channels = controller.getInputChannels(device);
     const int highest = std::max_element(settings.decks.begin(), settings.decks.end(),
                                          [](const DeckSettings& a, const DeckSettings& b) { return a.pair < b.pair; })
                             ->pair;
-    if (2 * highest + 2 > channels)
-        return "pair " + std::to_string(highest) + " needs channels " + std::to_string(2 * highest + 1) + "/" +
-               std::to_string(2 * highest + 2) + ", but the device has " + std::to_string(channels) + " inputs";
+    if (2 * highest + 2 > channels) {
+        error = "pair " + std::to_string(highest) + " needs channels " + std::to_string(2 * highest + 1) + "/" +
+                std::to_string(2 * highest + 2) + ", but the device has " + std::to_string(channels) + " inputs";
+        return false;
+    }
     const bool quiet = settings.report == StreamReport::quiet;
     const bool finalScratch = std::any_of(settings.decks.begin(), settings.decks.end(), [](const DeckSettings& deck) {
         return deck.vinyl == FinalScratch || deck.findVinyl;
     });
-    // Once looked for (the dialogue does so when the vinyl is chosen), its problem has been told.
+    // Once looked for (the dialogue does so when the vinyl is chosen), what came of it has been told.
     if (finalScratch && !codeTable.lookedFor()) {
-        if (const std::string& problem = codeTable.load(); !problem.empty())
-            std::printf("%s\n", problem.c_str());
+        if (std::string tableError; !codeTable.load(tableError))
+            std::printf("%s\n", tableError.c_str());
         else if (!quiet)
             std::printf("> %s\n", codeTable.inUse().c_str());
     }
     prepareDecks(controller, settings, codeTable.table());
-    if (!controller.open(static_cast<std::int16_t>(device), settings.bufferFrames))
-        return "cannot open the audio device \"" + controller.getName(device) + "\": " + controller.openError();
+    if (!controller.open(static_cast<std::int16_t>(device), settings.bufferFrames)) {
+        error = "cannot open the audio device \"" + controller.getName(device) + "\": " + controller.openError();
+        return false;
+    }
     // Stage mode's notes; the dialogue's screens have their own.
-    if (settings.report == StreamReport::dialogue) return {};
+    if (settings.report == StreamReport::dialogue) return true;
     if (controller.grantedBufferFrames() != settings.bufferFrames && !controller.onJack() && !quiet)
         std::printf("> the audio library granted %u frames per buffer (asked for %u)\n",
                     controller.grantedBufferFrames(), settings.bufferFrames);
     if (controller.realtimeRefused())
         std::printf("> the system refused realtime scheduling; the audio thread runs at normal priority\n");
-    return {};
+    return true;
 }
 
 int stream(CaptureController& controller, const StreamSettings& settings) {

@@ -4,7 +4,6 @@
 #include "ProgramCodeTable.h"
 #include "StreamSettings.h"
 
-#include <optional>
 #include <string>
 
 namespace platora {
@@ -18,10 +17,10 @@ void prepareDecks(CaptureController& controller, const StreamSettings& settings,
 // calibration, RIAA, a fixed preamp gain, interpolation, the decoding mode) and opens the
 // settings' device for them; the code table is looked for first if a deck needs it, and
 // what came of it told on standard output (unless quiet). A running stream stops first.
-// Returns the line to tell on failure (no such device, too few channels, the stream did not
-// open), or nothing. Main thread.
-std::optional<std::string> openDecks(CaptureController& controller, const StreamSettings& settings,
-                                     ProgramCodeTable& codeTable);
+// False with the line to tell in error on failure (no such device, too few channels, the
+// stream did not open). Main thread.
+bool openDecks(CaptureController& controller, const StreamSettings& settings, ProgramCodeTable& codeTable,
+               std::string& error);
 
 // Streams the decks openDecks opened until a stop signal: applies what may have changed
 // since (the calibration), gives each deck its destination and sends every deck's four

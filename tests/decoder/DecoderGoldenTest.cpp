@@ -44,9 +44,9 @@ TEST(DecoderGolden, everyGeneratedSignalDecodesToTheRecordedValuesBitForBit) {
         const std::string name = line.substr(0, bar);
         GenCommand gen;
         ASSERT_TRUE(parse(addGenOptions, line.substr(bar + 1, lastBar - bar - 1) + " " + name, gen)) << line;
-        ASSERT_EQ(completeGenCommand(gen), "") << line;
-        TimecodeGenerator generator(gen.settings);
         std::string error;
+        ASSERT_TRUE(completeGenCommand(gen, error)) << line << ": " << error;
+        TimecodeGenerator generator(gen.settings);
         ASSERT_TRUE(writeSignalFiles(generator, std::llround(gen.lengthSeconds() * gen.settings.sampleRate),
                                      SignalPaths::forOutput(gen.output), error))
             << error;

@@ -13,7 +13,8 @@ import time
 
 from platora_harness.e2e import BINARIES, PLAYER, E2ETest, chain, console
 
-USAGE_ERROR = re.compile(r"^platora: [^\n]*\(see platora --help\)\n$")
+# A reason ends the line, not a bare "NAME: ".
+USAGE_ERROR = re.compile(r"^platora: [^\n]*\S \(see platora --help\)\n$")
 
 
 class CommandLine(E2ETest):

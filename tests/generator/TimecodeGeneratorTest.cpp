@@ -219,8 +219,10 @@ TEST(GeneratorSettingsCheck, RefusesValuesOutsideTheirRangesWithAReason) {
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         GeneratorSettings settings;
         cases[i].first(settings);
-        const std::string reason = TimecodeGenerator::validate(settings);
-        EXPECT_EQ(!reason.empty(), cases[i].second) << "case " << i << ": " << reason;
+        std::string reason;
+        const bool usable = TimecodeGenerator::validate(settings, reason);
+        EXPECT_EQ(!usable, cases[i].second) << "case " << i << ": " << reason;
+        EXPECT_EQ(reason.empty(), usable) << "case " << i;  // a refusal says why
         EXPECT_EQ(reason.find('\n'), std::string::npos);
     }
 }

@@ -99,11 +99,11 @@ TEST_P(Learning, LearnedTableDecodesLikeTheGeneratorsOwn) {
     if (c.addSecond) {
         LearnSettings first = settings;
         first.recordings.resize(1);
-        ASSERT_TRUE(learnTable(first, report, error)) << error;
+        ASSERT_TRUE(learnTable(first, report, {}, error)) << error;
         settings.recordings.erase(settings.recordings.begin());
         settings.addTo = settings.output;
     }
-    ASSERT_TRUE(learnTable(settings, report, error)) << error;
+    ASSERT_TRUE(learnTable(settings, report, {}, error)) << error;
     const std::string text = describe(report, settings);
     EXPECT_EQ(report.unplacedRuns.size(), c.unplaced) << text;
     EXPECT_EQ(text.find("not placed") != std::string::npos, c.unplaced > 0) << text;
@@ -128,7 +128,7 @@ TEST_P(Learning, LearnedTableDecodesLikeTheGeneratorsOwn) {
     const std::int64_t common = offset.begin()->first;  // the first frame's place; wrong rows show below
     std::vector<SyncFrame> frames;
     RecordingSummary summary;
-    ASSERT_TRUE(readSyncFrames(record(dir, "test.wav", *c.testSignal), 0, 1.2f, frames, summary, error)) << error;
+    ASSERT_TRUE(readSyncFrames(record(dir, "test.wav", *c.testSignal), 0, 1.2f, frames, summary, {}, error)) << error;
     std::size_t decodable = 0, right = 0;
     for (const SyncFrame& frame : frames) {
         const auto want = truth().lookup(frame.code);
@@ -189,7 +189,7 @@ TEST(TableLearner, BadInputIsRefusedInOneLineAndWritesNothing) {
         settings.output = dir / (c.output.empty() ? "learned" : c.output);
         LearnReport report;
         std::string error;
-        EXPECT_FALSE(learnTable(settings, report, error)) << c.expected;
+        EXPECT_FALSE(learnTable(settings, report, {}, error)) << c.expected;
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }

@@ -139,7 +139,7 @@ int runDecode(const DecodeCommand& command, std::ostream& out, std::ostream& err
         out << row << '\n';
         depths.add(decoder.depth(), decoder.timeMs());
     }
-    if (const std::string error = recording.readError(); !error.empty()) return fail("read error: " + error);
+    if (std::string error; !recording.readsWorked(error)) return fail("read error: " + error);
     out.flush();
     if (withAge) err << "platora-decode: " << command.file << ": " << depths.describe() << '\n';
     return out ? 0 : 1;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdint>
 #include <limits>
+#include <utility>
 
 namespace platora {
 
@@ -156,12 +157,16 @@ void addGenOptions(CLI::App& app, GenCommand& command) {
         ->check([](const std::string& name) { return name.empty() ? std::string("needs a client name") : ""; });
 }
 
-std::string completeGenCommand(GenCommand& command) {
+bool completeGenCommand(GenCommand& command, std::string& error) {
+    const auto fail = [&error](std::string line) {
+        error = std::move(line);
+        return false;
+    };
     GeneratorSettings& s = command.settings;
     const bool live = !command.jackClient.empty();
-    if (!live && command.output.empty()) return "an OUTPUT file name is required";
+    if (!live && command.output.empty()) return fail("an OUTPUT file name is required");
     if (command.loop) {
-        if (std::isinf(s.profile.duration())) return "--loop needs a profile whose segments all have a length";
+        if (std::isinf(s.profile.duration())) return fail("--loop needs a profile whose segments all have a length");
         s.loopSeconds = s.profile.duration();
     }
     if (!command.length) {
@@ -171,21 +176,21 @@ std::string completeGenCommand(GenCommand& command) {
                                                       : profileSeconds;
     }
     if (command.depthDrifts) {
-        if (*command.length == 0.0) return "a drifting --depth needs a --length to drift over";
+        if (*command.length == 0.0) return fail("a drifting --depth needs a --length to drift over");
         s.driftSeconds = *command.length;
     }
     if (*command.length > maxLengthSeconds) {
         char line[96];
         std::snprintf(line, sizeof line, "the profile lasts %g s; give --length of at most %g s", *command.length,
                       maxLengthSeconds);
-        return line;
+        return fail(line);
     }
     const double frames = *command.length * s.sampleRate;
     // With --jack, 0 plays until stopped; a length that rounds to 0 frames must not.
-    if (frames < 1.0 && (!live || *command.length > 0.0)) return "--length must give at least one sample";
+    if (frames < 1.0 && (!live || *command.length > 0.0)) return fail("--length must give at least one sample");
     if (!live && frames * s.channels * sizeof(std::int16_t) > static_cast<double>(maxWavBytes))
-        return "a WAV file holds at most 4 GiB; give a shorter --length, a lower --rate or fewer --channels";
-    return TimecodeGenerator::validate(s);
+        return fail("a WAV file holds at most 4 GiB; give a shorter --length, a lower --rate or fewer --channels");
+    return TimecodeGenerator::validate(s, error);
 }
 
 }  // namespace platora

@@ -24,8 +24,8 @@ struct GenCommand {
 // The options, filling `command` as the app parses.
 void addGenOptions(CLI::App& app, GenCommand& command);
 
-// Checks what depends on several options and fills in the length; empty when usable,
-// else one line saying what is wrong.
-std::string completeGenCommand(GenCommand& command);
+// Checks what depends on several options and fills in the length; false with one line
+// saying what is wrong.
+bool completeGenCommand(GenCommand& command, std::string& error);
 
 }  // namespace platora

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace platora {
 
@@ -43,31 +44,35 @@ TimecodeGenerator::TimecodeGenerator(GeneratorSettings settings)
         loopFrames_ = std::max<std::int64_t>(1, std::llround(settings_.loopSeconds * settings_.sampleRate));
 }
 
-std::string TimecodeGenerator::validate(const GeneratorSettings& s) {
+bool TimecodeGenerator::validate(const GeneratorSettings& s, std::string& error) {
+    const auto fail = [&error](std::string line) {
+        error = std::move(line);
+        return false;
+    };
     if (s.vinylType != FinalScratch && s.vinylType != Mixvibes && shiftRegisterFormat(s.vinylType) == nullptr)
-        return "vinyl type must be one of 0 to " + std::to_string(vinylTypeCount - 1);
+        return fail("vinyl type must be one of 0 to " + std::to_string(vinylTypeCount - 1));
     if (s.sampleRate < minSampleRateHz || s.sampleRate > maxSampleRateHz)
-        return "sample rate must be between 8000 and 384000 Hz";
-    if (s.channels != 2 && s.channels != 4) return "channel count must be 2 or 4";
-    if (!(s.level > 0.0 && s.level <= 1.0)) return "level must be above 0 and at most 1";
+        return fail("sample rate must be between 8000 and 384000 Hz");
+    if (s.channels != 2 && s.channels != 4) return fail("channel count must be 2 or 4");
+    if (!(s.level > 0.0 && s.level <= 1.0)) return fail("level must be above 0 and at most 1");
     if (!(s.depth > 1.0 && s.depth <= maxDepth && s.endDepth > 1.0 && s.endDepth <= maxDepth))
-        return "depth must be above 1 and at most 100";
-    if (!(s.driftSeconds >= 0.0 && std::isfinite(s.driftSeconds))) return "a depth drifts over 0 or more seconds";
-    if (!(std::fabs(s.startPosition) <= maxStartSeconds)) return "start position must be within 100000 s";
-    if (!(s.loopSeconds >= 0.0 && std::isfinite(s.loopSeconds))) return "loop length must be 0 or more seconds";
-    if (s.snrDb && !std::isfinite(*s.snrDb)) return "signal-to-noise ratio must be a number of dB";
-    if (s.humDb && !std::isfinite(*s.humDb)) return "hum must be a number of dB";
+        return fail("depth must be above 1 and at most 100");
+    if (!(s.driftSeconds >= 0.0 && std::isfinite(s.driftSeconds))) return fail("a depth drifts over 0 or more seconds");
+    if (!(std::fabs(s.startPosition) <= maxStartSeconds)) return fail("start position must be within 100000 s");
+    if (!(s.loopSeconds >= 0.0 && std::isfinite(s.loopSeconds))) return fail("loop length must be 0 or more seconds");
+    if (s.snrDb && !std::isfinite(*s.snrDb)) return fail("signal-to-noise ratio must be a number of dB");
+    if (s.humDb && !std::isfinite(*s.humDb)) return fail("hum must be a number of dB");
     if (!(s.clicksPerSecond >= 0.0 && s.clicksPerSecond <= maxClicksPerSecond))
-        return "clicks must be between 0 and 1000 per second";
-    if (!(s.clickLevel > 0.0 && s.clickLevel <= 1.0)) return "a click's level must be above 0 and at most 1";
+        return fail("clicks must be between 0 and 1000 per second");
+    if (!(s.clickLevel > 0.0 && s.clickLevel <= 1.0)) return fail("a click's level must be above 0 and at most 1");
     if (!(s.lowPassHz >= 0.0 && s.lowPassHz < s.sampleRate / 2.0))
-        return "low-pass must be between 0 and half the rate";
-    if (!(s.imbalance > 0.0 && s.imbalance <= 1.0)) return "imbalance must be above 0 and at most 1";
-    if (!(std::fabs(s.dcFraction) <= 1.0)) return "DC must be between -1 and 1 of full scale";
-    if (!(s.delaySamples >= 0.0 && s.delaySamples <= maxDelaySamples)) return "delay must be 0 to 1000 samples";
+        return fail("low-pass must be between 0 and half the rate");
+    if (!(s.imbalance > 0.0 && s.imbalance <= 1.0)) return fail("imbalance must be above 0 and at most 1");
+    if (!(std::fabs(s.dcFraction) <= 1.0)) return fail("DC must be between -1 and 1 of full scale");
+    if (!(s.delaySamples >= 0.0 && s.delaySamples <= maxDelaySamples)) return fail("delay must be 0 to 1000 samples");
     if (s.finalScratchRows < 1 || s.finalScratchRows > FinalScratchFrames::maxRowCount())
-        return "table rows must be between 1 and " + std::to_string(FinalScratchFrames::maxRowCount());
-    return {};
+        return fail("table rows must be between 1 and " + std::to_string(FinalScratchFrames::maxRowCount()));
+    return true;
 }
 
 int TimecodeGenerator::bitOfPeak(std::int64_t peak) const {

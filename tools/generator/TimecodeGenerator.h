@@ -71,8 +71,8 @@ public:
     // Settings are taken as given; check them first with validate.
     explicit TimecodeGenerator(GeneratorSettings settings);
 
-    // Empty when the settings are usable, else one line saying what is wrong.
-    static std::string validate(const GeneratorSettings& settings);
+    // Whether the settings are usable; false with one line saying what is wrong.
+    static bool validate(const GeneratorSettings& settings, std::string& error);
 
     // Writes `frames` frames of settings.channels interleaved samples.
     void render(std::int16_t* out, std::size_t frames);

@@ -50,7 +50,7 @@ int playLive(GenCommand& command) {
         return fail("--rate " + std::to_string(command.settings.sampleRate) + " differs from the JACK server's " +
                     std::to_string(player.sampleRate()) + " Hz");
     command.settings.sampleRate = player.sampleRate();
-    if (error = TimecodeGenerator::validate(command.settings); !error.empty()) return fail(error);
+    if (!TimecodeGenerator::validate(command.settings, error)) return fail(error);
 
     TimecodeGenerator generator(command.settings);
     ManifestWriter manifest;
@@ -100,6 +100,6 @@ int main(int argc, char** argv) {
     GenCommand command;
     addGenOptions(app, command);
     if (const int status = parseCommandLine(app, argc, argv); status != goOn) return status;
-    if (const std::string error = completeGenCommand(command); !error.empty()) return usageError(app.get_name(), error);
+    if (std::string error; !completeGenCommand(command, error)) return usageError(app.get_name(), error);
     return command.jackClient.empty() ? writeFiles(command) : playLive(command);
 }

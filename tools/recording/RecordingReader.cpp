@@ -48,9 +48,10 @@ std::size_t RecordingReader::readPair(int pair, std::int16_t* stereo, std::size_
     return got;
 }
 
-std::string RecordingReader::readError() const {
-    if (sf_error(file.get()) == SF_ERR_NO_ERROR) return {};
-    return sf_strerror(file.get());
+bool RecordingReader::readsWorked(std::string& error) const {
+    if (sf_error(file.get()) == SF_ERR_NO_ERROR) return true;
+    error = sf_strerror(file.get());
+    return false;
 }
 
 }  // namespace platora

@@ -27,8 +27,8 @@ public:
     // (2 x count samples, interleaved). Returns the frames read: fewer only at the end of
     // the file or at a read error. The pair must exist.
     std::size_t readPair(int pair, std::int16_t* stereo, std::size_t count);
-    // Empty unless a read failed.
-    std::string readError() const;
+    // Whether every read so far worked; false with libsndfile's reason once one failed.
+    bool readsWorked(std::string& error) const;
 
 private:
     struct Closer {

@@ -22,7 +22,7 @@ int runLearn(const LearnSettings& settings, std::ostream& out, std::ostream& err
     };
     LearnReport report;
     std::string error;
-    const bool learned = learnTable(settings, report, error, progress);
+    const bool learned = learnTable(settings, report, progress, error);
     if (!learned) {
         err << "platora-table: " << error << std::endl;  // a progress line has ended with its 100 %
         return 1;

@@ -169,7 +169,7 @@ void summarise(const std::vector<FinalScratchCodeTable::Row>& rows, const Placem
 }  // namespace
 
 bool readSyncFrames(const std::string& path, int pair, float calibration, std::vector<SyncFrame>& frames,
-                    RecordingSummary& summary, std::string& error, const std::function<void(double)>& progress) {
+                    RecordingSummary& summary, const std::function<void(double)>& progress, std::string& error) {
     summary.path = path;
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
@@ -215,7 +215,7 @@ bool readSyncFrames(const std::string& path, int pair, float calibration, std::v
         }
     }
     if (progress) progress(1.0);
-    if (const std::string why = recording.readError(); !why.empty()) {
+    if (std::string why; !recording.readsWorked(why)) {
         error = path + ": read error after " + seconds(static_cast<double>(done) / rate) + " (" + why + ")";
         return false;
     }
@@ -286,7 +286,7 @@ std::vector<LearnedRun> splitIntoRuns(const std::vector<SyncFrame>& frames, std:
     return runs;
 }
 
-bool learnTable(const LearnSettings& settings, LearnReport& report, std::string& error, const LearnProgress& progress) {
+bool learnTable(const LearnSettings& settings, LearnReport& report, const LearnProgress& progress, std::string& error) {
     report = LearnReport{};
     if (settings.recordings.empty()) {
         error = "no recording given";
@@ -326,7 +326,7 @@ bool learnTable(const LearnSettings& settings, LearnReport& report, std::string&
         const auto onProgress = [&](double fraction) {
             if (progress) progress(summary, fraction);
         };
-        if (!readSyncFrames(path, settings.pair, settings.calibration, frames, summary, error, onProgress))
+        if (!readSyncFrames(path, settings.pair, settings.calibration, frames, summary, onProgress, error))
             return false;
         std::vector<LearnedRun> found = splitIntoRuns(frames, i);
         if (found.empty()) {

@@ -80,7 +80,7 @@ using LearnProgress = std::function<void(const RecordingSummary&, double)>;
 // Decodes one recording with the decoder's own rules and returns every frame whose sync
 // matched. False with `error` set to one line for a file that cannot be read.
 bool readSyncFrames(const std::string& path, int pair, float calibration, std::vector<SyncFrame>& frames,
-                    RecordingSummary& summary, std::string& error, const std::function<void(double)>& progress = {});
+                    RecordingSummary& summary, const std::function<void(double)>& progress, std::string& error);
 
 // Splits one recording's frames into runs; a lone frame off the run's beat (a false
 // sync) is dropped, two that agree on a new beat start a new run.
@@ -88,7 +88,6 @@ std::vector<LearnedRun> splitIntoRuns(const std::vector<SyncFrame>& frames, std:
 
 // Learns a table from the recordings and writes it (through a temporary file) to
 // settings.output. False with `error` set to one line on any failure; nothing is written then.
-bool learnTable(const LearnSettings& settings, LearnReport& report, std::string& error,
-                const LearnProgress& progress = {});
+bool learnTable(const LearnSettings& settings, LearnReport& report, const LearnProgress& progress, std::string& error);
 
 }  // namespace platora

@@ -18,7 +18,7 @@ using Row = platora::FinalScratchCodeTable::Row;
 constexpr std::uint32_t lowestCode = 0xE0000000;  // every code carries the sync bits 1110
 constexpr std::uint32_t highestCode = 0xEFFFFFFF;
 constexpr int rowsPerCodeAtMost = 2;
-constexpr int reportedProblemsAtMost = 10;
+constexpr int brokenLinesAtMost = 10;
 
 struct Findings {
     std::vector<std::string> broken;
@@ -26,7 +26,7 @@ struct Findings {
 };
 
 void note(Findings& findings, const std::string& line) {
-    if (findings.broken.size() < reportedProblemsAtMost) findings.broken.push_back(line);
+    if (findings.broken.size() < brokenLinesAtMost) findings.broken.push_back(line);
 }
 
 std::string hex(std::uint32_t word) {
