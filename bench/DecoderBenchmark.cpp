@@ -15,7 +15,7 @@ namespace {
 
 using namespace platora;
 
-constexpr int sampleRate = 44100;
+constexpr int sampleRate = nominalSampleRateHz;
 constexpr std::size_t longestBlock = 1024;  // frames; the signal is a whole number of these
 constexpr double signalSeconds = 10.0;
 // At nominal speed a FinalScratch decoder looks a code up at most once per channel-0 peak.
@@ -47,11 +47,7 @@ void decodeBlocks(benchmark::State& state, VinylType type, float calibration,
     const auto framesPerBlock = static_cast<std::size_t>(state.range(0));
     const std::vector<std::int16_t> samples = nominalSignal(type);
     TimecodeDecoder decoder;
-    decoder.setDecodingMode(mode);
-    decoder.setVinylType(type);
-    decoder.setCodeTable(&fullSizeTable());
-    decoder.reset(sampleRate);
-    decoder.setCalibration(calibration);
+    decoder.reset(sampleRate, {type, mode, calibration, &fullSizeTable()});
 
     // Check the work is real before timing it: the signal must decode.
     for (std::size_t i = 0; i < samples.size(); i += 2 * framesPerBlock) {

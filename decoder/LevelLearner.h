@@ -14,7 +14,9 @@ namespace platora {
 // finding its gain after a needle drop) leaves the window within `window` peaks. A
 // shift register of up to 23 bits never repeats a bit more than 23 times, so the window
 // always holds both levels. A peak close to the threshold reads as unsure, so that the
-// bits a position is read from are ones the levels tell clearly.
+// bits a position is read from are ones the levels tell clearly. Not LevelSplit's running
+// centres: they take a hundred peaks to move to a new level, where a needle drop on these
+// formats is to be read within a few dozen bits.
 // Audio thread only; allocates nothing.
 class LevelLearner {
 public:

@@ -26,7 +26,8 @@ namespace platora {
 //
 // A centre no peak reaches for a while moves halfway towards the other: a start far from the
 // record's depth, or a stretch of one level, would otherwise strand it where no peak ever
-// comes again. One per channel; audio thread only; allocates nothing.
+// comes again. Not LevelLearner's window of recent peaks: on the frame formats a window that
+// short often holds one level only. One per channel; audio thread only; allocates nothing.
 class LevelSplit {
 public:
     static constexpr float levelStep = 1.0f / 32.0f;   // of the error, at every peak

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Peak.h"
+#include "VinylType.h"
 
 #include <array>
 #include <cstddef>
@@ -12,7 +13,7 @@ namespace platora {
 // run of entries lies contiguous and reading needs no wrap-around test.
 class PeakHistory {
 public:
-    static constexpr std::size_t capacity = 2 * 91;  // twice the longest frame window
+    static constexpr std::size_t capacity = 2 * longestWindowPeaks;
 
     void clear() { size_ = 0; }
     std::size_t size() const { return size_; }

@@ -72,6 +72,12 @@ inline constexpr VinylFormat vinylFormats[] = {
 };
 inline constexpr std::int32_t vinylTypeCount = sizeof vinylFormats / sizeof vinylFormats[0];
 
+inline constexpr std::uint16_t longestWindowPeaks = [] {
+    std::uint16_t longest = 0;
+    for (const VinylFormat& format : vinylFormats) longest = format.windowPeaks > longest ? format.windowPeaks : longest;
+    return longest;
+}();
+
 // Any other value is taken as Mixvibes, as the decoder takes it for everything but FinalScratch.
 constexpr const VinylFormat& vinylFormat(VinylType type) {
     return vinylFormats[type >= 0 && type < vinylTypeCount ? type : Mixvibes];

@@ -99,7 +99,7 @@ std::int32_t CaptureController::getInputChannels(std::int32_t index) const {
     return entries[static_cast<std::size_t>(index)].inputChannels;
 }
 
-std::string CaptureController::getName(std::int32_t index) const {
+std::string CaptureController::deviceName(std::int32_t index) const {
     if (index < 0 || index >= deviceCount()) return {};
     return entries[static_cast<std::size_t>(index)].name;
 }

@@ -50,7 +50,7 @@ public:
     // 0 for an index outside the list.
     std::int32_t getInputChannels(std::int32_t index) const;
     // The device's name; empty for an index outside the list.
-    std::string getName(std::int32_t index) const;
+    std::string deviceName(std::int32_t index) const;
     // The index of a device given as its number in the list or as its name; -1 if none.
     std::int32_t findDevice(const std::string& numberOrName) const;
     // Whether the device can stream as things stand: false, with the line why, when something

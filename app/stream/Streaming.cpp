@@ -266,7 +266,7 @@ bool openDecks(CaptureController& controller, const StreamSettings& settings, Pr
     }
     prepareDecks(controller, settings, codeTable.table());
     if (!controller.open(static_cast<std::int16_t>(device), settings.bufferFrames)) {
-        error = "cannot open the audio device \"" + controller.getName(device) + "\": " + controller.openError();
+        error = "cannot open the audio device \"" + controller.deviceName(device) + "\": " + controller.openError();
         return false;
     }
     // Stage mode's notes; the dialogue's screens have their own.
@@ -289,7 +289,7 @@ int stream(CaptureController& controller, const StreamSettings& settings) {
         if (!destinations.back()) return failure(error);
     }
     const std::int32_t device = controller.findDevice(settings.device);
-    if (settings.report == StreamReport::live) announce(controller, controller.getName(device), settings);
+    if (settings.report == StreamReport::live) announce(controller, controller.deviceName(device), settings);
     streamDecks(controller, static_cast<std::int16_t>(device), settings, destinations);
     return 0;
 }

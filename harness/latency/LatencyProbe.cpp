@@ -50,9 +50,11 @@ struct Probe {
 
 double startOf(std::int64_t cycle) { return 20.0 + 20.0 * static_cast<double>(cycle % 45); }  // frames end at 961 s
 
-// The first frame whose 91 peaks all follow `position` is complete at its peak 88k.
+// The first frame whose window's peaks all follow `position` is complete at its newest peak.
 double wholeFrameEnd(double position) {
-    return 88.0 * std::ceil((std::ceil(position * peaksPerSecond) + 90.0) / 88.0) / peaksPerSecond;
+    constexpr auto step = static_cast<double>(MixvibesFrames::peaksPerFrame);
+    constexpr double window = vinylFormat(Mixvibes).windowPeaks;
+    return step * std::ceil((std::ceil(position * peaksPerSecond) + window - 1.0) / step) / peaksPerSecond;
 }
 
 int process(jack_nframes_t frames, void* arg) {

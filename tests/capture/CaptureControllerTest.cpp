@@ -37,7 +37,7 @@ TEST_F(ControllerWithoutDevices, AScanThatFindsNothingOrSkipsUnknownApisIsSilent
         EXPECT_EQ(controller.deviceCount(), 0);
         EXPECT_EQ(text, "untouched");
         EXPECT_EQ(controller.findDevice("0"), -1);
-        EXPECT_EQ(controller.getName(0), "");
+        EXPECT_EQ(controller.deviceName(0), "");
     }
 }
 
