@@ -5,10 +5,9 @@
 
 namespace platora {
 
-// faithful: the decoder's first rules, kept to the letter for the hosts and recordings that
-// rely on them. robust: the same rules behind a front end that cleans the signal, bit
-// decisions against the levels the record shows and a guard that holds back positions no
-// later frame confirms.
+// faithful: the frame rules to the letter, for the hosts and recordings that rely on them.
+// robust: the same rules behind a front end that cleans the signal, bit decisions against
+// the levels the record shows and a guard that holds back positions no later frame confirms.
 enum class DecodingMode { faithful, robust };
 // What every program decodes with unless told otherwise.
 inline constexpr DecodingMode defaultDecodingMode = DecodingMode::robust;

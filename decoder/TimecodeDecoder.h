@@ -39,8 +39,8 @@ public:
 // Robust runs the same rules on the signal as a SignalConditioner leaves it, decides each
 // bit against the two levels its channel's peaks take (SmearCanceller, LevelSplit) and so
 // ignores the calibration value, takes a frame only as a PositionGuard allows, and while
-// frames are lost on a record that plays forward moves the position on by the speed; the
-// position's age says how long ago a frame last set it.
+// frames are lost on a record that plays forward moves the position on by the speed
+// (DeadReckoning); the position's age says how long ago a frame last set it.
 //
 // Threads: processBlock runs on the audio thread, one block at a time. The getters and
 // setCalibration may be called from another thread at any time; those values are
@@ -201,7 +201,7 @@ private:
     std::atomic<std::uint32_t> peaksWithBits_{0};
     std::atomic<std::uint32_t> framesNotInTable_{0};
 
-    DecodingMode mode = DecodingMode::faithful;  // the engine alone keeps its first rules; programs set the mode
+    DecodingMode mode = DecodingMode::faithful;  // the bare engine reads to the letter; programs say otherwise
     // What robust mode adds around the frame rules, stage by stage; each is tested alone.
     struct RobustStages {
         SignalConditioner conditioner;
