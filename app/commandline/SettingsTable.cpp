@@ -250,15 +250,6 @@ const Setting* findSetting(std::string_view name) {
     return found == table.end() ? nullptr : &*found;
 }
 
-bool applySetting(std::string_view name, const SettingValue& value, StreamSettings& settings, std::string& error) {
-    const Setting* setting = findSetting(name);
-    if (setting == nullptr) {
-        error = "is not a setting";
-        return false;
-    }
-    return setting->read(value, settings, error);
-}
-
 bool kindAllowed(const Setting& setting, const SettingValue& value, std::string& error) {
     const unsigned allowed = setting.kinds;
     const std::string* text = textOf(value);

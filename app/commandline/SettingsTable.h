@@ -26,16 +26,14 @@ struct Setting {
     std::string placeholder;  // the option's value in --help; empty for a switch
     std::string help;
     unsigned kinds;
-    // False with the line why when the value is not one the setting takes.
+    // False with the line why when the value is not one the setting takes. A deck is
+    // appended, its port 0 until finishStreamSettings gives it the default.
     bool (*read)(const SettingValue& value, StreamSettings& settings, std::string& error);
     bool repeats = false;  // given again, adds rather than replaces (decks)
 };
 std::span<const Setting> settingsTable();
 const Setting* findSetting(std::string_view name);
 
-// The setting's value read into settings; a deck is appended, its port 0 until
-// finishStreamSettings gives it the default. Unknown names fail too.
-bool applySetting(std::string_view name, const SettingValue& value, StreamSettings& settings, std::string& error);
 // Whether the file may give this type to the setting; false with the line to print.
 bool kindAllowed(const Setting& setting, const SettingValue& value, std::string& error);
 
