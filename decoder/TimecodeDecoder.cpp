@@ -234,41 +234,50 @@ void TimecodeDecoder::handOff(Peak& record, std::int32_t kind, std::int32_t valu
 
 void TimecodeDecoder::insertPeak(Peak& peak) {
     if (mode == DecodingMode::robust) {
-        countValidBit();  // its level gave the bit as it was handed on
-        if (peak.doubtful) {
-            peaksSinceDoubt = 0;
-        } else if (peaksSinceDoubt < frameLength) {
-            ++peaksSinceDoubt;  // a whole window without doubt is all that is asked
-        }
+        countLevelBit(peak);
     } else if (history.size() >= decisionEntries) {
-        // E2 is the previous peak of this channel, E4 the one of the same kind before it.
-        const Peak& e2 = history[1];
-        const Peak& e4 = history[3];
-        const std::int32_t previousSwing = std::abs(e2.value - e4.value);
-        const std::int32_t currentSwing = std::abs(e2.value - peak.value);
-        const double limit = calibrationValue.load(std::memory_order_relaxed);
-        const bool steady = swingIsSteady(previousSwing, currentSwing, limit);
-        if (steady) {
-            if (e4.bit != Peak::noBit) {
-                peak.bit = e4.bit;
-                countValidBit();
-            }
-        } else {
-            const bool larger = e2.kind == Peak::crest ? e4.value > peak.value : e4.value <= peak.value;
-            peak.bit = larger ? 1 : 0;
-            if (peak.bit == e4.bit) {
-                peak.bit = Peak::noBit;
-                validBitCount = 0;
-            } else {
-                countValidBit();
-            }
-        }
+        decideBitBySwing(peak);
     }
     storePeak(peak);
     ++peakCount;
     // One writer: a plain increment, no read-modify-write.
     peaksSeen_.store(peaksSeen_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
     decodeFrame();
+}
+
+// Robust: the peak's level gave its bit as it was handed on.
+void TimecodeDecoder::countLevelBit(const Peak& peak) {
+    countValidBit();
+    if (peak.doubtful) {
+        peaksSinceDoubt = 0;
+    } else if (peaksSinceDoubt < frameLength) {
+        ++peaksSinceDoubt;  // a whole window without doubt is all that is asked
+    }
+}
+
+// Faithful: the bit from how the swing to this peak compares with the one before.
+void TimecodeDecoder::decideBitBySwing(Peak& peak) {
+    // E2 is the previous peak of this channel, E4 the one of the same kind before it.
+    const Peak& e2 = history[1];
+    const Peak& e4 = history[3];
+    const std::int32_t previousSwing = std::abs(e2.value - e4.value);
+    const std::int32_t currentSwing = std::abs(e2.value - peak.value);
+    const double limit = calibrationValue.load(std::memory_order_relaxed);
+    if (swingIsSteady(previousSwing, currentSwing, limit)) {
+        if (e4.bit != Peak::noBit) {
+            peak.bit = e4.bit;
+            countValidBit();
+        }
+        return;
+    }
+    const bool larger = e2.kind == Peak::crest ? e4.value > peak.value : e4.value <= peak.value;
+    peak.bit = larger ? 1 : 0;
+    if (peak.bit == e4.bit) {
+        peak.bit = Peak::noBit;
+        validBitCount = 0;
+    } else {
+        countValidBit();
+    }
 }
 
 // Steady when previous / current < limit and 1 / (previous / current) < limit, rounded as

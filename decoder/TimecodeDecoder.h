@@ -140,6 +140,8 @@ private:
     double reckonedPosition(double timeMs, double speed) const;
     static std::int32_t largestMagnitude(const std::int16_t* samples, std::int32_t count);
     void insertPeak(Peak& peak);
+    void countLevelBit(const Peak& peak);
+    void decideBitBySwing(Peak& peak);
     static bool swingIsSteady(std::int32_t previousSwing, std::int32_t currentSwing, double limit);
     void storePeak(const Peak& peak);
     void countValidBit();
