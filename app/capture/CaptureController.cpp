@@ -165,7 +165,10 @@ bool CaptureController::startStream(const DeviceEntry& entry, std::int32_t chann
         audio->showWarnings(false);
 
         const std::optional<unsigned int> device = currentDeviceNumber(*audio, entry, lastOpenError);
-        if (!device) return false;  // nothing is open yet
+        if (!device) {
+            stopCapture();  // what the last stream left, as after any failure here
+            return false;
+        }
         input.deviceId = *device;
         input.nChannels = static_cast<unsigned int>(channels);
         input.firstChannel = 0;
