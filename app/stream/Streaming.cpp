@@ -227,10 +227,10 @@ void prepareDecks(CaptureController& controller, const StreamSettings& settings,
     for (std::size_t i = 0; i < settings.decks.size(); ++i) {
         Deck& deck = controller.deck(i);
         const VinylType type = settings.decks[i].vinyl;
-        deck.setDecoding({type, settings.decoding, calibrationFor(settings, type), &table});
+        deck.setDecoding({type, settings.decoding, std::nullopt, &table});
         deck.setInterpolation(settings.interpolate);
     }
-    setLevels(controller, settings);
+    setLevels(controller, settings);  // the calibration too, read once
 }
 
 bool openDecks(CaptureController& controller, const StreamSettings& settings, ProgramCodeTable& codeTable,
